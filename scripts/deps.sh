@@ -1,0 +1,26 @@
+# Installs the Debian packages the build needs, only those that are missing.
+# Sourced by scripts/run and scripts/test.
+
+TAVREL_PACKAGES=(
+    cmake ninja-build g++ clang libclang-rt-14-dev clang-format
+    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    zlib1g-dev pkg-config
+)
+
+tavrel_install_deps() {
+    local missing=()
+    local pkg
+    for pkg in "${TAVREL_PACKAGES[@]}" "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    echo "Installing missing packages: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo[@]}" apt-get update -qq
+    "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+}
