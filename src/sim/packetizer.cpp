@@ -1,0 +1,105 @@
+#include "sim/packetizer.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace tavrel::sim {
+
+std::vector<uint8_t> MakePacket(const PacketSpec& spec, std::span<const uint8_t> payload,
+                                uint8_t fill) {
+    std::vector<uint8_t> p(188, fill);
+    const bool has_adaptation = spec.adaptation_length >= 0;
+    p[0] = 0x47;
+    p[1] = static_cast<uint8_t>((spec.transport_error ? 0x80 : 0) |
+                                (spec.payload_unit_start ? 0x40 : 0) | ((spec.pid >> 8) & 0x1F));
+    p[2] = static_cast<uint8_t>(spec.pid);
+    p[3] = static_cast<uint8_t>((spec.scrambling & 3) << 6 | (has_adaptation ? 0x20 : 0) |
+                                (spec.payload ? 0x10 : 0) | (spec.continuity_counter & 0x0F));
+    size_t pos = 4;
+    if (has_adaptation) {
+        const int length = spec.adaptation_length;
+        if (length > 183) {
+            throw std::invalid_argument("adaptation field longer than the packet");
+        }
+        p[pos] = static_cast<uint8_t>(length);
+        if (length > 0) {
+            std::fill(p.begin() + 5, p.begin() + 5 + length, 0xFF);
+            p[5] = spec.pcr ? 0x10 : 0x00;
+            if (spec.pcr && length >= 7) {
+                const uint64_t base = spec.pcr_base & ((uint64_t{1} << 33) - 1);
+                p[6] = static_cast<uint8_t>(base >> 25);
+                p[7] = static_cast<uint8_t>(base >> 17);
+                p[8] = static_cast<uint8_t>(base >> 9);
+                p[9] = static_cast<uint8_t>(base >> 1);
+                p[10] = static_cast<uint8_t>(((base & 1) << 7) | 0x7E);
+                p[11] = 0;
+            }
+        }
+        pos += 1 + static_cast<size_t>(length);
+    }
+    if (payload.size() > 188 - pos) {
+        throw std::invalid_argument("payload does not fit into the packet");
+    }
+    std::copy(payload.begin(), payload.end(), p.begin() + static_cast<long>(pos));
+    return p;
+}
+
+std::vector<std::vector<uint8_t>> SectionPacketizer::Put(std::span<const uint8_t> section) {
+    const std::vector<uint8_t> one(section.begin(), section.end());
+    return PutAll(std::span<const std::vector<uint8_t>>(&one, 1));
+}
+
+std::vector<std::vector<uint8_t>> SectionPacketizer::PutAll(
+    std::span<const std::vector<uint8_t>> sections) {
+    std::vector<uint8_t> data;
+    data.push_back(0x00);  // pointer_field: the first section starts right after it
+    for (const auto& s : sections) {
+        data.insert(data.end(), s.begin(), s.end());
+    }
+    std::vector<std::vector<uint8_t>> packets;
+    size_t pos = 0;
+    bool first = true;
+    while (pos < data.size()) {
+        const size_t take = std::min<size_t>(184, data.size() - pos);
+        PacketSpec spec;
+        spec.pid = pid_;
+        spec.continuity_counter = counter_;
+        spec.payload_unit_start = first;
+        packets.push_back(
+            MakePacket(spec, std::span<const uint8_t>(data).subspan(pos, take), 0xFF));
+        counter_ = (counter_ + 1) & 0x0F;
+        pos += take;
+        first = false;
+    }
+    return packets;
+}
+
+std::vector<uint8_t> ToUnit(std::span<const uint8_t> packet, uint32_t unit_length,
+                            uint32_t timestamp) {
+    std::vector<uint8_t> unit;
+    unit.reserve(unit_length);
+    if (unit_length == 192) {
+        const uint32_t ts = timestamp & 0x3FFFFFFF;
+        unit.push_back(static_cast<uint8_t>(ts >> 24));
+        unit.push_back(static_cast<uint8_t>(ts >> 16));
+        unit.push_back(static_cast<uint8_t>(ts >> 8));
+        unit.push_back(static_cast<uint8_t>(ts));
+    }
+    unit.insert(unit.end(), packet.begin(), packet.end());
+    if (unit_length == 204) {
+        unit.insert(unit.end(), 16, 0x00);
+    }
+    return unit;
+}
+
+void AppendUnits(std::vector<uint8_t>& stream, std::span<const std::vector<uint8_t>> packets,
+                 uint32_t unit_length) {
+    uint32_t timestamp = 0;
+    for (const auto& packet : packets) {
+        const auto unit = ToUnit(packet, unit_length, timestamp);
+        stream.insert(stream.end(), unit.begin(), unit.end());
+        timestamp += 1000;
+    }
+}
+
+}  // namespace tavrel::sim

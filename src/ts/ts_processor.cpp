@@ -1,0 +1,181 @@
+#include "ts/ts_processor.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tavrel {
+
+CTsProcessor::CTsProcessor() {
+    Reset(true);
+    ResetOutputs();
+}
+
+CTsProcessor::~CTsProcessor() {
+    Reset(false);
+}
+
+void CTsProcessor::Reset(bool recreate) {
+    pids_.fill(PidState{});
+    if (!recreate) {
+        for (PidState& state : pids_) {
+            state.last_continuity_counter = 0;
+        }
+    }
+    transport_stream_id_ = 0;
+}
+
+void CTsProcessor::SetOutputFilter(uint16_t number, uint32_t program_mode, const uint16_t* programs,
+                                   uint32_t program_count, const uint16_t* pids,
+                                   uint32_t pid_count) {
+    outputs_.SetFilter(
+        number, program_mode,
+        programs ? std::span<const uint16_t>(programs, program_count) : std::span<const uint16_t>(),
+        pids ? std::span<const uint16_t>(pids, pid_count) : std::span<const uint16_t>());
+}
+
+void CTsProcessor::Finish(StreamStats&) {
+    Raise(kEventStream, 0, nullptr, 1);
+}
+
+// The input is held, conceptually, in one buffer of kInputLimit bytes that the packet loop
+// drains completely before returning. Here only the carry-over is stored: a block is cut
+// into units in place, which gives the same counts and the same units as buffering it whole.
+void CTsProcessor::Input(uint32_t length, StreamStats& stats, const uint8_t* data) {
+    if (length == 0) {
+        return;
+    }
+    const uint32_t room = kInputLimit - pending_size_;
+    if (length > room) {
+        Increment(stats.counter_sy);  // the untaken tail is lost
+        length = room;
+    }
+
+    if (pending_size_ > 0) {
+        // Complete the carry-over from the front of the block and process it in the
+        // pending area; whatever it leaves over that came from the block is then
+        // processed again from the block itself.
+        const uint32_t appended =
+            std::min<uint32_t>(length, static_cast<uint32_t>(pending_.size()) - pending_size_);
+        std::memcpy(pending_.data() + pending_size_, data, appended);
+        const size_t total = pending_size_ + appended;
+        const Consumed c = Process(pending_.data(), total, stats);
+        if (c.discard_all) {
+            pending_size_ = 0;
+            return;
+        }
+        const size_t left = total - c.bytes;
+        if (left <= appended) {
+            pending_size_ = 0;
+            data += appended - left;
+            length -= static_cast<uint32_t>(appended - left);
+        } else {
+            // The block was too short to complete anything: keep all of it with the rest.
+            std::memmove(pending_.data(), pending_.data() + c.bytes, left);
+            pending_size_ = static_cast<uint32_t>(left);
+            return;
+        }
+    }
+
+    const Consumed c = Process(data, length, stats);
+    if (c.discard_all) {
+        return;
+    }
+    const size_t left = length - c.bytes;
+    std::memcpy(pending_.data(), data + c.bytes, left);
+    pending_size_ = static_cast<uint32_t>(left);
+}
+
+namespace {
+
+// The unit length whose grid starts at p (three sync bytes in a row), or 0.
+uint32_t GridAt(const uint8_t* p) {
+    if (p[0] != kSyncByte) {
+        return 0;
+    }
+    for (const uint32_t length : {188u, 192u, 204u}) {
+        if (p[length] == kSyncByte && p[2 * length] == kSyncByte) {
+            return length;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+CTsProcessor::Consumed CTsProcessor::Process(const uint8_t* data, size_t size, StreamStats& stats) {
+    size_t pos = 0;
+    uint32_t length = stats.packet_length.load(std::memory_order_relaxed);
+    for (;;) {
+        if (length == 0) {
+            if (size - pos < kSearchWindow) {
+                break;
+            }
+            const uint8_t* window = data + pos;
+            uint32_t offset = 0;
+            for (; offset < 204; ++offset) {
+                length = GridAt(window + offset);
+                if (length != 0) {
+                    break;
+                }
+            }
+            if (length == 0) {
+                return {size, true};
+            }
+            stats.packet_length.store(length, std::memory_order_relaxed);
+            pos += offset;
+        }
+        while (size - pos >= length) {
+            if (data[pos] != kSyncByte) {
+                Increment(stats.sync_errors);
+                length = 0;
+                stats.packet_length.store(0, std::memory_order_relaxed);
+                break;
+            }
+            PacketStep(data + pos, length, stats);
+            pos += length;
+        }
+        if (length != 0) {
+            break;
+        }
+    }
+    return {pos, false};
+}
+
+void CTsProcessor::PacketStep(const uint8_t* unit, uint32_t length, StreamStats& stats) {
+    const PacketHeader header = ParsePacketHeader(unit);
+    if (header.transport_scrambling_control != 0) {
+        Increment(stats.scrambled);
+    }
+    if (header.sync_byte != kSyncByte) {
+        return;
+    }
+    if (header.pid == kNullPid) {
+        if (keep_null_packets == 0) {
+            return;
+        }
+    } else {
+        PidState& state = pids_[header.pid];
+        if (state.last_continuity_counter != 0xFF && header.payload_unit_start_indicator &&
+            header.continuity_counter != ((state.last_continuity_counter + 1) & 0x0F)) {
+            Increment(stats.discontinuities);
+        }
+        state.last_continuity_counter = header.continuity_counter;
+    }
+    DispatchSection(header, unit);
+    OutputStage(header, unit, length);
+}
+
+void CTsProcessor::DispatchSection(const PacketHeader&, const uint8_t*) {}
+
+void CTsProcessor::OutputStage(const PacketHeader& header, const uint8_t* unit, uint32_t length) {
+    if (callback_ == nullptr) {
+        return;
+    }
+    for (const ActiveOutput& output : outputs_.Active()) {
+        if (output.Passes(header.pid)) {
+            callback_(kEventPacket, output.number, unit, length, user_);
+        }
+    }
+}
+
+}  // namespace tavrel
