@@ -1,0 +1,108 @@
+#include "platform/profile_file.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/temp_dir.h"
+
+namespace tavrel {
+namespace {
+
+using test_support::ReadText;
+using test_support::TempDir;
+using test_support::WriteText;
+
+TEST(ProfileFile, MissingFileSectionOrKeyGivesTheDefault) {
+    TempDir dir;
+    const ProfileFile missing = ProfileFile::Load(dir.File("none.ini"));
+    EXPECT_EQ(missing.GetString("S", "K", "dflt"), "dflt");
+    EXPECT_FALSE(missing.Find("S", "K").has_value());
+
+    const ProfileFile profile = ProfileFile::Parse("[S]\nK=v\n");
+    EXPECT_EQ(profile.GetString("S", "OTHER", "dflt"), "dflt");
+    EXPECT_EQ(profile.GetString("T", "K", "dflt"), "dflt");
+    EXPECT_EQ(profile.GetString("S", "K", "dflt"), "v");
+}
+
+TEST(ProfileFile, NamesMatchInAnyLetterCase) {
+    const ProfileFile profile = ProfileFile::Parse("[tavrel_m]\nnetwork_port=5555\n");
+    EXPECT_EQ(profile.GetString("Tavrel_M", "NETWORK_PORT", ""), "5555");
+    EXPECT_EQ(profile.GetString("TAVREL_M", "Network_Port", ""), "5555");
+}
+
+TEST(ProfileFile, EmptyValueGivesTheCallersDefault) {
+    const ProfileFile profile = ProfileFile::Parse("[S]\nK=\nL=   \n");
+    EXPECT_EQ(profile.Find("S", "K"), std::string());
+    EXPECT_EQ(profile.GetString("S", "K", "dflt"), "dflt");
+    EXPECT_EQ(profile.GetString("S", "L", "dflt"), "dflt");
+}
+
+TEST(ProfileFile, ValuesAreTrimmedAndUnquotedOnRead) {
+    const ProfileFile profile = ProfileFile::Parse(
+        "[S]\r\n  K  =  a b  \r\nQ=\"quoted \"\r\nE=x=y\r\n;K=comment\r\n[T]\nK=other\n");
+    EXPECT_EQ(profile.GetString("S", "K", ""), "a b");
+    EXPECT_EQ(profile.GetString("S", "Q", ""), "quoted ");
+    EXPECT_EQ(profile.GetString("S", "E", ""), "x=y");  // only the first '=' separates
+    EXPECT_EQ(profile.GetString("T", "K", ""), "other");
+}
+
+TEST(ProfileFile, FirstOfDuplicateKeysWins) {
+    const ProfileFile profile = ProfileFile::Parse("[S]\nK=1\nK=2\n[S]\nK=3\n");
+    EXPECT_EQ(profile.GetString("S", "K", ""), "1");
+}
+
+TEST(ProfileFile, WritingAKeyKeepsEverythingElse) {
+    const std::string original =
+        "; settings of a test\n"
+        "[Other]\n"
+        "Keep=me\n"
+        "\n"
+        "[S]\n"
+        "a=1\n"
+        "; a comment inside\n"
+        "b=2\n"
+        "\n"
+        "[Last]\n"
+        "z=9\n";
+    ProfileFile profile = ProfileFile::Parse(original);
+    profile.SetString("s", "B", "20");     // replaces, in any letter case
+    profile.SetString("S", "c", "3");      // joins its section before the blank line
+    profile.SetString("New", "k", " v ");  // new section at the end; value as given
+    EXPECT_EQ(profile.Text(),
+              "; settings of a test\n"
+              "[Other]\n"
+              "Keep=me\n"
+              "\n"
+              "[S]\n"
+              "a=1\n"
+              "; a comment inside\n"
+              "B=20\n"
+              "c=3\n"
+              "\n"
+              "[Last]\n"
+              "z=9\n"
+              "[New]\n"
+              "k= v \n");
+}
+
+TEST(ProfileFile, NewLinesFollowTheFilesLineBreaks) {
+    ProfileFile profile = ProfileFile::Parse("[S]\r\na=1\r\n");
+    profile.SetString("S", "b", "2");
+    profile.SetString("T", "c", "3");
+    EXPECT_EQ(profile.Text(), "[S]\r\na=1\r\nb=2\r\n[T]\r\nc=3\r\n");
+}
+
+TEST(ProfileFile, SaveReplacesTheFileAndLoadReadsItBack) {
+    TempDir dir;
+    const std::string path = dir.File("x.ini");
+    WriteText(path, "[S]\nold=1\n");
+    ProfileFile profile = ProfileFile::Load(path);
+    profile.SetString("S", "new", "2");
+    ASSERT_TRUE(profile.Save(path));
+    EXPECT_EQ(ReadText(path), "[S]\nold=1\nnew=2\n");
+    EXPECT_EQ(ProfileFile::Load(path).GetString("S", "NEW", ""), "2");
+
+    EXPECT_FALSE(profile.Save(dir.File("missing/x.ini")));
+}
+
+}  // namespace
+}  // namespace tavrel
