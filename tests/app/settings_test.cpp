@@ -1,0 +1,215 @@
+#include "app/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "platform/temp_dir.h"
+
+namespace tavrel {
+namespace {
+
+using test_support::ReadText;
+using test_support::TempDir;
+using test_support::WriteText;
+
+// The "key=value" lines of a settings text, in file order, with their section.
+std::vector<std::string> KeyLines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    std::string line;
+    std::string section;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.front() == '[') {
+            section = line;
+        } else if (line.find('=') != std::string::npos) {
+            out.push_back(section + line);
+        }
+    }
+    return out;
+}
+
+TEST(Settings, FreshStartReadsDefaultsAndWritesEveryKeyInTableOrder) {
+    TempDir dir;
+    const SettingsFile file(dir.Path());
+    Settings settings;
+    settings.network_port = 99;  // reading overwrites every field
+    file.LoadSave(settings, false);
+    EXPECT_EQ(settings, file.Defaults());
+    EXPECT_EQ(settings.rec_autopath, dir.Path());
+    EXPECT_FALSE(std::filesystem::exists(file.SettingsPath()));  // reading writes nothing
+
+    file.LoadSave(settings, true);
+    const std::string m = "[Tavrel_M]";
+    const std::vector<std::string> expected = {
+        m + "HV_KELVRA_INIT=0",
+        m + "REC_AUTOFILENAME=0",
+        m + "REC_AUTOPATH=" + dir.Path(),
+        m + "TIMER_PERIOD=1",
+        m + "THREAD_PRIORITY_REC=0",
+        m + "THREAD_PRIORITY_RES=0",
+        m + "THREAD_PRIORITY_PROC=0",
+        m + "LAST_EP_IN=65534",
+        m + "LAST_EP_OUT=65534",
+        m + "REC_TIME=0",
+        m + "NETWORK_ADDRESS=localhost",
+        m + "NETWORK_PORT=1234",
+        m + "NETWORK_SEND_SIZE=32767",
+        m + "POS_X=-30000",
+        m + "POS_Y=-30000",
+        m + "CHWND_SHOW=0",
+        m + "CHWND_POS_X=-30000",
+        m + "CHWND_POS_Y=-30000",
+        m + "LAST_CHANNEL=-1",
+        m + "FILTWND_SHOW=0",
+        m + "FILTWND_POS_X=-30000",
+        m + "FILTWND_POS_Y=-30000",
+        m + "FILTWND_SIZE_X=0",
+        m + "FILTWND_SIZE_Y=0",
+        m + "SCHEDULE_SHOW=0",
+        m + "SCHEDULE_POS_X=-30000",
+        m + "SCHEDULE_POS_Y=-30000",
+        m + "SCHEDULE_SIZE_X=0",
+        m + "SCHEDULE_SIZE_Y=0",
+        m + "NO_REJECT_NULLPACKET=0",
+        "[Tavrel_M_PSI]DECODE_PSI=0",
+        "[Tavrel_M_PSI]PROC_EPG=0",
+        "[Tavrel_M_PSI]PROC_DATA=0",
+        "[Tavrel_M_SCHEDULE]SCHEDULE_USE_SYSTEM_TIME=0",
+    };
+    EXPECT_EQ(KeyLines(ReadText(file.SettingsPath())), expected);
+    EXPECT_EQ(SettingKeys().size(), expected.size());
+}
+
+TEST(Settings, EveryFieldSurvivesAWriteAndARead) {
+    TempDir dir;
+    const SettingsFile file(dir.Path());
+    Settings written = file.Defaults();
+    int32_t n = 1;
+    for (const SettingKey& key : SettingKeys()) {
+        if (const auto* member = std::get_if<int32_t Settings::*>(&key.member)) {
+            written.** member = n * (n % 2 == 0 ? -7 : 13);
+        } else {
+            written.*std::get<std::string Settings::*>(key.member) = "value " + std::to_string(n);
+        }
+        ++n;
+    }
+    file.LoadSave(written, true);
+    Settings read;
+    file.LoadSave(read, false);
+    EXPECT_EQ(read, written);
+}
+
+TEST(Settings, KeyWithAnEmptyValueTakesItsDefault) {
+    TempDir dir;
+    const SettingsFile file(dir.Path());
+    WriteText(file.SettingsPath(),
+              "[Tavrel_M]\nNETWORK_PORT=\nTIMER_PERIOD=  \nNETWORK_ADDRESS=\nREC_AUTOPATH=\n"
+              "LAST_CHANNEL=\n");
+    Settings settings;
+    file.LoadSave(settings, false);
+    EXPECT_EQ(settings.network_port, 1234);
+    EXPECT_EQ(settings.timer_period, 1);
+    EXPECT_EQ(settings.last_channel, -1);
+    EXPECT_EQ(settings.network_address, "localhost");
+    EXPECT_EQ(settings.rec_autopath, dir.Path());
+}
+
+TEST(Settings, TextThatIsNotANumberReadsAsZero) {
+    TempDir dir;
+    const SettingsFile file(dir.Path());
+    WriteText(file.SettingsPath(),
+              "[Tavrel_M]\nNETWORK_PORT=abc\nTIMER_PERIOD=12ms\nPOS_X= -250\nLAST_CHANNEL=+3\n"
+              "NETWORK_SEND_SIZE=99999999999\nPOS_Y=-99999999999\n");
+    Settings settings;
+    file.LoadSave(settings, false);
+    EXPECT_EQ(settings.network_port, 0);
+    EXPECT_EQ(settings.timer_period, 12);
+    EXPECT_EQ(settings.pos_x, -250);
+    EXPECT_EQ(settings.last_channel, 3);
+    EXPECT_EQ(settings.network_send_size, INT32_MAX);  // out of range: clamped
+    EXPECT_EQ(settings.pos_y, INT32_MIN);
+}
+
+TEST(Settings, EndpointAddressesAreWrittenBackAsRead) {
+    TempDir dir;
+    const SettingsFile file(dir.Path());
+    WriteText(file.SettingsPath(), "[Tavrel_M]\nLAST_EP_IN=129\nLAST_EP_OUT=2\n");
+    Settings settings;
+    file.LoadSave(settings, false);
+    EXPECT_EQ(settings.last_ep_in, 129);
+    EXPECT_EQ(settings.last_ep_out, 2);
+    file.LoadSave(settings, true);
+    const std::string text = ReadText(file.SettingsPath());
+    EXPECT_NE(text.find("LAST_EP_IN=129\n"), std::string::npos);
+    EXPECT_NE(text.find("LAST_EP_OUT=2\n"), std::string::npos);
+}
+
+TEST(Settings, UnknownSectionsAndCommentsSurviveAWrite) {
+    TempDir dir;
+    const SettingsFile file(dir.Path());
+    WriteText(file.SettingsPath(),
+              "; written by hand\n"
+              "[Mine]\n"
+              "colour=blue\n"
+              "\n"
+              "[Tavrel_M]\n"
+              "; keep this note\n"
+              "POS_X=10\n"
+              "UNKNOWN_KEY=5\n");
+    Settings settings;
+    file.LoadSave(settings, false);
+    EXPECT_EQ(settings.pos_x, 10);
+    settings.pos_x = 20;
+    file.LoadSave(settings, true);
+
+    const std::string text = ReadText(file.SettingsPath());
+    EXPECT_EQ(text.rfind("; written by hand\n[Mine]\ncolour=blue\n\n[Tavrel_M]\n; keep this note\n"
+                         "POS_X=20\nUNKNOWN_KEY=5\n",
+                         0),
+              0u);
+    Settings again;
+    file.LoadSave(again, false);
+    EXPECT_EQ(again, settings);
+}
+
+TEST(Settings, SectionAndKeyNamesInOtherLetterCasesAreFound) {
+    TempDir dir;
+    const SettingsFile file(dir.Path());
+    WriteText(file.SettingsPath(),
+              "[tavrel_m]\nnetwork_port=5555\nNetwork_Address=example.test\n"
+              "[TAVREL_M_PSI]\nDecode_Psi=1\n");
+    Settings settings;
+    file.LoadSave(settings, false);
+    EXPECT_EQ(settings.network_port, 5555);
+    EXPECT_EQ(settings.network_address, "example.test");
+    EXPECT_EQ(settings.decode_psi, 1);
+
+    // Writing updates those lines instead of adding second copies.
+    file.LoadSave(settings, true);
+    const std::string text = ReadText(file.SettingsPath());
+    EXPECT_EQ(text.find("[Tavrel_M]"), std::string::npos);
+    EXPECT_EQ(text.find("NETWORK_PORT=5555"), text.rfind("NETWORK_PORT=5555"));
+    EXPECT_EQ(text.find("network_port"), std::string::npos);
+}
+
+TEST(Settings, BothFilesLiveInTheStartDirectory) {
+    const SettingsFile file("/data/tv");
+    EXPECT_EQ(file.SettingsPath(), "/data/tv/tavrel.ini");
+    EXPECT_EQ(file.SchedulePath(), "/data/tv/schedule.ini");
+    EXPECT_EQ(file.Defaults().rec_autopath, "/data/tv");
+
+    const SettingsFile slash("/data/tv/");
+    EXPECT_EQ(slash.SettingsPath(), "/data/tv/tavrel.ini");
+    EXPECT_EQ(slash.StartDirectory(), "/data/tv");
+
+    const SettingsFile root("/");
+    EXPECT_EQ(root.SettingsPath(), "/tavrel.ini");
+
+    const SettingsFile at_start = SettingsFile::AtStart();
+    EXPECT_EQ(at_start.StartDirectory(), std::filesystem::current_path().string());
+}
+
+}  // namespace
+}  // namespace tavrel
