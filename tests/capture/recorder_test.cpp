@@ -1,0 +1,204 @@
+#include "capture/recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <vector>
+
+#include "platform/temp_dir.h"
+
+namespace tavrel {
+namespace {
+
+using test_support::ReadWholeFile;
+using test_support::TempDir;
+using test_support::WriteText;
+
+constexpr size_t kPacket = 188;
+
+// A stream of recognisable bytes: byte i is a function of i, so a lost or doubled block shows.
+std::vector<uint8_t> Stream(size_t n, size_t offset = 0) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) {
+        const size_t at = offset + i;
+        v[i] = static_cast<uint8_t>(at * 7 + at / 251);
+    }
+    return v;
+}
+
+// Feeds data in packet-sized deliveries, as the processor does; true when every one succeeded.
+bool Deliver(Recorder& recorder, const std::vector<uint8_t>& data) {
+    bool ok = true;
+    for (size_t at = 0; at < data.size(); at += kPacket) {
+        const size_t n = std::min(kPacket, data.size() - at);
+        ok = recorder.Write(std::span<const uint8_t>(data.data() + at, n)) && ok;
+    }
+    return ok;
+}
+
+TEST(Recorder, StoppingAfter300KiBLeavesA300KiBFile) {
+    TempDir dir;
+    const std::string path = dir.File("rec.ts");
+    const auto data = Stream(300 * 1024);
+    Recorder recorder;
+    ASSERT_TRUE(recorder.Open(path));
+    EXPECT_TRUE(Deliver(recorder, data));
+    recorder.Close();
+    EXPECT_FALSE(recorder.IsOpen());
+    EXPECT_EQ(ReadWholeFile(path), data);
+    EXPECT_EQ(recorder.BytesWritten(), data.size());
+    EXPECT_TRUE(recorder.FilePath().empty());
+}
+
+TEST(Recorder, DataUpToTheFlushSizeStaysBufferedUntilClose) {
+    TempDir dir;
+    const std::string path = dir.File("rec.ts");
+    const auto data = Stream(Recorder::kFlushSize + 1);
+    Recorder recorder;
+    ASSERT_TRUE(recorder.Open(path));
+
+    ASSERT_TRUE(recorder.Write(std::span<const uint8_t>(data.data(), Recorder::kFlushSize)));
+    EXPECT_EQ(recorder.Buffered(), Recorder::kFlushSize);  // exactly the flush size: held
+    EXPECT_EQ(recorder.BytesWritten(), 0u);
+    EXPECT_EQ(std::filesystem::file_size(path), 0u);
+
+    // One byte more than the flush size sends one block of exactly the flush size.
+    ASSERT_TRUE(recorder.Write(std::span<const uint8_t>(data.data() + Recorder::kFlushSize, 1)));
+    EXPECT_EQ(recorder.BytesWritten(), Recorder::kFlushSize);
+    EXPECT_EQ(recorder.Buffered(), 1u);
+    EXPECT_EQ(std::filesystem::file_size(path), Recorder::kFlushSize);
+
+    recorder.Close();
+    EXPECT_EQ(ReadWholeFile(path), data);
+}
+
+TEST(Recorder, DestroyingARecorderWritesWhatIsBuffered) {
+    TempDir dir;
+    const std::string path = dir.File("rec.ts");
+    const auto data = Stream(5000);
+    {
+        Recorder recorder;
+        ASSERT_TRUE(recorder.Open(path));
+        ASSERT_TRUE(Deliver(recorder, data));
+    }
+    EXPECT_EQ(ReadWholeFile(path), data);
+}
+
+TEST(Recorder, OpenOverwritesTheFileRecordsTheStartTickAndKeepsTheFolder) {
+    TempDir dir;
+    const std::string path = dir.File("rec.ts");
+    WriteText(path, "an older recording");
+    FakeClock clock(4242);
+    Recorder recorder(clock);
+    ASSERT_TRUE(recorder.Open(path));
+    EXPECT_EQ(recorder.StartTick(), 4242u);
+    EXPECT_EQ(recorder.FilePath(), path);
+    EXPECT_EQ(recorder.Directory(), dir.Path());
+    EXPECT_EQ(std::filesystem::file_size(path), 0u);
+
+    // A second Open closes the first file with its buffered bytes.
+    const auto data = Stream(1000);
+    ASSERT_TRUE(Deliver(recorder, data));
+    clock.SetTick(5000);
+    ASSERT_TRUE(recorder.Open(dir.File("second.ts")));
+    EXPECT_EQ(recorder.StartTick(), 5000u);
+    EXPECT_EQ(ReadWholeFile(path), data);
+}
+
+TEST(Recorder, WithoutAnOpenFileNothingIsAccepted) {
+    TempDir dir;
+    Recorder recorder;
+    const auto data = Stream(10);
+    EXPECT_FALSE(recorder.Write(data));
+    EXPECT_FALSE(recorder.Flush(10));
+    EXPECT_EQ(recorder.Buffered(), 0u);
+    recorder.Close();  // harmless
+
+    EXPECT_FALSE(recorder.Open(dir.File("missing/rec.ts")));
+    EXPECT_FALSE(recorder.IsOpen());
+    EXPECT_FALSE(recorder.Write(data));
+}
+
+TEST(Recorder, AWriteFailureIsReportedAndRecordingGoesOn) {
+    TempDir dir;
+    const std::string path = dir.File("rec.ts");
+    const size_t block = Recorder::kFlushSize;
+    const auto data = Stream(3 * block + 1);
+    Recorder recorder;
+    ASSERT_TRUE(recorder.Open(path));
+
+    // The first block is written; the second finds the disk full after 1000 bytes; the third
+    // finds room again.
+    int writes = 0;
+    ScopedWriteFault fault([&writes](std::span<const uint8_t>) {
+        return ++writes == 2 ? WriteFault{1000, ENOSPC} : WriteFault{};
+    });
+
+    ASSERT_TRUE(recorder.Write(std::span<const uint8_t>(data.data(), block + 1)));
+    EXPECT_EQ(recorder.BytesWritten(), block);
+    EXPECT_FALSE(recorder.Write(std::span<const uint8_t>(data.data() + block + 1, block)));
+    EXPECT_EQ(recorder.BytesWritten(), block);  // unchanged by the failed block
+    EXPECT_EQ(std::filesystem::file_size(path), block);
+    EXPECT_TRUE(recorder.IsOpen());
+    EXPECT_TRUE(recorder.Write(std::span<const uint8_t>(data.data() + 2 * block + 1, block)));
+    EXPECT_EQ(recorder.BytesWritten(), 2 * block);
+    recorder.Close();
+
+    // The file holds the first and third blocks back to back, with no part of the lost one.
+    std::vector<uint8_t> expected(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(block));
+    expected.insert(expected.end(), data.begin() + static_cast<std::ptrdiff_t>(2 * block),
+                    data.end());
+    EXPECT_EQ(ReadWholeFile(path), expected);
+}
+
+TEST(Recorder, ADeliveryLargerThanTheBufferIsCutButLaterOnesAreKept) {
+    TempDir dir;
+    const std::string path = dir.File("rec.ts");
+    const auto big = Stream(Recorder::kBufferLimit + 500);
+    Recorder recorder;
+    ASSERT_TRUE(recorder.Open(path));
+    EXPECT_FALSE(recorder.Write(big));  // only the first 2 MiB fit
+    const auto next = Stream(kPacket, 7);
+    EXPECT_TRUE(recorder.Write(next));
+    recorder.Close();
+
+    std::vector<uint8_t> expected(big.begin(), big.begin() + Recorder::kBufferLimit);
+    expected.insert(expected.end(), next.begin(), next.end());
+    EXPECT_EQ(ReadWholeFile(path), expected);
+}
+
+TEST(Recorder, FlushSizeZeroWritesEachDeliveryAtOnce) {
+    TempDir dir;
+    const std::string path = dir.File("rec.ts");
+    Recorder recorder(SystemClock::Instance(), 0);
+    ASSERT_TRUE(recorder.Open(path));
+    const auto data = Stream(kPacket);
+    ASSERT_TRUE(recorder.Write(data));
+    EXPECT_EQ(recorder.Buffered(), 0u);
+    EXPECT_EQ(recorder.BytesWritten(), kPacket);
+    EXPECT_EQ(ReadWholeFile(path), data);
+}
+
+TEST(Recorder, FreeSpaceIsTheVolumesWhileAFileIsOpenAndZeroOtherwise) {
+    TempDir dir;
+    Recorder recorder;
+    EXPECT_EQ(recorder.GetRecorderFreeSpace(), 0u);
+    ASSERT_TRUE(recorder.Open(dir.File("rec.ts")));
+    const uint64_t available = std::filesystem::space(dir.Path()).available;
+    const uint64_t reported = recorder.GetRecorderFreeSpace();
+    EXPECT_GT(reported, 0u);
+    // Other programs write to the same disk meanwhile: allow some drift.
+    EXPECT_NEAR(static_cast<double>(reported), static_cast<double>(available), 64.0 * 1024 * 1024);
+    recorder.Close();
+    EXPECT_EQ(recorder.GetRecorderFreeSpace(), 0u);
+}
+
+TEST(Recorder, FreeSpaceRuleStopsAtExactly200MiB) {
+    EXPECT_TRUE(RecordingMustStopForSpace(200ull * 1024 * 1024));
+    EXPECT_FALSE(RecordingMustStopForSpace(200ull * 1024 * 1024 + 1));
+    EXPECT_TRUE(RecordingMustStopForSpace(0));
+}
+
+}  // namespace
+}  // namespace tavrel
