@@ -5,7 +5,7 @@
 
 namespace tavrel {
 
-CTsProcessor::CTsProcessor() {
+CTsProcessor::CTsProcessor() : scratch_(std::make_unique<uint8_t[]>(SectionBuffer::kLimit)) {
     Reset(true);
     ResetOutputs();
 }
@@ -15,13 +15,17 @@ CTsProcessor::~CTsProcessor() {
 }
 
 void CTsProcessor::Reset(bool recreate) {
-    pids_.fill(PidState{});
-    if (!recreate) {
-        for (PidState& state : pids_) {
-            state.last_continuity_counter = 0;
-        }
+    for (PidState& state : pids_) {
+        state.section.buffer.Release();
+        state.section.collecting = 0;
+        state.kind = PidState::kUnknown;
+        state.component_tag = 0;
+        state.program_number = 0;
+        state.last_continuity_counter = recreate ? 0xFF : 0;
     }
     transport_stream_id_ = 0;
+    versions_.Clear();
+    pat_list_.clear();
 }
 
 void CTsProcessor::SetOutputFilter(uint16_t number, uint32_t program_mode, const uint16_t* programs,
@@ -165,16 +169,87 @@ void CTsProcessor::PacketStep(const uint8_t* unit, uint32_t length, StreamStats&
     OutputStage(header, unit, length);
 }
 
-void CTsProcessor::DispatchSection(const PacketHeader&, const uint8_t*) {}
+CTsProcessor::TableHandler CTsProcessor::ChooseHandler(uint16_t pid) const {
+    if (!decode_tables) {
+        return TableHandler::kNone;
+    }
+    switch (pid) {
+        case 0x0000:
+            return TableHandler::kPat;
+        case 0x0001:  // CAT
+        case 0x0022:
+        case 0x0023:
+            return TableHandler::kNone;
+        default:
+            break;
+    }
+    switch (pids_[pid].kind) {
+        case PidState::kPmt:
+            return TableHandler::kPmt;
+        default:
+            return TableHandler::kNone;
+    }
+}
+
+// The one place where a packet is handed to section assembly.
+void CTsProcessor::DispatchSection(const PacketHeader& header, const uint8_t* unit) {
+    const TableHandler handler = ChooseHandler(header.pid);
+    if (handler == TableHandler::kNone) {
+        return;
+    }
+    Assemble(pids_[header.pid].section, header,
+             std::span<const uint8_t, kTsPayloadSize>(unit + 4, kTsPayloadSize),
+             [this, handler](const PacketHeader& h, const SectionHeader& s, SectionBuffer& b) {
+                 return CallHandler(handler, h, s, b);
+             });
+}
+
+int CTsProcessor::CallHandler(TableHandler handler, const PacketHeader& header,
+                              const SectionHeader& section, SectionBuffer& buffer) {
+    switch (handler) {
+        case TableHandler::kPat:
+            return HandlePat(header, section, buffer);
+        case TableHandler::kPmt:
+            return HandlePmt(header, section, buffer);
+        case TableHandler::kNone:
+            break;
+    }
+    return 0;
+}
+
+std::span<const uint8_t> CTsProcessor::TakeSection(const SectionHeader& section,
+                                                   SectionBuffer& buffer) {
+    const uint32_t total = section.TotalLength();
+    if (buffer.Read(scratch_.get(), total, true) < total) {
+        return {};
+    }
+    return {scratch_.get(), total};
+}
 
 void CTsProcessor::OutputStage(const PacketHeader& header, const uint8_t* unit, uint32_t length) {
     if (callback_ == nullptr) {
         return;
     }
-    for (const ActiveOutput& output : outputs_.Active()) {
-        if (output.Passes(header.pid)) {
-            callback_(kEventPacket, output.number, unit, length, user_);
+    const std::vector<ActiveOutput>& outputs = outputs_.Active();
+    if (header.pid != 0) {
+        for (const ActiveOutput& output : outputs) {
+            if (output.Passes(header.pid)) {
+                callback_(kEventPacket, output.number, unit, length, user_);
+            }
         }
+        return;
+    }
+    // PAT units: each output gets a private copy, rewritten for its programme set.
+    for (const ActiveOutput& output : outputs) {
+        if (!output.Passes(0)) {
+            continue;
+        }
+        uint8_t copy[204];
+        std::memcpy(copy, unit, length);
+        if (!output.programs.empty() && !RewritePat(output, copy)) {
+            continue;  // sending the received PAT would show the services this output hides
+        }
+        callback_(kEventPacket, output.number, copy, length, user_);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <span>
 #include <vector>
@@ -10,6 +11,9 @@
 #include "ts/output_filter.h"
 #include "ts/packet_header.h"
 #include "ts/processor_callback.h"
+#include "ts/program_entries.h"
+#include "ts/section_assembler.h"
+#include "ts/version_table.h"
 
 namespace tavrel {
 
@@ -25,9 +29,9 @@ struct PidState {
 
     uint16_t kind = kUnknown;
     uint8_t last_continuity_counter = 0xFF;  // 0xFF: none seen since the last reset
-    uint8_t component_tag = 0;
-    uint16_t program_number = 0;
-    uint32_t collecting = 0;
+    uint8_t component_tag = 0;               // from a stream identifier descriptor
+    uint16_t program_number = 0;             // the programme whose PAT entry or PMT named it
+    SectionAssembly section;
 };
 
 // The transport-stream processor: finds the packet grid in a byte stream, counts what the
@@ -76,6 +80,13 @@ public:
     void Reset(bool recreate);
 
     const PidState& Pid(uint16_t pid) const { return pids_[pid & 0x1FFF]; }
+    uint16_t TransportStreamId() const { return transport_stream_id_; }
+    // Programmes of the last PAT, in section order, programme 0 excluded.
+    const std::vector<ProgramEntry>& PatList() const { return pat_list_; }
+    // Data-carousel PIDs of each programme's last PMT.
+    const std::map<uint16_t, std::vector<uint16_t>>& CarouselPids() const { return carousel_pids_; }
+    // Carousel PIDs that the last PMT dropped from its programme.
+    const std::vector<uint16_t>& VanishedCarouselPids() const { return vanished_carousel_pids_; }
     // Bytes carried over to the next Input (less than one unit, or than the search window).
     uint32_t PendingBytes() const { return pending_size_; }
 
@@ -85,10 +96,25 @@ private:
         bool discard_all;  // no packet grid: everything held is thrown away
     };
 
+    // The table handler a PID's sections go to.
+    enum class TableHandler : uint8_t { kNone, kPat, kPmt };
+
     Consumed Process(const uint8_t* data, size_t size, StreamStats& stats);
     void PacketStep(const uint8_t* unit, uint32_t length, StreamStats& stats);
+    TableHandler ChooseHandler(uint16_t pid) const;
     void DispatchSection(const PacketHeader& header, const uint8_t* unit);
+    int CallHandler(TableHandler handler, const PacketHeader& header, const SectionHeader& section,
+                    SectionBuffer& buffer);
     void OutputStage(const PacketHeader& header, const uint8_t* unit, uint32_t length);
+
+    // Copies the complete section at the front of the buffer into the scratch block;
+    // empty when fewer bytes are held.
+    std::span<const uint8_t> TakeSection(const SectionHeader& section, SectionBuffer& buffer);
+    int HandlePat(const PacketHeader& header, const SectionHeader& section, SectionBuffer& buffer);
+    int HandlePmt(const PacketHeader& header, const SectionHeader& section, SectionBuffer& buffer);
+    // Rewrites the PAT in a private copy of a PID 0 unit to list only the programmes the
+    // output keeps. False when the result would not fit into the unit.
+    bool RewritePat(const ActiveOutput& output, uint8_t* unit) const;
 
     void Raise(uint32_t type, uint32_t a, const void* data, uint32_t length) {
         if (callback_ != nullptr) {
@@ -107,7 +133,12 @@ private:
     std::array<uint8_t, 4096> pending_{};
     uint32_t pending_size_ = 0;
 
-    uint16_t transport_stream_id_ = 0;
+    std::unique_ptr<uint8_t[]> scratch_;  // one complete section, for the table handlers
+    VersionTable versions_;
+    uint16_t transport_stream_id_ = 0;  // 0 until the first PAT
+    std::vector<ProgramEntry> pat_list_;
+    std::map<uint16_t, std::vector<uint16_t>> carousel_pids_;
+    std::vector<uint16_t> vanished_carousel_pids_;
 };
 
 }  // namespace tavrel
