@@ -69,20 +69,6 @@ TEST(OutputFile, InjectedFailureKeepsEarlierDataAndDropsThePartialTail) {
     EXPECT_EQ(ReadWholeFile(path), expected);
 }
 
-TEST(OutputFile, MovingHandsTheOpenFileOver) {
-    TempDir dir;
-    const std::string path = dir.File("out.ts");
-    OutputFile a;
-    ASSERT_TRUE(a.CreateAlways(path));
-    OutputFile b = std::move(a);
-    EXPECT_FALSE(a.IsOpen());  // NOLINT(bugprone-use-after-move): moved-from state is defined
-    EXPECT_TRUE(b.IsOpen());
-    const auto data = Bytes(3, 7);
-    EXPECT_TRUE(b.Write(data));
-    b.Close();
-    EXPECT_EQ(ReadWholeFile(path), data);
-}
-
 TEST(FileQueries, ExistenceFoldersAndMakingOne) {
     TempDir dir;
     const std::string file = dir.File("plain.txt");

@@ -45,11 +45,6 @@ TEST(ProfileFile, ValuesAreTrimmedAndUnquotedOnRead) {
     EXPECT_EQ(profile.GetString("T", "K", ""), "other");
 }
 
-TEST(ProfileFile, FirstOfDuplicateKeysWins) {
-    const ProfileFile profile = ProfileFile::Parse("[S]\nK=1\nK=2\n[S]\nK=3\n");
-    EXPECT_EQ(profile.GetString("S", "K", ""), "1");
-}
-
 TEST(ProfileFile, WritingAKeyKeepsEverythingElse) {
     const std::string original =
         "; settings of a test\n"
