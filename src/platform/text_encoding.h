@@ -1,0 +1,21 @@
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace tavrel {
+
+// Shift_JIS here is code page 932, the form Japanese Windows wrote, which the records and
+// the files of this program keep. Conversions never fail: a byte sequence that is not valid
+// input, or a character the other side lacks, becomes a replacement and the text goes on.
+
+// An invalid or unassigned Shift_JIS sequence becomes U+FFFD.
+std::string ShiftJisToUtf8(std::string_view sjis);
+// Invalid UTF-8 and characters without a Shift_JIS form become `replacement` (itself
+// Shift_JIS, copied as it is).
+std::string Utf8ToShiftJis(std::string_view utf8, std::string_view replacement = "?");
+// A fixed-size record field: the text ends at the first NUL or at the end of the buffer.
+std::string ShiftJisBufferToUtf8(std::span<const char> buffer);
+
+}  // namespace tavrel
