@@ -4,7 +4,7 @@
 TAVREL_PACKAGES=(
     cmake ninja-build g++ clang libclang-rt-14-dev clang-format
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    zlib1g-dev pkg-config
+    zlib1g-dev pkg-config libaribb24-dev
 )
 
 tavrel_install_deps() {
