@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "sim/packetizer.h"
+#include "sim/pat_writer.h"
+#include "sim/pmt_writer.h"
 #include "ts/ts_processor.h"
 
 namespace tavrel {
@@ -36,6 +38,42 @@ std::vector<uint8_t> MakeStream(uint32_t unit_length) {
     return stream;
 }
 
+// The same mix where every tenth packet carries a table: the PAT and the PMTs of three
+// programmes in turn, as a multiplex repeating them every 100 ms does.
+std::vector<uint8_t> MakeStreamWithTables() {
+    const std::vector<ProgramEntry> programs = {
+        {0, 0x0010}, {0x0400, 0x01F0}, {0x0401, 0x01F1}, {0x0402, 0x01F2}};
+    std::vector<std::pair<uint16_t, std::vector<uint8_t>>> tables;
+    tables.emplace_back(0x0000, sim::PatSection(0x7FE3, 1, programs));
+    for (uint16_t k = 0; k < 3; ++k) {
+        const uint16_t base = static_cast<uint16_t>(0x0111 + 0x20 * k);
+        tables.emplace_back(
+            0x01F0 + k,
+            sim::PmtSection(
+                0x0400 + k, 2, base, {},
+                {{0x02, base, sim::StreamIdentifierDescriptor(0x00)},
+                 {0x0F, static_cast<uint16_t>(base + 1), sim::StreamIdentifierDescriptor(0x10)},
+                 {0x0D, static_cast<uint16_t>(base + 2), sim::StreamIdentifierDescriptor(0x40)}}));
+    }
+    const std::vector<uint8_t> plain = MakeStream(188);
+    std::vector<uint8_t> stream;
+    stream.reserve(plain.size());
+    uint8_t counters[0x2000] = {};
+    size_t table = 0;
+    for (size_t pos = 0; pos + 188 <= plain.size(); pos += 188) {
+        stream.insert(stream.end(), plain.begin() + static_cast<long>(pos),
+                      plain.begin() + static_cast<long>(pos + 188));
+        if ((pos / 188) % 9 == 8) {
+            const auto& [pid, section] = tables[table++ % tables.size()];
+            sim::SectionPacketizer packetizer(pid, counters[pid]);
+            const auto packets = packetizer.Put(section);
+            counters[pid] = packetizer.NextCounter();
+            stream.insert(stream.end(), packets[0].begin(), packets[0].end());
+        }
+    }
+    return stream;
+}
+
 struct Sink {
     uint64_t sum = 0;
     uint64_t units = 0;
@@ -55,16 +93,11 @@ void Touch(uint32_t type, uint32_t, const void* data, uint32_t length, void* use
     ++sink->units;
 }
 
-void BM_PacketEngine(benchmark::State& state) {
-    const uint32_t unit_length = static_cast<uint32_t>(state.range(0));
-    static std::vector<uint8_t> streams[3];
-    auto& stream = streams[unit_length == 188 ? 0 : unit_length == 192 ? 1 : 2];
-    if (stream.empty()) {
-        stream = MakeStream(unit_length);
-    }
+void RunEngine(benchmark::State& state, const std::vector<uint8_t>& stream, bool tables) {
     Sink sink;
     for (auto _ : state) {
         CTsProcessor processor;
+        processor.decode_tables = tables ? 1 : 0;
         processor.AddOutput(1);
         processor.SetOutputCallback(&Touch, &sink);
         StreamStats stats;
@@ -83,7 +116,25 @@ void BM_PacketEngine(benchmark::State& state) {
         static_cast<double>(sink.units) / static_cast<double>(state.iterations());
     state.counters["processor_bytes"] = static_cast<double>(sizeof(CTsProcessor));
 }
+
+void BM_PacketEngine(benchmark::State& state) {
+    const uint32_t unit_length = static_cast<uint32_t>(state.range(0));
+    static std::vector<uint8_t> streams[3];
+    auto& stream = streams[unit_length == 188 ? 0 : unit_length == 192 ? 1 : 2];
+    if (stream.empty()) {
+        stream = MakeStream(unit_length);
+    }
+    RunEngine(state, stream, false);
+}
 BENCHMARK(BM_PacketEngine)->Arg(188)->Arg(192)->Arg(204)->Unit(benchmark::kMillisecond);
+
+// Table decoding on: the plain stream (no tables to find) and the one with 10% tables.
+void BM_PacketEngineDecoding(benchmark::State& state) {
+    static const std::vector<uint8_t> plain = MakeStream(188);
+    static const std::vector<uint8_t> with_tables = MakeStreamWithTables();
+    RunEngine(state, state.range(0) ? with_tables : plain, true);
+}
+BENCHMARK(BM_PacketEngineDecoding)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace tavrel

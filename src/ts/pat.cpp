@@ -26,6 +26,7 @@ int CTsProcessor::HandlePat(const PacketHeader&, const SectionHeader& section,
                                         section.section_number, section.version_number);
     }
     if (!is_new) {
+        repeat_ = true;
         return 1;
     }
     transport_stream_id_ = transport_stream_id;

@@ -26,6 +26,7 @@ int CTsProcessor::HandlePmt(const PacketHeader&, const SectionHeader& section,
     }
     if (!versions_.IsNewVersion(program_number, section.table_id, section.section_number,
                                 section.version_number)) {
+        repeat_ = true;
         return 1;
     }
 

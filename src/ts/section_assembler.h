@@ -1,7 +1,10 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <span>
 
 #include "ts/packet_header.h"
@@ -10,19 +13,38 @@
 
 namespace tavrel {
 
+// The last section of a PID that its handler found to be a plain repeat (an unchanged
+// version), with what the handler's answer depended on. Tables are repeated many times a
+// second; a byte-identical section under an unchanged `epoch` would pass the CRC and be
+// ignored by the handler again, so both can be skipped.
+struct RepeatMemo {
+    uint64_t epoch = 0;
+    uint8_t handler = 0;
+    uint32_t length = 0;
+    std::array<uint8_t, SectionBuffer::kLimit> bytes;
+};
+
 // Per-PID assembly state.
 struct SectionAssembly {
     uint32_t collecting = 0;  // 0: ignore payload until the next unit start
     SectionBuffer buffer;
+    std::unique_ptr<RepeatMemo> repeat;  // allocated for PIDs whose tables repeat
 
     void Drop() {
         collecting = 0;
         buffer.Clear();
     }
+    void Release() {
+        Drop();
+        buffer.Release();
+        repeat.reset();
+    }
 };
 
 // Handlers receive a complete, CRC-checked section at the front of the buffer. They consume
-// exactly its TotalLength() bytes and return 1, or return 0 when fewer are there.
+// exactly its TotalLength() bytes and return 1, or return 0 when fewer are there. A handler
+// may also offer KnownRepeat(section, bytes): true when the complete section `bytes` is one it
+// would ignore anyway; the section is then consumed without the CRC test.
 template <typename Handler>
 void CompleteSection(SectionAssembly& assembly, const PacketHeader& header, Handler&& handler) {
     SectionBuffer& buffer = assembly.buffer;
@@ -34,11 +56,42 @@ void CompleteSection(SectionAssembly& assembly, const PacketHeader& header, Hand
     if (buffer.Held() < section.TotalLength()) {
         return;
     }
+    if constexpr (requires { handler.KnownRepeat(section, std::span<const uint8_t>()); }) {
+        if (handler.KnownRepeat(section,
+                                std::span<const uint8_t>(buffer.Data(), section.TotalLength()))) {
+            buffer.Consume(section.TotalLength());
+            return;
+        }
+    }
     if (buffer.Crc(section.TotalLength()) != 0) {
         assembly.Drop();
         return;
     }
     handler(header, section, buffer);
+}
+
+// The common case of a repeated table: one whole section at the start of a unit, followed only
+// by stuffing. When the handler knows the section as a repeat, the result of copying it into
+// the buffer, checking its CRC and handing it over would be that nothing happens and the
+// stuffing stays buffered; stuffing whose length field runs past the buffer can never
+// complete, which is the same as waiting for the next unit start. So nothing is copied.
+template <typename Handler>
+bool SkipKnownRepeat(SectionAssembly& assembly, std::span<const uint8_t> data, Handler& handler) {
+    if (data.size() < 3) {
+        return false;
+    }
+    const SectionHeader section = ParseSectionHeader(data.first(std::min<size_t>(8, data.size())));
+    const size_t total = section.TotalLength();
+    if (total + 3 > data.size()) {
+        return false;
+    }
+    const std::span<const uint8_t> rest = data.subspan(total);
+    const size_t rest_total = ((size_t{rest[1]} & 0x0F) << 8 | rest[2]) + 3;
+    if (rest_total <= SectionBuffer::kLimit || !handler.KnownRepeat(section, data.first(total))) {
+        return false;
+    }
+    assembly.collecting = 0;
+    return true;
 }
 
 // Feeds the 184 payload bytes of one packet (everything after the 4-byte header) to the
@@ -88,6 +141,11 @@ void Assemble(SectionAssembly& assembly, const PacketHeader& header,
     if (header.payload_unit_start_indicator) {
         assembly.collecting = 1;
         assembly.buffer.Clear();
+        if constexpr (requires { handler.KnownRepeat(SectionHeader(), payload); }) {
+            if (SkipKnownRepeat(assembly, payload.subspan(start, size), handler)) {
+                return;
+            }
+        }
     }
     if (!assembly.collecting) {
         return;

@@ -41,6 +41,13 @@ uint32_t SectionBuffer::Read(uint8_t* dst, uint32_t len, bool consume) {
     return n;
 }
 
+void SectionBuffer::Consume(uint32_t n) {
+    begin_ += std::min(n, Held());
+    if (begin_ == end_) {
+        Clear();
+    }
+}
+
 uint32_t SectionBuffer::Crc(uint32_t len) const {
     const uint32_t n = std::min(len, Held());
     if (n == 0) {

@@ -21,6 +21,8 @@ public:
     // CRC-32/MPEG-2 over the first len held bytes (fewer when less is held).
     uint32_t Crc(uint32_t len) const;
     void Clear() { begin_ = end_ = 0; }
+    // Drops the first n held bytes (fewer when less is held).
+    void Consume(uint32_t n);
     // Clears and gives the storage back.
     void Release();
     const uint8_t* Data() const { return storage_ ? storage_.get() + begin_ : nullptr; }

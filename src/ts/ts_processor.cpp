@@ -16,8 +16,7 @@ CTsProcessor::~CTsProcessor() {
 
 void CTsProcessor::Reset(bool recreate) {
     for (PidState& state : pids_) {
-        state.section.buffer.Release();
-        state.section.collecting = 0;
+        state.section.Release();
         state.kind = PidState::kUnknown;
         state.component_tag = 0;
         state.program_number = 0;
@@ -191,17 +190,47 @@ CTsProcessor::TableHandler CTsProcessor::ChooseHandler(uint16_t pid) const {
     }
 }
 
+// Calls the chosen table handler for a complete section, and remembers sections that the
+// handler found to be plain repeats so that their next copies skip the CRC and the handler.
+struct CTsProcessor::SectionDispatch {
+    CTsProcessor& processor;
+    TableHandler handler;
+    SectionAssembly& assembly;
+
+    bool KnownRepeat(const SectionHeader&, std::span<const uint8_t> bytes) const {
+        const RepeatMemo* memo = assembly.repeat.get();
+        return memo != nullptr && memo->handler == static_cast<uint8_t>(handler) &&
+               memo->epoch == processor.versions_.Epoch() && memo->length == bytes.size() &&
+               std::memcmp(memo->bytes.data(), bytes.data(), memo->length) == 0;
+    }
+
+    int operator()(const PacketHeader& header, const SectionHeader& section,
+                   SectionBuffer& buffer) {
+        processor.repeat_ = false;
+        const int result = processor.CallHandler(handler, header, section, buffer);
+        if (result && processor.repeat_) {
+            if (!assembly.repeat) {
+                assembly.repeat = std::make_unique<RepeatMemo>();
+            }
+            RepeatMemo& memo = *assembly.repeat;
+            memo.epoch = processor.versions_.Epoch();
+            memo.handler = static_cast<uint8_t>(handler);
+            memo.length = section.TotalLength();
+            std::memcpy(memo.bytes.data(), processor.scratch_.get(), memo.length);
+        }
+        return result;
+    }
+};
+
 // The one place where a packet is handed to section assembly.
 void CTsProcessor::DispatchSection(const PacketHeader& header, const uint8_t* unit) {
     const TableHandler handler = ChooseHandler(header.pid);
     if (handler == TableHandler::kNone) {
         return;
     }
-    Assemble(pids_[header.pid].section, header,
-             std::span<const uint8_t, kTsPayloadSize>(unit + 4, kTsPayloadSize),
-             [this, handler](const PacketHeader& h, const SectionHeader& s, SectionBuffer& b) {
-                 return CallHandler(handler, h, s, b);
-             });
+    SectionAssembly& assembly = pids_[header.pid].section;
+    Assemble(assembly, header, std::span<const uint8_t, kTsPayloadSize>(unit + 4, kTsPayloadSize),
+             SectionDispatch{*this, handler, assembly});
 }
 
 int CTsProcessor::CallHandler(TableHandler handler, const PacketHeader& header,
@@ -239,14 +268,18 @@ void CTsProcessor::OutputStage(const PacketHeader& header, const uint8_t* unit, 
         }
         return;
     }
-    // PAT units: each output gets a private copy, rewritten for its programme set.
+    // PAT units: an output limited to some programmes gets a private, rewritten copy.
     for (const ActiveOutput& output : outputs) {
         if (!output.Passes(0)) {
             continue;
         }
+        if (output.programs.empty()) {
+            callback_(kEventPacket, output.number, unit, length, user_);
+            continue;
+        }
         uint8_t copy[204];
         std::memcpy(copy, unit, length);
-        if (!output.programs.empty() && !RewritePat(output, copy)) {
+        if (!RewritePat(output, copy)) {
             continue;  // sending the received PAT would show the services this output hides
         }
         callback_(kEventPacket, output.number, copy, length, user_);

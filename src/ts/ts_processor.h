@@ -46,6 +46,7 @@ public:
 
     CTsProcessor();
     ~CTsProcessor();
+
     CTsProcessor(const CTsProcessor&) = delete;
     CTsProcessor& operator=(const CTsProcessor&) = delete;
 
@@ -98,6 +99,7 @@ private:
 
     // The table handler a PID's sections go to.
     enum class TableHandler : uint8_t { kNone, kPat, kPmt };
+    struct SectionDispatch;
 
     Consumed Process(const uint8_t* data, size_t size, StreamStats& stats);
     void PacketStep(const uint8_t* unit, uint32_t length, StreamStats& stats);
@@ -135,6 +137,8 @@ private:
 
     std::unique_ptr<uint8_t[]> scratch_;  // one complete section, for the table handlers
     VersionTable versions_;
+    // Set by a handler that found its section to be a repeat it ignores; nothing changed.
+    bool repeat_ = false;
     uint16_t transport_stream_id_ = 0;  // 0 until the first PAT
     std::vector<ProgramEntry> pat_list_;
     std::map<uint16_t, std::vector<uint16_t>> carousel_pids_;

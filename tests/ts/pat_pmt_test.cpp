@@ -233,3 +233,41 @@ TEST(PatWriter, MatchesTheLiteralSection) {
 
 }  // namespace
 }  // namespace tavrel
+
+namespace tavrel {
+namespace {
+
+// Repeated tables are recognised without a full decode; that must never hide a change.
+TEST(RepeatedTables, ARepeatIsHandledAgainOnceAnythingChanged) {
+    Fixture f;
+    f.Feed(StreamBuilder()
+               .Section(0, kPat)
+               .Section(0, kPat)
+               .Section(0, kPatOtherStream)  // a channel change empties every table
+               .Section(0, kPat)             // and the first stream is new again
+               .Section(0, kPat));
+    std::vector<uint32_t> streams;
+    for (const auto& e : f.log.OfType(kEventStream)) {
+        streams.push_back(e.a);
+    }
+    EXPECT_EQ(streams, (std::vector<uint32_t>{0x7FE3, 0x7FE4, 0x7FE3}));
+    EXPECT_EQ(f.log.OfType(kEventPrograms).size(), 3u);
+}
+
+TEST(RepeatedTables, ACorruptCopyOfARepeatIsStillRejected) {
+    Fixture f;
+    auto bad = kPmtV1;
+    bad[14] ^= 0x01;  // a PID bit flipped, CRC left as it was
+    f.Feed(StreamBuilder()
+               .Section(0, kPat)
+               .Section(0x01F0, kPmt)
+               .Section(0x01F0, kPmt)
+               .Section(0x01F0, bad)
+               .Section(0x01F0, kPmtV1));
+    const auto events = f.log.OfType(kEventStreams);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(f.processor.CarouselPids().at(0x0400), (std::vector<uint16_t>{0x0140}));
+}
+
+}  // namespace
+}  // namespace tavrel
