@@ -146,6 +146,7 @@ CTsProcessor::Consumed CTsProcessor::Process(const uint8_t* data, size_t size, S
 
 void CTsProcessor::PacketStep(const uint8_t* unit, uint32_t length, StreamStats& stats) {
     const PacketHeader header = ParsePacketHeader(unit);
+    ++units_seen_;
     if (header.transport_scrambling_control != 0) {
         Increment(stats.scrambled);
     }
@@ -153,6 +154,7 @@ void CTsProcessor::PacketStep(const uint8_t* unit, uint32_t length, StreamStats&
         return;
     }
     if (header.pid == kNullPid) {
+        ++null_units_;
         if (keep_null_packets == 0) {
             return;
         }

@@ -90,6 +90,10 @@ public:
     const std::vector<uint16_t>& VanishedCarouselPids() const { return vanished_carousel_pids_; }
     // Bytes carried over to the next Input (less than one unit, or than the search window).
     uint32_t PendingBytes() const { return pending_size_; }
+    // Units cut from the stream so far (dropped null packets included), and how many of them
+    // were null packets.
+    uint64_t UnitsSeen() const { return units_seen_; }
+    uint64_t NullUnits() const { return null_units_; }
 
 private:
     struct Consumed {
@@ -134,6 +138,8 @@ private:
     // block; only the few bytes that do not complete a unit (or a search window) wait here.
     std::array<uint8_t, 4096> pending_{};
     uint32_t pending_size_ = 0;
+    uint64_t units_seen_ = 0;
+    uint64_t null_units_ = 0;
 
     std::unique_ptr<uint8_t[]> scratch_;  // one complete section, for the table handlers
     VersionTable versions_;
