@@ -1,0 +1,149 @@
+#include "cli/report_format.h"
+
+#include <cstdio>
+
+#include "cli/json_writer.h"
+#include "ts/mjd_time.h"
+#include "ts/stream_types.h"
+
+namespace tavrel::cli {
+
+std::string FormatMjdTime(uint32_t mjd, uint32_t seconds) {
+    const CalendarDate d = DateFromMjd(mjd);
+    const ClockTime t = SplitSeconds(seconds);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02u:%02u:%02u", d.year, d.month, d.day,
+                  t.hours, t.minutes, t.seconds);
+    return text;
+}
+
+std::string ReportJson(const AnalysisReport& r, const AnalyzeOptions& options) {
+    JsonWriter j;
+    j.BeginObject();
+    j.String("input", options.input);
+
+    const StreamReport& s = r.stream;
+    j.BeginObject("stream");
+    j.Number("bytes", static_cast<int64_t>(s.bytes));
+    j.Number("packet_length", int64_t{s.packet_length});
+    j.Number("packets", static_cast<int64_t>(s.packets));
+    j.Number("null_packets", static_cast<int64_t>(s.null_packets));
+    j.Number("sync_errors", int64_t{s.sync_errors});
+    j.Number("discontinuities", int64_t{s.discontinuities});
+    j.Number("scrambled", int64_t{s.scrambled});
+    j.Number("counter_sy", int64_t{s.counter_sy});
+    j.Number("counter_st", int64_t{s.counter_st});
+    j.Optional("transport_stream_id", s.transport_stream_id);
+    j.BeginArray("transport_stream_changes");
+    for (const uint16_t id : s.transport_stream_changes) {
+        j.Number("", int64_t{id});
+    }
+    j.EndArray();
+    j.Number("output_packets", static_cast<int64_t>(s.output_packets));
+    j.EndObject();
+
+    j.BeginArray("programmes");
+    for (const ProgrammeReport& p : r.programmes) {
+        j.BeginObject();
+        j.Number("service_id", int64_t{p.service_id});
+        j.Number("pmt_pid", int64_t{p.pmt_pid});
+        j.Optional("service_name", p.service_name);
+        if (p.streams) {
+            j.BeginArray("streams");
+            for (const StreamItem& e : *p.streams) {
+                j.BeginObject();
+                j.Number("stream_type", int64_t{e.stream_type});
+                j.String("type_name", StreamTypeName(e.stream_type));
+                j.Number("pid", int64_t{e.pid});
+                if (e.component_tag) {
+                    j.Number("component_tag", int64_t{*e.component_tag});
+                } else {
+                    j.Null("component_tag");
+                }
+                j.EndObject();
+            }
+            j.EndArray();
+        } else {
+            j.Null("streams");
+        }
+        j.EndObject();
+    }
+    j.EndArray();
+
+    j.BeginArray("services");
+    for (const auto& [id, name] : r.service_names) {
+        j.BeginObject();
+        j.Number("service_id", int64_t{id});
+        j.String("name", name);
+        j.EndObject();
+    }
+    j.EndArray();
+
+    j.BeginObject("broadcast_time");
+    j.Number("count", static_cast<int64_t>(r.time.count));
+    if (r.time.first) {
+        j.String("first", FormatMjdTime(r.time.first->first, r.time.first->second));
+        j.String("last", FormatMjdTime(r.time.last->first, r.time.last->second));
+    } else {
+        j.Null("first");
+        j.Null("last");
+    }
+    j.EndObject();
+
+    j.EndObject();
+    return j.Text();
+}
+
+std::string ReportText(const AnalysisReport& r, const AnalyzeOptions& options) {
+    std::string out;
+    char line[512];
+    const StreamReport& s = r.stream;
+    std::snprintf(line, sizeof line,
+                  "Stream %s: %llu bytes, %u-byte packets, %llu packets (%llu null)\n",
+                  options.input.c_str(), static_cast<unsigned long long>(s.bytes), s.packet_length,
+                  static_cast<unsigned long long>(s.packets),
+                  static_cast<unsigned long long>(s.null_packets));
+    out += line;
+    std::snprintf(line, sizeof line,
+                  "  sync errors %u, discontinuities %u, scrambled %u, Sy:%u St:%u\n",
+                  s.sync_errors, s.discontinuities, s.scrambled, s.counter_sy, s.counter_st);
+    out += line;
+    if (s.transport_stream_id) {
+        std::snprintf(line, sizeof line, "  transport_stream_id 0x%04X (%u)\n",
+                      *s.transport_stream_id, *s.transport_stream_id);
+        out += line;
+    }
+    for (const uint16_t id : s.transport_stream_changes) {
+        std::snprintf(line, sizeof line, "  new transport stream 0x%04X\n", id);
+        out += line;
+    }
+
+    out += "\nProgrammes:\n";
+    if (r.programmes.empty()) {
+        out += "  (no PAT)\n";
+    }
+    for (const ProgrammeReport& p : r.programmes) {
+        std::snprintf(line, sizeof line, "  service %5u  PMT 0x%04X  %s\n", p.service_id, p.pmt_pid,
+                      p.service_name ? p.service_name->c_str() : "(no name)");
+        out += line;
+        if (p.streams) {
+            std::string streams = "    ";
+            for (const StreamItem& e : *p.streams) {
+                streams += FormatStream(e.stream_type, e.pid);
+            }
+            out += streams + "\n";
+        }
+    }
+
+    out += "\nBroadcast time: ";
+    if (r.time.first) {
+        out += std::to_string(r.time.count) + " time sections, first " +
+               FormatMjdTime(r.time.first->first, r.time.first->second) + ", last " +
+               FormatMjdTime(r.time.last->first, r.time.last->second) + "\n";
+    } else {
+        out += "none\n";
+    }
+    return out;
+}
+
+}  // namespace tavrel::cli
