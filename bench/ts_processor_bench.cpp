@@ -24,15 +24,15 @@ std::vector<uint8_t> MakeStream(uint32_t unit_length) {
     std::vector<uint8_t> stream;
     stream.reserve(kStreamBytes + unit_length);
     for (uint32_t i = 0; stream.size() + unit_length <= kStreamBytes; ++i) {
-        sim::PacketSpec spec;
-        spec.pid = pids[i % 16];
-        spec.continuity_counter = counters[spec.pid]++ & 0x0F;
-        spec.payload_unit_start = (i % 41) == 0;
+        sim::PacketSpec fields;
+        fields.pid = pids[i % 16];
+        fields.continuity_counter = counters[fields.pid]++ & 0x0F;
+        fields.payload_unit_start = (i % 41) == 0;
         std::vector<uint8_t> payload(184);
         for (size_t k = 0; k < payload.size(); ++k) {
             payload[k] = static_cast<uint8_t>(i * 31 + k);
         }
-        const auto unit = sim::ToUnit(sim::MakePacket(spec, payload), unit_length, i * 600);
+        const auto unit = sim::ToUnit(sim::MakePacket(fields, payload), unit_length, i * 600);
         stream.insert(stream.end(), unit.begin(), unit.end());
     }
     return stream;

@@ -5,28 +5,29 @@
 
 namespace tavrel::sim {
 
-std::vector<uint8_t> MakePacket(const PacketSpec& spec, std::span<const uint8_t> payload,
+std::vector<uint8_t> MakePacket(const PacketSpec& fields, std::span<const uint8_t> payload,
                                 uint8_t fill) {
     std::vector<uint8_t> p(188, fill);
-    const bool has_adaptation = spec.adaptation_length >= 0;
+    const bool has_adaptation = fields.adaptation_length >= 0;
     p[0] = 0x47;
-    p[1] = static_cast<uint8_t>((spec.transport_error ? 0x80 : 0) |
-                                (spec.payload_unit_start ? 0x40 : 0) | ((spec.pid >> 8) & 0x1F));
-    p[2] = static_cast<uint8_t>(spec.pid);
-    p[3] = static_cast<uint8_t>((spec.scrambling & 3) << 6 | (has_adaptation ? 0x20 : 0) |
-                                (spec.payload ? 0x10 : 0) | (spec.continuity_counter & 0x0F));
+    p[1] =
+        static_cast<uint8_t>((fields.transport_error ? 0x80 : 0) |
+                             (fields.payload_unit_start ? 0x40 : 0) | ((fields.pid >> 8) & 0x1F));
+    p[2] = static_cast<uint8_t>(fields.pid);
+    p[3] = static_cast<uint8_t>((fields.scrambling & 3) << 6 | (has_adaptation ? 0x20 : 0) |
+                                (fields.payload ? 0x10 : 0) | (fields.continuity_counter & 0x0F));
     size_t pos = 4;
     if (has_adaptation) {
-        const int length = spec.adaptation_length;
+        const int length = fields.adaptation_length;
         if (length > 183) {
             throw std::invalid_argument("adaptation field longer than the packet");
         }
         p[pos] = static_cast<uint8_t>(length);
         if (length > 0) {
             std::fill(p.begin() + 5, p.begin() + 5 + length, 0xFF);
-            p[5] = spec.pcr ? 0x10 : 0x00;
-            if (spec.pcr && length >= 7) {
-                const uint64_t base = spec.pcr_base & ((uint64_t{1} << 33) - 1);
+            p[5] = fields.pcr ? 0x10 : 0x00;
+            if (fields.pcr && length >= 7) {
+                const uint64_t base = fields.pcr_base & ((uint64_t{1} << 33) - 1);
                 p[6] = static_cast<uint8_t>(base >> 25);
                 p[7] = static_cast<uint8_t>(base >> 17);
                 p[8] = static_cast<uint8_t>(base >> 9);
@@ -61,12 +62,12 @@ std::vector<std::vector<uint8_t>> SectionPacketizer::PutAll(
     bool first = true;
     while (pos < data.size()) {
         const size_t take = std::min<size_t>(184, data.size() - pos);
-        PacketSpec spec;
-        spec.pid = pid_;
-        spec.continuity_counter = counter_;
-        spec.payload_unit_start = first;
+        PacketSpec fields;
+        fields.pid = pid_;
+        fields.continuity_counter = counter_;
+        fields.payload_unit_start = first;
         packets.push_back(
-            MakePacket(spec, std::span<const uint8_t>(data).subspan(pos, take), 0xFF));
+            MakePacket(fields, std::span<const uint8_t>(data).subspan(pos, take), 0xFF));
         counter_ = (counter_ + 1) & 0x0F;
         pos += take;
         first = false;

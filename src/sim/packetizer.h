@@ -23,7 +23,7 @@ struct PacketSpec {
 
 // One 188-byte packet. The payload is copied after the header (and adaptation field); the
 // rest of the packet is filled with `fill` (0xFF is PSI stuffing).
-std::vector<uint8_t> MakePacket(const PacketSpec& spec, std::span<const uint8_t> payload,
+std::vector<uint8_t> MakePacket(const PacketSpec& fields, std::span<const uint8_t> payload,
                                 uint8_t fill = 0xFF);
 
 // Cuts PSI sections into packets of one PID, with pointer_field, continuity counters and

@@ -9,13 +9,13 @@ namespace tavrel::sim {
 namespace {
 
 TEST(Packetizer, WritesTheHeaderFields) {
-    PacketSpec spec;
-    spec.pid = 0x1234;
-    spec.continuity_counter = 0x1B;  // only the low four bits go out
-    spec.payload_unit_start = true;
-    spec.scrambling = 2;
+    PacketSpec fields;
+    fields.pid = 0x1234;
+    fields.continuity_counter = 0x1B;  // only the low four bits go out
+    fields.payload_unit_start = true;
+    fields.scrambling = 2;
     const uint8_t payload[3] = {1, 2, 3};
-    const auto p = MakePacket(spec, payload, 0xFF);
+    const auto p = MakePacket(fields, payload, 0xFF);
     ASSERT_EQ(p.size(), 188u);
     EXPECT_EQ(p[0], 0x47);
     EXPECT_EQ(p[1], 0x52);  // unit start + PID high bits 0x12
@@ -26,12 +26,12 @@ TEST(Packetizer, WritesTheHeaderFields) {
 }
 
 TEST(Packetizer, WritesAnAdaptationFieldWithPcr) {
-    PacketSpec spec;
-    spec.pid = 0x100;
-    spec.adaptation_length = 7;
-    spec.pcr = true;
-    spec.pcr_base = 0x1'2345'6789;
-    const auto p = MakePacket(spec, {});
+    PacketSpec fields;
+    fields.pid = 0x100;
+    fields.adaptation_length = 7;
+    fields.pcr = true;
+    fields.pcr_base = 0x1'2345'6789;
+    const auto p = MakePacket(fields, {});
     EXPECT_EQ(p[3] & 0x30, 0x30);
     EXPECT_EQ(p[4], 7);
     EXPECT_EQ(p[5], 0x10);
@@ -41,7 +41,7 @@ TEST(Packetizer, WritesAnAdaptationFieldWithPcr) {
     EXPECT_EQ(p[8], 0xB3);
     EXPECT_EQ(p[9], 0xC4);
     EXPECT_EQ(p[10], 0xFE);
-    EXPECT_THROW(MakePacket(spec, std::vector<uint8_t>(180)), std::invalid_argument);
+    EXPECT_THROW(MakePacket(fields, std::vector<uint8_t>(180)), std::invalid_argument);
 }
 
 TEST(Packetizer, SplitsASectionWithPointerFieldCountersAndStuffing) {
@@ -69,8 +69,8 @@ TEST(Packetizer, SplitsASectionWithPointerFieldCountersAndStuffing) {
 }
 
 TEST(Packetizer, UnitsOf192And204Bytes) {
-    PacketSpec spec;
-    const auto p = MakePacket(spec, {});
+    PacketSpec fields;
+    const auto p = MakePacket(fields, {});
     const auto u192 = ToUnit(p, 192, 0x12345678);
     ASSERT_EQ(u192.size(), 192u);
     EXPECT_EQ(u192[0], 0x12);  // the top two bits of the timestamp prefix are reserved

@@ -4,9 +4,9 @@ namespace tavrel::testing {
 
 StreamBuilder::StreamBuilder() {
     for (int i = 0; i < 3; ++i) {
-        sim::PacketSpec spec;
-        spec.pid = 0x1FFF;
-        packets_.push_back(sim::MakePacket(spec, {}));
+        sim::PacketSpec fields;
+        fields.pid = 0x1FFF;
+        packets_.push_back(sim::MakePacket(fields, {}));
     }
 }
 
@@ -31,11 +31,11 @@ StreamBuilder& StreamBuilder::Packet(std::vector<uint8_t> packet) {
 
 StreamBuilder& StreamBuilder::RawPayload(uint16_t pid, bool unit_start,
                                          std::span<const uint8_t> payload) {
-    sim::PacketSpec spec;
-    spec.pid = pid;
-    spec.payload_unit_start = unit_start;
-    spec.continuity_counter = NextCounter(pid);
-    packets_.push_back(sim::MakePacket(spec, payload, 0xFF));
+    sim::PacketSpec fields;
+    fields.pid = pid;
+    fields.payload_unit_start = unit_start;
+    fields.continuity_counter = NextCounter(pid);
+    packets_.push_back(sim::MakePacket(fields, payload, 0xFF));
     return *this;
 }
 

@@ -108,13 +108,13 @@ TEST(PatRewrite, HonoursAnAdaptationFieldInFrontOfThePointerField) {
     Fixture f;
     const uint16_t programs[] = {0x0400};
     f.processor.SetOutputFilter(0, 1, programs, 1, nullptr, 0);
-    sim::PacketSpec spec;
-    spec.pid = 0;
-    spec.payload_unit_start = true;
-    spec.adaptation_length = 7;
+    sim::PacketSpec fields;
+    fields.pid = 0;
+    fields.payload_unit_start = true;
+    fields.adaptation_length = 7;
     std::vector<uint8_t> payload = {0x00};
     payload.insert(payload.end(), kPat.begin(), kPat.end());
-    f.processor.Input(StreamBuilder().Packet(sim::MakePacket(spec, payload)).Bytes(), f.stats);
+    f.processor.Input(StreamBuilder().Packet(sim::MakePacket(fields, payload)).Bytes(), f.stats);
     const auto units = f.PatUnits(0);
     ASSERT_EQ(units.size(), 1u);
     EXPECT_EQ(units[0][4], 7);      // the adaptation field is kept

@@ -15,13 +15,13 @@ namespace {
 using testing::EventLog;
 
 std::vector<uint8_t> Packet(uint16_t pid, uint8_t cc, bool start = false, uint8_t scrambling = 0) {
-    sim::PacketSpec spec;
-    spec.pid = pid;
-    spec.continuity_counter = cc;
-    spec.payload_unit_start = start;
-    spec.scrambling = scrambling;
+    sim::PacketSpec fields;
+    fields.pid = pid;
+    fields.continuity_counter = cc;
+    fields.payload_unit_start = start;
+    fields.scrambling = scrambling;
     const uint8_t body[4] = {static_cast<uint8_t>(pid), cc, 0xAB, 0xCD};
-    return sim::MakePacket(spec, body, 0x55);
+    return sim::MakePacket(fields, body, 0x55);
 }
 
 // n packets of one PID with correct counters.
