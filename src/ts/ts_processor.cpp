@@ -23,8 +23,12 @@ void CTsProcessor::Reset(bool recreate) {
         state.last_continuity_counter = recreate ? 0xFF : 0;
     }
     transport_stream_id_ = 0;
+    broadcast_clock_.store(0, std::memory_order_relaxed);
     versions_.Clear();
     pat_list_.clear();
+    carousel_store_.ClearAll();
+    event_store_.Clear();
+    service_names_.Clear();
 }
 
 void CTsProcessor::SetOutputFilter(uint16_t number, uint32_t program_mode, const uint16_t* programs,
@@ -172,7 +176,8 @@ void CTsProcessor::PacketStep(const uint8_t* unit, uint32_t length, StreamStats&
 
 CTsProcessor::TableHandler CTsProcessor::ChooseHandler(uint16_t pid) const {
     if (!decode_tables) {
-        return TableHandler::kNone;
+        // The broadcast clock is wanted even when no table is.
+        return pid == 0x0014 ? TableHandler::kTime : TableHandler::kNone;
     }
     switch (pid) {
         case 0x0000:
@@ -181,12 +186,25 @@ CTsProcessor::TableHandler CTsProcessor::ChooseHandler(uint16_t pid) const {
         case 0x0022:
         case 0x0023:
             return TableHandler::kNone;
+        case 0x0011:
+            return TableHandler::kSdt;
+        case 0x0012:
+        case 0x0026:
+        case 0x0027:
+            return TableHandler::kEit;
+        case 0x0014:
+            return TableHandler::kTime;
         default:
             break;
     }
     switch (pids_[pid].kind) {
         case PidState::kPmt:
             return TableHandler::kPmt;
+        case PidState::kNit:
+        case PidState::kOtherNetwork:
+            return TableHandler::kNit;
+        case PidState::kDataCarousel:
+            return TableHandler::kCarousel;
         default:
             return TableHandler::kNone;
     }
@@ -242,6 +260,16 @@ int CTsProcessor::CallHandler(TableHandler handler, const PacketHeader& header,
             return HandlePat(header, section, buffer);
         case TableHandler::kPmt:
             return HandlePmt(header, section, buffer);
+        case TableHandler::kNit:
+            return HandleNit(header, section, buffer);
+        case TableHandler::kSdt:
+            return HandleSdt(header, section, buffer);
+        case TableHandler::kEit:
+            return HandleEit(header, section, buffer);
+        case TableHandler::kTime:
+            return HandleTime(header, section, buffer);
+        case TableHandler::kCarousel:
+            return HandleCarousel(header, section, buffer);
         case TableHandler::kNone:
             break;
     }

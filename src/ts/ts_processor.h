@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -8,11 +9,15 @@
 #include <vector>
 
 #include "capture/stream_stats.h"
+#include "databroadcast/carousel_store.h"
+#include "ts/broadcast_time.h"
+#include "ts/event_store.h"
 #include "ts/output_filter.h"
 #include "ts/packet_header.h"
 #include "ts/processor_callback.h"
 #include "ts/program_entries.h"
 #include "ts/section_assembler.h"
+#include "ts/service_name_table.h"
 #include "ts/version_table.h"
 
 namespace tavrel {
@@ -88,12 +93,38 @@ public:
     const std::map<uint16_t, std::vector<uint16_t>>& CarouselPids() const { return carousel_pids_; }
     // Carousel PIDs that the last PMT dropped from its programme.
     const std::vector<uint16_t>& VanishedCarouselPids() const { return vanished_carousel_pids_; }
+    // The data-carousel store; the write command and the service window reach it from their
+    // own threads (it locks itself).
+    CCarouselStore& CarouselStore() { return carousel_store_; }
+    const CCarouselStore& CarouselStore() const { return carousel_store_; }
+    // Where the store's notifications (0x50 to 0x56) go; the owner registers the same
+    // callback as for the outputs.
+    void SetCarouselCallback(ProcessorOutputCallback callback, void* user) {
+        carousel_store_.SetNotificationCallback(callback, user);
+    }
     // Bytes carried over to the next Input (less than one unit, or than the search window).
     uint32_t PendingBytes() const { return pending_size_; }
     // Units cut from the stream so far (dropped null packets included), and how many of them
     // were null packets.
     uint64_t UnitsSeen() const { return units_seen_; }
     uint64_t NullUnits() const { return null_units_; }
+
+    // The name of a service from the SDTs, NUL-terminated Shift_JIS cut to the destination:
+    // 1 when the service is known, else 0 with the destination untouched. Any thread.
+    int ServiceName(uint16_t service_id, std::span<char> destination) const {
+        return service_names_.Lookup(service_id, destination);
+    }
+    int ServiceName(uint16_t service_id, char* destination, uint32_t size) const {
+        return ServiceName(service_id, std::span<char>(destination, destination ? size : 0));
+    }
+    // The programme events of the EITs; the store locks itself, any thread.
+    CEventStore& EventStore() { return event_store_; }
+    const CEventStore& EventStore() const { return event_store_; }
+    // The time of the last time section (all zero before the first). Any thread.
+    BroadcastTime BroadcastNow() const {
+        return MakeBroadcastTime(
+            BroadcastClock::Unpack(broadcast_clock_.load(std::memory_order_relaxed)));
+    }
 
 private:
     struct Consumed {
@@ -102,7 +133,7 @@ private:
     };
 
     // The table handler a PID's sections go to.
-    enum class TableHandler : uint8_t { kNone, kPat, kPmt };
+    enum class TableHandler : uint8_t { kNone, kPat, kPmt, kNit, kSdt, kEit, kTime, kCarousel };
     struct SectionDispatch;
 
     Consumed Process(const uint8_t* data, size_t size, StreamStats& stats);
@@ -118,6 +149,12 @@ private:
     std::span<const uint8_t> TakeSection(const SectionHeader& section, SectionBuffer& buffer);
     int HandlePat(const PacketHeader& header, const SectionHeader& section, SectionBuffer& buffer);
     int HandlePmt(const PacketHeader& header, const SectionHeader& section, SectionBuffer& buffer);
+    int HandleCarousel(const PacketHeader& header, const SectionHeader& section,
+                       SectionBuffer& buffer);
+    int HandleNit(const PacketHeader& header, const SectionHeader& section, SectionBuffer& buffer);
+    int HandleSdt(const PacketHeader& header, const SectionHeader& section, SectionBuffer& buffer);
+    int HandleEit(const PacketHeader& header, const SectionHeader& section, SectionBuffer& buffer);
+    int HandleTime(const PacketHeader& header, const SectionHeader& section, SectionBuffer& buffer);
     // Rewrites the PAT in a private copy of a PID 0 unit to list only the programmes the
     // output keeps. False when the result would not fit into the unit.
     bool RewritePat(const ActiveOutput& output, uint8_t* unit) const;
@@ -149,6 +186,10 @@ private:
     std::vector<ProgramEntry> pat_list_;
     std::map<uint16_t, std::vector<uint16_t>> carousel_pids_;
     std::vector<uint16_t> vanished_carousel_pids_;
+    CCarouselStore carousel_store_;
+    std::atomic<uint64_t> broadcast_clock_{0};  // BroadcastClock::Pack of the last time section
+    CEventStore event_store_;
+    ServiceNameTable service_names_;
 };
 
 }  // namespace tavrel
