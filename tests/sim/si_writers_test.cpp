@@ -1,0 +1,173 @@
+// Writers of the service, network, time and event tables: their bytes against the layouts of
+// the standard, and what the processor reads back from them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "sim/eit_writer.h"
+#include "sim/nit_writer.h"
+#include "sim/pat_writer.h"
+#include "sim/sdt_writer.h"
+#include "sim/tot_writer.h"
+#include "support/crc_reference.h"
+#include "support/stream_builder.h"
+#include "ts/si_events.h"
+#include "ts/ts_processor.h"
+
+namespace tavrel {
+namespace {
+
+using testing::SiEvents;
+using testing::StreamBuilder;
+
+// TOT at MJD 58944 19:00:05 with a local time offset descriptor for JPN (region 0, offset
+// +00:00, change at MJD 58944 00:00:00, next offset 00:00). CRC_32 0x4C51638F.
+const std::vector<uint8_t> kTot = {0x73, 0x70, 0x1A, 0xE6, 0x40, 0x19, 0x00, 0x05, 0xF0, 0x0F,
+                                   0x58, 0x0D, 0x4A, 0x50, 0x4E, 0x02, 0x00, 0x00, 0xE6, 0x40,
+                                   0x00, 0x00, 0x00, 0x00, 0x00, 0x4C, 0x51, 0x63, 0x8F};
+
+TEST(TimeFieldWriter, BcdDigits) {
+    EXPECT_EQ(sim::ToBcd(0), 0u);
+    EXPECT_EQ(sim::ToBcd(1204000), 0x01204000u);
+    EXPECT_EQ(sim::ToBcd(99999999), 0x99999999u);
+    EXPECT_THROW(sim::ToBcd(100000000), std::invalid_argument);
+}
+
+TEST(TimeFieldWriter, StartTimeAndDuration) {
+    std::vector<uint8_t> out;
+    sim::PutMjdTime(out, {58944, 23 * 3600 + 30 * 60 + 7});
+    sim::PutDuration(out, 3600 + 59);
+    sim::PutDuration(out, kUndefinedDuration);
+    EXPECT_EQ(out, (std::vector<uint8_t>{0xE6, 0x40, 0x23, 0x30, 0x07, 0x01, 0x00, 0x59, 0xFF, 0xFF,
+                                         0xFF}));
+    EXPECT_THROW(sim::PutMjdTime(out, {0x10000, 0}), std::invalid_argument);
+}
+
+TEST(TotWriter, MatchesTheLiteralSection) {
+    sim::LocalTimeOffset japan;
+    japan.time_of_change = {58944, 0};
+    EXPECT_EQ(sim::TotSection({58944, 19 * 3600 + 5}, {japan}), kTot);
+    EXPECT_EQ(testing::ReferenceCrc32(kTot), 0u);
+}
+
+TEST(TotWriter, TdtHasNoCrc) {
+    const auto tdt = sim::TdtSection({58944, 19 * 3600 + 5});
+    EXPECT_EQ(tdt, (std::vector<uint8_t>{0x70, 0x70, 0x05, 0xE6, 0x40, 0x19, 0x00, 0x05}));
+}
+
+TEST(SdtWriter, LayoutOfTheFixedFieldsAndOneEntry) {
+    sim::SdtService s;
+    s.service_id = 0x0400;
+    s.eit_schedule = true;
+    s.free_ca = true;
+    s.service_descriptor = false;
+    s.more_descriptors = {0xC1, 0x01, 0x84};  // digital copy control
+    const auto sdt = sim::SdtSection(false, 0x7FE4, 0x7FE3, 3, {s});
+    ASSERT_EQ(sdt.size(), 11u + 5 + 3 + 4);
+    EXPECT_EQ(sdt[0], 0x46);
+    EXPECT_EQ(sdt[1] & 0xC0, 0xC0);  // syntax indicator and reserved_future_use
+    EXPECT_EQ(sdt[5], 0xC7);         // version 3, current
+    EXPECT_EQ(
+        (std::vector<uint8_t>(sdt.begin() + 8, sdt.begin() + 19)),
+        (std::vector<uint8_t>{0x7F, 0xE3, 0xFF, 0x04, 0x00, 0xE3, 0x90, 0x03, 0xC1, 0x01, 0x84}));
+    EXPECT_EQ(testing::ReferenceCrc32(sdt), 0u);
+}
+
+TEST(SdtWriter, NamesReadBackThroughTheProcessor) {
+    sim::SdtService a;
+    a.service_id = 0x0400;
+    a.provider = "放送局";
+    a.name = "ＮＨＫ総合１・東京";
+    sim::SdtService b;
+    b.service_id = 0x0408;
+    b.name = "MX ワンセグ";
+    CTsProcessor processor;
+    processor.decode_tables = 1;
+    StreamStats stats;
+    processor.Input(StreamBuilder().Section(0x0011, sim::SdtSection(true, 1, 1, 0, {a, b})).Bytes(),
+                    stats);
+    char name[30];
+    ASSERT_EQ(processor.ServiceName(0x0400, name, sizeof name), 1);
+    EXPECT_EQ(testing::Utf8(name), "ＮＨＫ総合１・東京");
+    ASSERT_EQ(processor.ServiceName(0x0408, name, sizeof name), 1);
+    EXPECT_EQ(testing::Utf8(name), "ＭＸ　ワンセグ");  // ASCII comes back full-width
+}
+
+TEST(NitWriter, SatelliteDeliveryDescriptorBytes) {
+    sim::SatelliteDeliverySpec spec;
+    spec.frequency = 1172748;
+    spec.orbital_position = 1100;
+    spec.east = true;
+    spec.polarisation = 1;
+    spec.modulation = 9;
+    spec.symbol_rate = 288600;
+    spec.fec_inner = 4;
+    EXPECT_EQ(sim::SatelliteDeliveryDescriptor(spec),
+              (std::vector<uint8_t>{0x43, 0x0B, 0x01, 0x17, 0x27, 0x48, 0x11, 0x00, 0xA9, 0x02,
+                                    0x88, 0x60, 0x04}));
+}
+
+TEST(NitWriter, NetworkAndStreamsReadBackThroughTheProcessor) {
+    sim::SatelliteDeliverySpec spec;
+    spec.frequency = 1204000;
+    spec.orbital_position = 1100;
+    spec.modulation = 8;
+    spec.symbol_rate = 288600;
+    spec.fec_inner = 8;
+    const auto nit =
+        sim::NitSection(0x0004, 2, "ＢＳデジタル",
+                        {{0x4010, 0x0004, spec, sim::ServiceListDescriptor({{0x0065, 0x01}})},
+                         {0x4011, 0x0004, std::nullopt, {}}});
+    EXPECT_EQ(testing::ReferenceCrc32(nit), 0u);
+    CTsProcessor processor;
+    processor.decode_tables = 1;
+    SiEvents events;
+    events.Attach(processor);
+    StreamStats stats;
+    processor.Input(StreamBuilder()
+                        .Section(0, sim::PatSection(0x4010, 0, {{0, 0x0010}}))
+                        .Section(0x0010, nit)
+                        .Bytes(),
+                    stats);
+    const auto streams = events.OfType(kEventTransportStream);
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[0].length, 0x4010u);
+    EXPECT_DOUBLE_EQ(streams[0].delivery.frequency, 12040.0);
+    EXPECT_DOUBLE_EQ(streams[0].delivery.symbol_rate, 28.86);
+    EXPECT_EQ(streams[1].delivery.frequency, 0.0);
+    ASSERT_EQ(events.OfType(kEventNetwork).size(), 1u);
+    EXPECT_EQ(events.OfType(kEventNetwork)[0].text, "ＢＳデジタル");
+}
+
+TEST(EitWriter, EventLoopEntryBytes) {
+    sim::EitEvent e;
+    e.event_id = 0x1234;
+    e.start = {58944, 19 * 3600};
+    e.duration = 1800;
+    e.running_status = 4;
+    e.short_event = false;
+    e.video_component_type = 0xB3;
+    EXPECT_EQ(sim::EitEventBytes(e),
+              (std::vector<uint8_t>{0x12, 0x34, 0xE6, 0x40, 0x19, 0x00, 0x00, 0x00, 0x30, 0x00,
+                                    0x80, 0x08, 0x50, 0x06, 0xF1, 0xB3, 0x00, 0x6A, 0x70, 0x6E}));
+}
+
+TEST(EitWriter, SectionHeaderFields) {
+    sim::EitFields f;
+    f.table_id = 0x51;
+    f.service_id = 0x0400;
+    f.version = 9;
+    f.section_number = 0x18;
+    f.last_section_number = 0xF8;
+    f.transport_stream_id = 0x7FE3;
+    f.original_network_id = 0x0004;
+    f.segment_last_section_number = 0x19;
+    f.last_table_id = 0x57;
+    const auto s = sim::EitSection(f, {});
+    EXPECT_EQ(s, (std::vector<uint8_t>{0x51, 0xF0, 0x0F, 0x04, 0x00, 0xD3, 0x18, 0xF8, 0x7F, 0xE3,
+                                       0x00, 0x04, 0x19, 0x57, s[14], s[15], s[16], s[17]}));
+    EXPECT_EQ(testing::ReferenceCrc32(s), 0u);
+}
+
+}  // namespace
+}  // namespace tavrel
