@@ -1,0 +1,235 @@
+// The event store on its own: the priority rule, the time walk with open-ended events, the
+// sorted copy, the purge, and its lock under two threads.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+#include "ts/event_store.h"
+
+namespace tavrel {
+namespace {
+
+constexpr uint32_t kDay = 58944;
+
+EventRecord Event(uint16_t event_id, uint8_t kind, uint8_t version, MjdTime start,
+                  uint32_t duration) {
+    EventRecord r;
+    r.kind = kind;
+    r.version = version;
+    r.event_id = event_id;
+    r.start = start;
+    r.duration = duration;
+    if (duration == kUndefinedDuration) {
+        r.end = {start.mjd, kUndefinedDuration};
+    } else {
+        r.end = start;
+        AddSeconds(r.end, duration);
+    }
+    return r;
+}
+
+EventRecord Named(EventRecord r, const char* name) {
+    std::snprintf(r.name.data(), r.name.size(), "%s", name);
+    return r;
+}
+
+TEST(EventStoreInsert, LowerKindWinsThenTheVersionDecides) {
+    CEventStore store;
+    const MjdTime t{kDay, 3600};
+    EXPECT_TRUE(store.Insert(Named(Event(1, kEventKindScheduleActual, 0, t, 60), "sched"), 1));
+    EXPECT_TRUE(store.Insert(Named(Event(1, kEventKindPresentFollowingActual, 0, t, 60), "pf"), 1));
+    EXPECT_FALSE(store.Insert(Named(Event(1, kEventKindScheduleActual, 1, t, 60), "later"), 1));
+    EXPECT_FALSE(store.Insert(Named(Event(1, kEventKindPresentFollowingOther, 0, t, 60), "x"), 1));
+    EXPECT_STREQ(store.EventById(1, 1)->name.data(), "pf");
+    // Same kind: the same version changes nothing, another version replaces.
+    EXPECT_FALSE(store.Insert(Named(Event(1, kEventKindPresentFollowingActual, 0, t, 60), "y"), 1));
+    EXPECT_STREQ(store.EventById(1, 1)->name.data(), "pf");
+    EXPECT_TRUE(store.Insert(Named(Event(1, kEventKindPresentFollowingActual, 1, t, 60), "z"), 1));
+    EXPECT_STREQ(store.EventById(1, 1)->name.data(), "z");
+    // Kind 0 is the most authoritative of all.
+    EXPECT_TRUE(store.Insert(Named(Event(1, kEventKindOther, 9, t, 60), "other"), 1));
+    EXPECT_EQ(store.EventCount(), 1u);
+}
+
+TEST(EventStoreInsert, ServicesAreSeparate) {
+    CEventStore store;
+    EXPECT_TRUE(store.Insert(Event(1, 1, 0, {kDay, 0}, 60), 10));
+    EXPECT_TRUE(store.Insert(Event(1, 1, 0, {kDay, 0}, 60), 11));
+    EXPECT_EQ(store.ServiceCount(), 2u);
+    EXPECT_EQ(store.EventCount(), 2u);
+    EXPECT_NE(store.FindService(10, false), nullptr);
+    EXPECT_EQ(store.FindService(12, false), nullptr);
+    EXPECT_EQ(store.ServiceCount(), 2u);
+    EXPECT_NE(store.FindService(12, true), nullptr);
+    EXPECT_EQ(store.FindService(12, false)->size(), 0u);
+}
+
+TEST(EventStoreEventAt, StartSecondMatchesEndSecondDoesNot) {
+    CEventStore store;
+    store.Insert(Event(1, 1, 0, {kDay, 1000}, 500), 7);
+    store.Insert(Event(2, 1, 0, {kDay, 1500}, 500), 7);
+    EXPECT_EQ(store.EventAt(7, {kDay, 999}), nullptr);
+    EXPECT_EQ(store.EventAt(7, {kDay, 1000})->event_id, 1);
+    EXPECT_EQ(store.EventAt(7, {kDay, 1499})->event_id, 1);
+    EXPECT_EQ(store.EventAt(7, {kDay, 1500})->event_id, 2);  // the end of 1 is the start of 2
+    EXPECT_EQ(store.EventAt(7, {kDay, 2000}), nullptr);
+    // The next programme: the end of the current one.
+    const auto current = store.EventAt(7, {kDay, 1200});
+    const auto next = store.EventAt(7, current->end);
+    EXPECT_EQ(next->event_id, 2);
+}
+
+TEST(EventStoreEventAt, UnknownServiceGivesNullWithoutCreatingIt) {
+    CEventStore store;
+    EXPECT_EQ(store.EventAt(3, {kDay, 0}), nullptr);
+    EXPECT_EQ(store.EventById(3, 1), nullptr);
+    std::vector<EventRecord> out;
+    EXPECT_FALSE(store.SortedEvents(store.FindService(3, false), out));
+    EXPECT_FALSE(store.SortedEvents(3, out));
+    EXPECT_EQ(store.ServiceCount(), 0u);
+}
+
+TEST(EventStoreEventAt, LatestOpenEndedEventWinsAndTheSupersededOneIsRemoved) {
+    CEventStore store;
+    store.Insert(Event(5, 1, 0, {kDay, 100}, kUndefinedDuration), 7);
+    store.Insert(Event(6, 1, 0, {kDay, 200}, kUndefinedDuration), 7);
+    store.Insert(Event(7, 1, 0, {kDay, 300}, kUndefinedDuration), 7);  // not started yet
+    // An open-ended event matches only after its start second.
+    EXPECT_EQ(store.EventAt(7, {kDay, 100}), nullptr);
+    const auto r = store.EventAt(7, {kDay, 250});
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->event_id, 6);
+    EXPECT_EQ(store.EventById(7, 5), nullptr);
+    EXPECT_NE(store.EventById(7, 6), nullptr);
+    EXPECT_NE(store.EventById(7, 7), nullptr);
+    EXPECT_EQ(store.EventCount(), 2u);
+}
+
+TEST(EventStoreEventAt, EarlierStartingOpenEndedEventWithAHigherIdIsIgnored) {
+    CEventStore store;
+    store.Insert(Event(5, 1, 0, {kDay, 200}, kUndefinedDuration), 7);
+    store.Insert(Event(6, 1, 0, {kDay, 100}, kUndefinedDuration), 7);
+    EXPECT_EQ(store.EventAt(7, {kDay, 250})->event_id, 5);
+    EXPECT_EQ(store.EventCount(), 2u);
+}
+
+TEST(EventStoreEventAt, DefinedEventWinsOnlyWithoutAnOpenEndedOneBeforeIt) {
+    CEventStore defined_first;
+    defined_first.Insert(Event(1, 1, 0, {kDay, 0}, 1000), 7);
+    defined_first.Insert(Event(2, 1, 0, {kDay, 100}, kUndefinedDuration), 7);
+    EXPECT_EQ(defined_first.EventAt(7, {kDay, 500})->event_id, 1);
+
+    CEventStore open_first;
+    open_first.Insert(Event(1, 1, 0, {kDay, 100}, kUndefinedDuration), 7);
+    open_first.Insert(Event(2, 1, 0, {kDay, 0}, 1000), 7);
+    EXPECT_EQ(open_first.EventAt(7, {kDay, 500})->event_id, 1);
+    EXPECT_EQ(open_first.EventCount(), 2u);
+}
+
+TEST(EventStoreEventById, FindsOnlyThatService) {
+    CEventStore store;
+    store.Insert(Event(9, 1, 0, {kDay, 0}, 60), 7);
+    EXPECT_EQ(store.EventById(7, 9)->event_id, 9);
+    EXPECT_EQ(store.EventById(7, 8), nullptr);
+    EXPECT_EQ(store.EventById(8, 9), nullptr);
+}
+
+TEST(EventStoreSortedEvents, SortedByStartAndStableForEqualStarts) {
+    CEventStore store;
+    store.Insert(Event(1, 3, 0, {kDay + 1, 0}, 60), 7);
+    store.Insert(Event(2, 3, 0, {kDay, 500}, 60), 7);
+    store.Insert(Event(3, 3, 0, {kDay, 100}, 60), 7);
+    store.Insert(Event(4, 3, 0, {kDay, 500}, 60), 7);
+    store.Insert(Event(0, 3, 0, {kDay, 500}, 60), 7);
+    std::vector<EventRecord> out;
+    ASSERT_TRUE(store.SortedEvents(store.FindService(7, false), out));
+    std::vector<uint16_t> ids;
+    for (const auto& r : out) {
+        ids.push_back(r.event_id);
+    }
+    EXPECT_EQ(ids, (std::vector<uint16_t>{3, 0, 2, 4, 1}));
+    std::vector<EventRecord> by_service;
+    ASSERT_TRUE(store.SortedEvents(7, by_service));
+    EXPECT_EQ(by_service.size(), 5u);
+    // An empty service gives an empty, successful copy.
+    store.FindService(8, true);
+    EXPECT_TRUE(store.SortedEvents(8, out));
+    EXPECT_TRUE(out.empty());
+}
+
+TEST(EventStorePurgeEnded, RemovesEndedEventsAndKeepsOpenEndedOnes) {
+    CEventStore store;
+    store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 7);
+    store.Insert(Event(2, 1, 0, {kDay, 100}, 100), 7);  // ends at 200
+    store.Insert(Event(3, 1, 0, {kDay, 0}, kUndefinedDuration), 7);
+    store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 8);
+    store.PurgeEnded({kDay, 200});  // an end equal to t is not yet before it
+    EXPECT_EQ(store.EventById(7, 1), nullptr);
+    EXPECT_NE(store.EventById(7, 2), nullptr);
+    EXPECT_EQ(store.EventById(8, 1), nullptr);
+    store.PurgeEnded({kDay + 5, 0});
+    EXPECT_EQ(store.EventCount(), 1u);
+    EXPECT_NE(store.EventById(7, 3), nullptr);
+    EXPECT_EQ(store.ServiceCount(), 2u);  // the emptied service stays
+}
+
+TEST(EventStorePurgeEnded, OneServiceLeavesTheOthers) {
+    CEventStore store;
+    store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 7);
+    store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 8);
+    store.PurgeEnded({kDay, 1000}, 8);
+    EXPECT_NE(store.EventById(7, 1), nullptr);
+    EXPECT_EQ(store.EventById(8, 1), nullptr);
+    store.PurgeEnded({kDay, 1000}, 9);  // unknown: nothing, and not created
+    EXPECT_EQ(store.ServiceCount(), 2u);
+}
+
+TEST(EventStoreClear, EmptiesEveryService) {
+    CEventStore store;
+    store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 7);
+    store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 8);
+    store.Clear();
+    EXPECT_EQ(store.ServiceCount(), 0u);
+    EXPECT_EQ(store.EventById(7, 1), nullptr);
+    EXPECT_TRUE(store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 7));
+}
+
+TEST(EventStoreLock, InsertsAndQueriesFromTwoThreads) {
+    CEventStore store;
+    constexpr int kEvents = 2000;
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < kEvents; ++i) {
+            const uint16_t service = static_cast<uint16_t>(1 + i % 4);
+            store.Insert(Event(static_cast<uint16_t>(i), 3, 0, {kDay, static_cast<uint32_t>(i)}, 1),
+                         service);
+            if (i % 100 == 99) {
+                store.PurgeEnded({kDay, static_cast<uint32_t>(i - 50)});
+            }
+        }
+        done = true;
+    });
+    while (!done.load()) {
+        for (uint16_t service = 1; service <= 4; ++service) {
+            std::vector<EventRecord> out;
+            if (store.SortedEvents(service, out)) {
+                for (size_t i = 1; i < out.size(); ++i) {
+                    EXPECT_LE(out[i - 1].start, out[i].start);
+                }
+            }
+            store.EventAt(service, {kDay, 1000});
+            store.EventById(service, 5);
+            store.FindService(service, false);
+        }
+    }
+    writer.join();
+    // Event i ends at i + 1; the last purge, at 1949, removed events 0..1947.
+    EXPECT_EQ(store.EventCount(), 52u);
+    EXPECT_EQ(store.EventById(static_cast<uint16_t>(1 + 1947 % 4), 1947), nullptr);
+    EXPECT_NE(store.EventById(static_cast<uint16_t>(1 + 1948 % 4), 1948), nullptr);
+}
+
+}  // namespace
+}  // namespace tavrel
