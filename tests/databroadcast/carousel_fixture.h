@@ -1,0 +1,175 @@
+#pragma once
+
+// A carousel store with its notifications recorded, and shortcuts that feed it whole sections
+// the way the processor's carousel handler does.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "databroadcast/carousel_store.h"
+#include "sim/ddb_writer.h"
+#include "sim/dii_writer.h"
+
+namespace tavrel::testing {
+
+struct Notice {
+    uint32_t code = 0;
+    uint32_t pid = 0;
+    uint32_t number = 0;  // codes carrying a number
+    ModuleInfo info{};    // codes 0x51 to 0x53
+    uint32_t extra = 0;
+};
+
+struct NoticeLog {
+    std::vector<Notice> notices;
+
+    void Attach(CCarouselStore& store) { store.SetNotificationCallback(&Hook, this); }
+    static void Hook(uint32_t code, uint32_t pid, const void* data, uint32_t extra, void* user) {
+        Notice n{code, pid, 0, {}, extra};
+        if (code >= kModuleAnnounced && code <= kModuleCompleted) {
+            n.info = *static_cast<const ModuleInfo*>(data);
+        } else {
+            n.number = NotificationNumber(data);
+        }
+        static_cast<NoticeLog*>(user)->notices.push_back(n);
+    }
+    std::vector<uint32_t> Codes() const {
+        std::vector<uint32_t> codes;
+        for (const Notice& n : notices) {
+            codes.push_back(n.code);
+        }
+        return codes;
+    }
+    std::vector<Notice> OfCode(uint32_t code) const {
+        std::vector<Notice> out;
+        for (const Notice& n : notices) {
+            if (n.code == code) {
+                out.push_back(n);
+            }
+        }
+        return out;
+    }
+};
+
+// A resource as the store holds it, copied out.
+struct StoredResource {
+    uint16_t service_id;
+    uint8_t component_tag;
+    uint16_t module_id;
+    uint8_t version;
+    std::string content_type;
+    std::string content_encoding;
+    std::string location;
+    std::string path;
+    bool has_data;
+    std::vector<uint8_t> data;
+};
+
+inline std::vector<StoredResource> StoredResources(const CCarouselStore& store) {
+    std::vector<StoredResource> out;
+    store.VisitResources([&](uint64_t key, const ResourceRecord& r) {
+        StoredResource s{ServiceIdOfKey(key),
+                         ComponentTagOfKey(key),
+                         ModuleIdOfKey(key),
+                         r.version,
+                         std::string(Text(r.content_type)),
+                         std::string(Text(r.content_encoding)),
+                         std::string(Text(r.location)),
+                         r.path,
+                         r.data != nullptr,
+                         {}};
+        if (r.data) {
+            s.data.assign(r.data.get(), r.data.get() + r.length);
+        }
+        out.push_back(std::move(s));
+    });
+    return out;
+}
+
+inline std::vector<uint8_t> Bytes(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
+struct CarouselFixture {
+    static constexpr uint16_t kPid = 0x0140;
+    static constexpr uint16_t kServiceId = 0x0400;
+    static constexpr uint8_t kTag = 0x40;
+
+    CCarouselStore store;
+    NoticeLog log;
+
+    CarouselFixture() { log.Attach(store); }
+
+    // A long-form section as the handler passes it: message at offset 8.
+    bool DiiSection(std::span<const uint8_t> section, uint16_t pid = kPid,
+                    uint16_t service_id = kServiceId, uint8_t tag = kTag) {
+        return store.HandleDii(section, 8, pid, service_id, tag);
+    }
+    bool Dii(const sim::Dii& dii, uint16_t pid = kPid, uint16_t service_id = kServiceId,
+             uint8_t tag = kTag) {
+        return DiiSection(sim::DiiSection(dii), pid, service_id, tag);
+    }
+    // The message length is section_length - 8 - 1: everything before the CRC.
+    void DdbSection(std::span<const uint8_t> section, uint16_t pid = kPid,
+                    uint16_t service_id = kServiceId, uint8_t tag = kTag) {
+        const uint32_t section_length = ((section[1] & 0x0F) << 8) | section[2];
+        store.HandleDdb(pid, service_id, section, 8, section_length - 9, tag);
+    }
+    void Ddb(const sim::Ddb& ddb, uint16_t pid = kPid) { DdbSection(sim::DdbSection(ddb), pid); }
+    void Blocks(const std::vector<std::vector<uint8_t>>& sections, std::span<const size_t> order,
+                uint16_t pid = kPid) {
+        for (const size_t i : order) {
+            DdbSection(sections.at(i), pid);
+        }
+    }
+    void AllBlocks(const std::vector<std::vector<uint8_t>>& sections, uint16_t pid = kPid) {
+        for (const auto& s : sections) {
+            DdbSection(s, pid);
+        }
+    }
+    ModuleStatus Module(uint16_t module_id, uint16_t pid = kPid) const {
+        const auto carousel = store.Carousel(pid);
+        if (carousel) {
+            for (const ModuleStatus& m : carousel->modules) {
+                if (m.module_id == module_id) {
+                    return m;
+                }
+            }
+        }
+        return ModuleStatus{};
+    }
+};
+
+// A DII listing the given modules with one download id and block size.
+inline sim::Dii MakeDii(uint32_t download_id, uint16_t block_size,
+                        std::vector<sim::DiiModule> modules) {
+    sim::Dii dii;
+    dii.download_id = download_id;
+    dii.block_size = block_size;
+    dii.modules = std::move(modules);
+    return dii;
+}
+
+// One DDB's fields.
+inline sim::Ddb Block(uint32_t download_id, uint16_t module_id, uint8_t version, uint16_t number,
+                      std::vector<uint8_t> data) {
+    sim::Ddb ddb;
+    ddb.download_id = download_id;
+    ddb.module_id = module_id;
+    ddb.module_version = version;
+    ddb.block_number = number;
+    ddb.block = std::move(data);
+    return ddb;
+}
+
+// n bytes that differ from block to block, so misplaced blocks show.
+inline std::vector<uint8_t> Pattern(size_t n, uint8_t seed = 1) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) {
+        v[i] = static_cast<uint8_t>(seed + i * 7 + i / 251);
+    }
+    return v;
+}
+
+}  // namespace tavrel::testing

@@ -1,0 +1,615 @@
+// Carousel assembly: DII and DDB messages into modules, the limits, the update rules of a new
+// DII, inflating, resets and the notifications. First the literal messages, then our writers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "databroadcast/carousel_fixture.h"
+#include "databroadcast/carousel_literals.h"
+#include "platform/temp_dir.h"
+#include "sim/module_builder.h"
+#include "sim/section_writer.h"
+
+namespace tavrel {
+namespace {
+
+using testing::CarouselFixture;
+using testing::MakeDii;
+using testing::Pattern;
+using testing::StoredResources;
+
+constexpr uint16_t kPid = CarouselFixture::kPid;
+constexpr uint8_t kTag = CarouselFixture::kTag;
+
+sim::DiiModule Module(uint16_t id, uint32_t size, uint8_t version,
+                      std::string_view type = "image/jpeg") {
+    return {id, size, version, type.empty() ? std::vector<uint8_t>() : sim::TypeDescriptor(type)};
+}
+
+std::vector<std::vector<uint8_t>> Sections(uint32_t download_id, uint16_t id, uint8_t version,
+                                           uint16_t block_size, std::span<const uint8_t> data) {
+    return sim::ModuleDdbSections(download_id, id, version, block_size, data);
+}
+
+// --- The literal messages -------------------------------------------------------------------
+
+TEST(CarouselLiteral, DiiAndThreeDdbsGiveOnePngResource) {
+    CarouselFixture f;
+    EXPECT_TRUE(f.DiiSection(testing::kLiteralDii));
+    f.DdbSection(testing::kLiteralDdb2);
+    f.DdbSection(testing::kLiteralDdb0);
+    EXPECT_TRUE(StoredResources(f.store).empty());
+    f.DdbSection(testing::kLiteralDdb1);
+
+    ASSERT_EQ(f.log.Codes(), (std::vector<uint32_t>{0x51, 0x53, 0x54}));
+    const ModuleInfo announced = f.log.notices[0].info;
+    EXPECT_EQ(announced.component_tag, kTag);
+    EXPECT_EQ(announced.module_id, 3);
+    EXPECT_EQ(announced.module_version, 1);
+    EXPECT_EQ(announced.module_size, 20u);
+    EXPECT_EQ(f.log.notices[0].pid, kPid);
+    EXPECT_EQ(f.log.notices[2].number, kTag);
+
+    const auto resources = StoredResources(f.store);
+    ASSERT_EQ(resources.size(), 1u);
+    EXPECT_EQ(resources[0].service_id, CarouselFixture::kServiceId);
+    EXPECT_EQ(resources[0].component_tag, kTag);
+    EXPECT_EQ(resources[0].module_id, 3);
+    EXPECT_EQ(resources[0].version, 1);
+    EXPECT_EQ(resources[0].content_type, "image/X-arib-png");
+    EXPECT_EQ(resources[0].path, "40/0003");
+    EXPECT_EQ(resources[0].data, testing::kLiteralModule);
+
+    const auto carousel = f.store.Carousel(kPid);
+    ASSERT_TRUE(carousel);
+    EXPECT_EQ(carousel->download_id, 1u);
+    EXPECT_EQ(carousel->block_size, 8);
+    EXPECT_TRUE(carousel->complete);
+    ASSERT_EQ(carousel->modules.size(), 1u);
+    EXPECT_EQ(carousel->modules[0].block_count, 3);
+    EXPECT_FALSE(carousel->modules[0].collecting);  // block data released after hand-over
+}
+
+TEST(CarouselLiteral, CompatibilityDescriptorIsSkipped) {
+    CarouselFixture f;
+    EXPECT_TRUE(f.DiiSection(testing::kLiteralDiiWithCompatibility));
+    const auto m = f.Module(3);
+    EXPECT_EQ(m.module_size, 20u);
+    EXPECT_EQ(m.module_version, 1);
+    EXPECT_EQ(m.content_type, "image/X-arib-png");
+    f.DdbSection(testing::kLiteralDdb0);
+    f.DdbSection(testing::kLiteralDdb1);
+    f.DdbSection(testing::kLiteralDdb2);
+    ASSERT_EQ(StoredResources(f.store).size(), 1u);
+    EXPECT_EQ(StoredResources(f.store)[0].data, testing::kLiteralModule);
+}
+
+TEST(CarouselLiteral, OtherMessagesAndBrokenHeadersAreIgnored) {
+    CarouselFixture f;
+    auto dsi = testing::kLiteralDii;
+    dsi[11] = 0x06;  // messageId 0x1006: a DownloadServerInitiate
+    EXPECT_TRUE(f.DiiSection(dsi));
+    auto protocol = testing::kLiteralDii;
+    protocol[8] = 0x12;
+    EXPECT_TRUE(f.DiiSection(protocol));
+    auto type = testing::kLiteralDii;
+    type[9] = 0x04;
+    EXPECT_TRUE(f.DiiSection(type));
+    // A DII cut inside its module loop.
+    EXPECT_TRUE(f.DiiSection(std::span(testing::kLiteralDii).first(50)));
+    EXPECT_FALSE(f.store.HasCarousel(kPid));
+    EXPECT_TRUE(f.log.notices.empty());
+
+    // A DDB read as a DII, and a DII read as a DDB, change nothing either.
+    EXPECT_TRUE(f.DiiSection(testing::kLiteralDdb0));
+    EXPECT_TRUE(f.DiiSection(testing::kLiteralDii));
+    f.DdbSection(testing::kLiteralDii);
+    EXPECT_EQ(f.Module(3).blocks_received, 0);
+}
+
+// --- DII limits --------------------------------------------------------------------------
+
+TEST(DiiLimits, HundredTwentyEightModulesAcceptedHundredTwentyNineRejected) {
+    CarouselFixture f;
+    std::vector<sim::DiiModule> modules;
+    for (uint16_t id = 0; id < 128; ++id) {
+        modules.push_back(Module(id, 100, 0, ""));
+    }
+    EXPECT_TRUE(f.Dii(MakeDii(7, 64, modules)));
+    EXPECT_EQ(f.store.Carousel(kPid)->modules.size(), 128u);
+    EXPECT_EQ(f.log.OfCode(kModuleAnnounced).size(), 128u);
+    // One block of module 5's two, so that the kept state can be checked.
+    f.Ddb(testing::Block(7, 5, 0, 0, Pattern(50)));
+
+    f.log.notices.clear();
+    modules.push_back(Module(128, 100, 0, ""));
+    EXPECT_FALSE(f.Dii(MakeDii(8, 64, modules)));
+    ASSERT_EQ(f.log.Codes(), std::vector<uint32_t>{kTooManyModules});
+    EXPECT_EQ(f.log.notices[0].number, kTag);
+    EXPECT_EQ(f.log.notices[0].extra, 129u);
+    const auto carousel = f.store.Carousel(kPid);
+    EXPECT_EQ(carousel->download_id, 7u);
+    EXPECT_EQ(carousel->modules.size(), 128u);
+    EXPECT_EQ(f.Module(5).blocks_received, 1);
+    EXPECT_TRUE(f.Module(5).collecting);
+}
+
+TEST(DiiLimits, ModuleOfExactly1024BlocksAcceptedOneByteMoreRejected) {
+    CarouselFixture f;
+    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 100 * 1024, 0)})));
+    EXPECT_EQ(f.Module(1).block_count, 1024);
+
+    f.log.notices.clear();
+    EXPECT_FALSE(f.Dii(MakeDii(2, 100, {Module(1, 50, 0), Module(2, 100 * 1024 + 1, 0)})));
+    ASSERT_EQ(f.log.Codes(), std::vector<uint32_t>{kTooManyBlocks});
+    EXPECT_EQ(f.log.notices[0].number, kTag);
+    EXPECT_EQ(f.log.notices[0].extra, 100u * 1024 + 1);
+    // Rejected as a whole: not even the first module of the list was taken.
+    EXPECT_EQ(f.store.Carousel(kPid)->download_id, 1u);
+    EXPECT_EQ(f.Module(1).module_size, 100u * 1024);
+}
+
+TEST(DiiLimits, BlockCountRoundsUp) {
+    CarouselFixture f;
+    EXPECT_TRUE(f.Dii(
+        MakeDii(1, 512, {Module(1, 3 * 512, 0), Module(2, 3 * 512 + 1, 0), Module(3, 1, 0)})));
+    EXPECT_EQ(f.Module(1).block_count, 3);
+    EXPECT_EQ(f.Module(2).block_count, 4);
+    EXPECT_EQ(f.Module(3).block_count, 1);
+}
+
+TEST(DiiLimits, BlockSizeZeroIsRefused) {
+    CarouselFixture f;
+    EXPECT_TRUE(f.Dii(MakeDii(1, 0, {Module(1, 100, 0)})));
+    EXPECT_FALSE(f.store.HasCarousel(kPid));
+    EXPECT_TRUE(f.log.notices.empty());
+}
+
+TEST(DiiLimits, EmptyModuleIsListedWithoutBlocks) {
+    CarouselFixture f;
+    EXPECT_TRUE(f.Dii(MakeDii(1, 512, {Module(1, 0, 0), Module(2, 10, 0)})));
+    EXPECT_EQ(f.Module(1).block_count, 0);
+    f.Ddb(testing::Block(1, 1, 0, 0, {1, 2, 3}));
+    EXPECT_FALSE(f.Module(1).complete);
+    EXPECT_FALSE(f.Module(1).collecting);
+}
+
+TEST(DiiDescriptors, TypeAndCompressionAreTakenOthersSkipped) {
+    CarouselFixture f;
+    const std::string long_type(100, 't');
+    sim::DiiModule a{1, 10, 0, {}};
+    const uint8_t unknown[] = {0xAA, 0xBB, 0xCC};
+    a.module_info = sim::Descriptor(0x02, unknown);
+    const auto type = sim::TypeDescriptor(long_type);
+    const auto compression = sim::CompressionTypeDescriptor(0x01, 12345);
+    a.module_info.insert(a.module_info.end(), type.begin(), type.end());
+    a.module_info.insert(a.module_info.end(), compression.begin(), compression.end());
+    EXPECT_TRUE(f.Dii(MakeDii(1, 512, {a, Module(2, 10, 0, "text/plain")})));
+    const auto m = f.Module(1);
+    EXPECT_EQ(m.content_type, std::string(79, 't'));
+    EXPECT_TRUE(m.compressed);
+    EXPECT_EQ(m.original_size, 12345u);
+    EXPECT_EQ(f.Module(2).content_type, "text/plain");
+    EXPECT_FALSE(f.Module(2).compressed);
+}
+
+// --- DII updates -------------------------------------------------------------------------
+
+TEST(DiiUpdate, IdenticalDiiDisturbsNeitherHalfCollectedNorCompleteModules) {
+    CarouselFixture f;
+    const auto dii = MakeDii(1, 100, {Module(1, 300, 0), Module(2, 50, 0)});
+    const auto one = Pattern(300, 1);
+    const auto two = Pattern(50, 2);
+    const auto blocks_one = Sections(1, 1, 0, 100, one);
+    EXPECT_TRUE(f.Dii(dii));
+    f.DdbSection(blocks_one[0]);
+    f.DdbSection(blocks_one[2]);
+    f.AllBlocks(Sections(1, 2, 0, 100, two));
+    ASSERT_TRUE(f.Module(2).complete);
+
+    f.log.notices.clear();
+    EXPECT_TRUE(f.Dii(dii));
+    EXPECT_TRUE(f.log.notices.empty());
+    EXPECT_EQ(f.Module(1).blocks_received, 2);
+    EXPECT_TRUE(f.Module(2).complete);
+
+    // Module 2 is not parsed again; module 1 completes with the blocks from before the repeat.
+    f.AllBlocks(Sections(1, 2, 0, 100, two));
+    f.DdbSection(blocks_one[1]);
+    EXPECT_EQ(f.log.Codes(), (std::vector<uint32_t>{kModuleCompleted, kCarouselCompleted}));
+    const auto resources = StoredResources(f.store);
+    ASSERT_EQ(resources.size(), 2u);
+    EXPECT_EQ(resources[0].data, one);
+    EXPECT_EQ(resources[1].data, two);
+}
+
+TEST(DiiUpdate, VersionChangeRestartsOnlyThatModule) {
+    CarouselFixture f;
+    const auto old_two = Pattern(150, 9);
+    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 200, 0), Module(2, 150, 0)})));
+    const auto blocks_one = Sections(1, 1, 0, 100, Pattern(200, 1));
+    f.DdbSection(blocks_one[0]);
+    f.AllBlocks(Sections(1, 2, 0, 100, old_two));
+    ASSERT_TRUE(f.Module(2).complete);
+
+    f.log.notices.clear();
+    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 200, 0), Module(2, 120, 1)})));
+    ASSERT_EQ(f.log.Codes(), std::vector<uint32_t>{kModuleAnnounced});
+    EXPECT_EQ(f.log.notices[0].info.module_id, 2);
+    EXPECT_EQ(f.log.notices[0].info.module_version, 1);
+    EXPECT_EQ(f.log.notices[0].info.module_size, 120u);
+    EXPECT_EQ(f.Module(1).blocks_received, 1);
+    EXPECT_FALSE(f.Module(2).complete);
+    EXPECT_EQ(f.Module(2).blocks_received, 0);
+    // The old version's resource stays until the new one replaces it.
+    ASSERT_EQ(StoredResources(f.store).size(), 1u);
+    EXPECT_EQ(StoredResources(f.store)[0].version, 0);
+
+    const auto new_two = Pattern(120, 3);
+    f.AllBlocks(Sections(1, 2, 1, 100, new_two));
+    const auto resources = StoredResources(f.store);
+    ASSERT_EQ(resources.size(), 1u);
+    EXPECT_EQ(resources[0].version, 1);
+    EXPECT_EQ(resources[0].data, new_two);
+}
+
+TEST(DiiUpdate, DroppedModuleLosesResourcesWith0x52OnlyWhenItHadAny) {
+    CarouselFixture f;
+    const std::string_view list = "application/X-arib-resourceList";
+    EXPECT_TRUE(
+        f.Dii(MakeDii(1, 100, {Module(1, 50, 0), Module(2, 50, 4), Module(3, 50, 0, list)})));
+    f.AllBlocks(Sections(1, 1, 0, 100, Pattern(50, 1)));
+    f.AllBlocks(Sections(1, 2, 4, 100, Pattern(50, 2)));
+    // Module 3 is a resource list: it completes but leaves nothing stored.
+    f.AllBlocks(Sections(1, 3, 0, 100, Pattern(50, 3)));
+    ASSERT_EQ(StoredResources(f.store).size(), 2u);
+
+    f.log.notices.clear();
+    // Module 2 dropped (it has a resource), module 1 kept; module 4 new.
+    EXPECT_TRUE(
+        f.Dii(MakeDii(1, 100, {Module(1, 50, 0), Module(3, 50, 0, list), Module(4, 300, 0)})));
+    ASSERT_EQ(f.log.Codes(), std::vector<uint32_t>{kModuleDropped});
+    EXPECT_EQ(f.log.notices[0].info.module_id, 2);
+    EXPECT_EQ(f.log.notices[0].info.module_version, 4);
+    EXPECT_EQ(f.log.notices[0].info.component_tag, kTag);
+    for (const auto& r : StoredResources(f.store)) {
+        EXPECT_NE(r.module_id, 2);
+    }
+
+    // Modules without resources go silently: a resource list, and one half collected.
+    f.Ddb(testing::Block(1, 4, 0, 0, {1, 2}));
+    ASSERT_TRUE(f.Module(4).collecting);
+    f.log.notices.clear();
+    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 50, 0)})));
+    EXPECT_TRUE(f.log.notices.empty());
+}
+
+TEST(DiiUpdate, NewBlockSizeRestartsHalfCollectedModules) {
+    CarouselFixture f;
+    const auto data = Pattern(300, 5);
+    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 300, 0)})));
+    f.DdbSection(Sections(1, 1, 0, 100, data)[0]);
+    EXPECT_TRUE(f.Dii(MakeDii(2, 150, {Module(1, 300, 0)})));
+    EXPECT_EQ(f.Module(1).blocks_received, 0);
+    EXPECT_EQ(f.Module(1).block_count, 2);
+    f.AllBlocks(Sections(2, 1, 0, 150, data));
+    ASSERT_EQ(StoredResources(f.store).size(), 1u);
+    EXPECT_EQ(StoredResources(f.store)[0].data, data);
+}
+
+// --- DDB ---------------------------------------------------------------------------------
+
+TEST(DdbAssembly, BlocksInAnyOrderWithRepeatsCompleteOncePerVersion) {
+    CarouselFixture f;
+    const auto data = Pattern(1000, 4);
+    EXPECT_TRUE(f.Dii(MakeDii(3, 128, {Module(9, 1000, 2)})));
+    const auto blocks = Sections(3, 9, 2, 128, data);
+    ASSERT_EQ(blocks.size(), 8u);
+    const size_t order[] = {7, 3, 3, 0, 7, 5, 1, 2, 6, 1, 4};
+    f.Blocks(blocks, order);
+    f.AllBlocks(blocks);  // all again after completion: ignored
+    EXPECT_EQ(f.log.OfCode(kModuleCompleted).size(), 1u);
+    EXPECT_EQ(f.log.OfCode(kCarouselCompleted).size(), 1u);
+    const auto resources = StoredResources(f.store);
+    ASSERT_EQ(resources.size(), 1u);
+    EXPECT_EQ(resources[0].data, data);
+}
+
+TEST(DdbAssembly, CompletionReportsTheDdbVersion) {
+    CarouselFixture f;
+    EXPECT_TRUE(f.Dii(MakeDii(3, 128, {Module(9, 10, 2)})));
+    f.Ddb(testing::Block(3, 9, 7, 0,
+                         Pattern(10)));  // blocks are matched by download and module id only
+    const auto done = f.log.OfCode(kModuleCompleted);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].info.module_version, 7);
+    EXPECT_EQ(done[0].info.module_size, 10u);
+    EXPECT_EQ(StoredResources(f.store)[0].version, 2);  // the resource keeps the DII's
+}
+
+TEST(DdbAssembly, ForeignDownloadIdIsIgnored) {
+    CarouselFixture f;
+    EXPECT_TRUE(f.Dii(MakeDii(3, 128, {Module(9, 10, 0)})));
+    f.Ddb(testing::Block(4, 9, 0, 0, Pattern(10)));
+    EXPECT_EQ(f.Module(9).blocks_received, 0);
+    EXPECT_FALSE(f.Module(9).collecting);
+    EXPECT_TRUE(StoredResources(f.store).empty());
+}
+
+TEST(DdbAssembly, BlocksWithoutCarouselModuleOrPlaceAreIgnored) {
+    CarouselFixture f;
+    f.Ddb(testing::Block(3, 9, 0, 0, Pattern(10)));  // no DII yet
+    EXPECT_FALSE(f.store.HasCarousel(kPid));
+    EXPECT_TRUE(f.Dii(MakeDii(3, 128, {Module(9, 200, 0)})));
+    f.Ddb(testing::Block(3, 8, 0, 0, Pattern(10)));  // unknown module
+    f.Ddb(testing::Block(3, 9, 0, 2, Pattern(10)));  // block 2 of a two-block module
+    f.Ddb(testing::Block(3, 9, 0, 1023, Pattern(10)));
+    f.Ddb(testing::Block(3, 9, 0, 9, Pattern(10)), 0x0141);  // another PID
+    EXPECT_EQ(f.Module(9).blocks_received, 0);
+    EXPECT_FALSE(f.Module(9).collecting);
+    EXPECT_TRUE(f.log.OfCode(kModuleCompleted).empty());
+}
+
+TEST(DdbAssembly, ModuleOf1024BlocksCompletes) {
+    CarouselFixture f;
+    const auto data = Pattern(16 * 1024, 6);
+    EXPECT_TRUE(f.Dii(MakeDii(1, 16, {Module(1, 16 * 1024, 0)})));
+    const auto blocks = Sections(1, 1, 0, 16, data);
+    ASSERT_EQ(blocks.size(), 1024u);
+    f.AllBlocks(blocks);
+    EXPECT_TRUE(f.Module(1).complete);
+    ASSERT_EQ(StoredResources(f.store).size(), 1u);
+    EXPECT_EQ(StoredResources(f.store)[0].data, data);
+}
+
+TEST(DdbAssembly, OverlongBlocksAreCutToTheirPlace) {
+    CarouselFixture f;
+    EXPECT_TRUE(f.Dii(MakeDii(1, 8, {Module(1, 20, 0)})));
+    const auto a = Pattern(12, 1);
+    const auto b = Pattern(12, 50);
+    const auto c = Pattern(30, 100);
+    f.Ddb(testing::Block(1, 1, 0, 0, a));  // longer than the block size
+    f.Ddb(testing::Block(1, 1, 0, 1, b));
+    f.Ddb(testing::Block(1, 1, 0, 2, c));  // longer than the module's remaining 4 bytes
+    std::vector<uint8_t> expected(a.begin(), a.begin() + 8);
+    expected.insert(expected.end(), b.begin(), b.begin() + 8);
+    expected.insert(expected.end(), c.begin(), c.begin() + 4);
+    ASSERT_EQ(StoredResources(f.store).size(), 1u);
+    EXPECT_EQ(StoredResources(f.store)[0].data, expected);
+}
+
+TEST(DdbAssembly, ShortBlockLeavesZerosBehindIt) {
+    CarouselFixture f;
+    EXPECT_TRUE(f.Dii(MakeDii(1, 8, {Module(1, 16, 0)})));
+    f.Ddb(testing::Block(1, 1, 0, 1, Pattern(8, 1)));
+    f.Ddb(testing::Block(1, 1, 0, 0, {0xAA, 0xBB}));
+    std::vector<uint8_t> expected = {0xAA, 0xBB, 0, 0, 0, 0, 0, 0};
+    const auto tail = Pattern(8, 1);
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    EXPECT_EQ(StoredResources(f.store)[0].data, expected);
+}
+
+TEST(DdbAssembly, BlockIsDroppedWhenItsBufferCannotBeHad) {
+    CarouselFixture f;
+    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 150, 0)})));
+    const auto blocks = Sections(1, 1, 0, 100, Pattern(150));
+    {
+        const ScopedCarouselAllocationLimit limit(199);
+        f.DdbSection(blocks[0]);
+    }
+    EXPECT_EQ(f.Module(1).blocks_received, 0);
+    f.AllBlocks(blocks);
+    EXPECT_TRUE(f.Module(1).complete);
+}
+
+// --- Compressed modules -------------------------------------------------------------------
+
+TEST(DdbCompressed, ModuleIsInflatedBeforeParsing) {
+    CarouselFixture f;
+    std::string text;
+    for (int i = 0; i < 400; ++i) {
+        text += "<bml>line " + std::to_string(i) + "</bml>\n";
+    }
+    const auto content = testing::Bytes(text);
+    const auto m = sim::CompressedModule(5, 1, content, "text/X-arib-bml");
+    ASSERT_LT(m.bytes.size(), content.size());
+    EXPECT_TRUE(f.Dii(MakeDii(1, 1000, {m.entry})));
+    f.AllBlocks(Sections(1, 5, 1, 1000, m.bytes));
+    const auto resources = StoredResources(f.store);
+    ASSERT_EQ(resources.size(), 1u);
+    EXPECT_EQ(resources[0].data, content);
+    EXPECT_EQ(resources[0].content_type, "text/X-arib-bml");
+    EXPECT_FALSE(f.Module(5).collecting);
+}
+
+TEST(DdbCompressed, TruncatedZlibStreamCompletesWithoutResources) {
+    CarouselFixture f;
+    auto m = sim::CompressedModule(5, 1, Pattern(5000), "image/jpeg");
+    m.bytes.resize(m.bytes.size() - 10);
+    m.entry.module_size = static_cast<uint32_t>(m.bytes.size());
+    EXPECT_TRUE(f.Dii(MakeDii(1, 1000, {m.entry})));
+    f.AllBlocks(Sections(1, 5, 1, 1000, m.bytes));
+    EXPECT_EQ(f.log.Codes(),
+              (std::vector<uint32_t>{kModuleAnnounced, kModuleCompleted, kCarouselCompleted}));
+    EXPECT_TRUE(f.Module(5).complete);
+    EXPECT_FALSE(f.Module(5).collecting);
+    EXPECT_TRUE(StoredResources(f.store).empty());
+    // Not collected again until its version changes.
+    f.AllBlocks(Sections(1, 5, 1, 1000, m.bytes));
+    EXPECT_EQ(f.log.OfCode(kModuleCompleted).size(), 1u);
+}
+
+TEST(DdbCompressed, StreamLongerThanOriginalSizeYieldsNothing) {
+    CarouselFixture f;
+    auto m = sim::CompressedModule(5, 1, Pattern(5000), "image/jpeg");
+    m.entry.module_info = sim::CompressionTypeDescriptor(0, 4999);
+    EXPECT_TRUE(f.Dii(MakeDii(1, 4066, {m.entry})));
+    f.AllBlocks(Sections(1, 5, 1, 4066, m.bytes));
+    EXPECT_TRUE(f.Module(5).complete);
+    EXPECT_TRUE(StoredResources(f.store).empty());
+}
+
+TEST(DdbCompressed, StreamShorterThanOriginalSizeHandsOnWhatItHolds) {
+    CarouselFixture f;
+    const auto content = Pattern(5000);
+    auto m = sim::CompressedModule(5, 1, content, "");
+    m.entry.module_info = sim::CompressionTypeDescriptor(0, 6000);
+    EXPECT_TRUE(f.Dii(MakeDii(1, 4066, {m.entry})));
+    f.AllBlocks(Sections(1, 5, 1, 4066, m.bytes));
+    ASSERT_EQ(StoredResources(f.store).size(), 1u);
+    EXPECT_EQ(StoredResources(f.store)[0].data, content);
+}
+
+TEST(DdbCompressed, OriginalSizeIsCappedAtSixteenMebibytes) {
+    CarouselFixture f;
+    const std::vector<uint8_t> zeros(kMaxInflatedModuleSize, 0);
+    const auto at_cap = sim::CompressedModule(1, 0, zeros, "image/jpeg");
+    auto over_cap = sim::CompressedModule(2, 0, std::span(zeros).first(1000), "image/jpeg");
+    over_cap.entry.module_info = sim::TypeDescriptor("image/jpeg");
+    const auto big = sim::CompressionTypeDescriptor(0, kMaxInflatedModuleSize + 1);
+    over_cap.entry.module_info.insert(over_cap.entry.module_info.end(), big.begin(), big.end());
+    EXPECT_TRUE(f.Dii(MakeDii(1, 4066, {at_cap.entry, over_cap.entry})));
+    f.AllBlocks(Sections(1, 1, 0, 4066, at_cap.bytes));
+    f.AllBlocks(Sections(1, 2, 0, 4066, over_cap.bytes));
+    EXPECT_TRUE(f.store.Carousel(kPid)->complete);
+    const auto resources = StoredResources(f.store);
+    ASSERT_EQ(resources.size(), 1u);
+    EXPECT_EQ(resources[0].module_id, 1);
+    EXPECT_EQ(resources[0].data.size(), kMaxInflatedModuleSize);
+}
+
+TEST(DdbCompressed, InflateBufferThatCannotBeHadYieldsNothing) {
+    CarouselFixture f;
+    const auto m = sim::CompressedModule(5, 1, std::vector<uint8_t>(5000, 'a'), "image/jpeg");
+    ASSERT_LT(m.bytes.size(), 4066u);  // one block: its buffer stays below the limit
+    EXPECT_TRUE(f.Dii(MakeDii(1, 4066, {m.entry})));
+    const ScopedCarouselAllocationLimit limit(4999);
+    f.AllBlocks(Sections(1, 5, 1, 4066, m.bytes));
+    EXPECT_TRUE(f.Module(5).complete);
+    EXPECT_TRUE(StoredResources(f.store).empty());
+}
+
+// --- Resets --------------------------------------------------------------------------------
+
+TEST(CarouselReset, WithoutRemovalZeroesTheRecordAndEmptiesItsTagsResources) {
+    CarouselFixture f;
+    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0), Module(2, 300, 0)})));
+    f.AllBlocks(Sections(1, 1, 0, 100, Pattern(10)));
+    f.DdbSection(Sections(1, 2, 0, 100, Pattern(300))[0]);
+    // The same component tag under another service, and another tag on another PID.
+    f.store.StoreResource(0x0999, kTag, 7, Pattern(4), ResourceRecord{});
+    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0)}), 0x0141, 0x0400, 0x41));
+    f.AllBlocks(Sections(1, 1, 0, 100, Pattern(10)), 0x0141);
+    ASSERT_EQ(StoredResources(f.store).size(), 3u);
+
+    f.log.notices.clear();
+    f.store.ResetCarousel(kPid, false);
+    ASSERT_EQ(f.log.Codes(), std::vector<uint32_t>{kCarouselReset});
+    EXPECT_EQ(f.log.notices[0].number, kTag);
+    EXPECT_EQ(f.log.notices[0].pid, kPid);
+    const auto carousel = f.store.Carousel(kPid);
+    ASSERT_TRUE(carousel);
+    EXPECT_TRUE(carousel->modules.empty());
+    EXPECT_EQ(carousel->download_id, 0u);
+    const auto resources = StoredResources(f.store);
+    ASSERT_EQ(resources.size(), 1u);
+    EXPECT_EQ(resources[0].component_tag, 0x41);
+
+    // A DDB finds nothing until the next DII.
+    f.AllBlocks(Sections(0, 1, 0, 100, Pattern(10)));
+    EXPECT_EQ(StoredResources(f.store).size(), 1u);
+}
+
+TEST(CarouselReset, WithRemovalForgetsTheCarousel) {
+    CarouselFixture f;
+    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0)})));
+    f.AllBlocks(Sections(1, 1, 0, 100, Pattern(10)));
+    f.store.ResetCarousel(kPid, true);
+    EXPECT_FALSE(f.store.HasCarousel(kPid));
+    EXPECT_TRUE(StoredResources(f.store).empty());
+    EXPECT_EQ(f.log.Codes().back(), kCarouselReset);
+
+    // A carousel that is not there: nothing, not even a notification.
+    f.log.notices.clear();
+    f.store.ResetCarousel(kPid, true);
+    f.store.ResetCarousel(kPid, false);
+    EXPECT_TRUE(f.log.notices.empty());
+}
+
+TEST(CarouselReset, ClearAllResetsEachCarouselInPidOrderThenForgetsThem) {
+    CarouselFixture f;
+    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0)}), 0x0150, 0x0400, 0x50));
+    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0)}), 0x0120, 0x0400, 0x20));
+    f.AllBlocks(Sections(1, 1, 0, 100, Pattern(10)), 0x0150);
+    f.log.notices.clear();
+    f.store.ClearAll();
+    ASSERT_EQ(f.log.Codes(), (std::vector<uint32_t>{kCarouselReset, kCarouselReset}));
+    EXPECT_EQ(f.log.notices[0].pid, 0x0120u);
+    EXPECT_EQ(f.log.notices[1].pid, 0x0150u);
+    EXPECT_TRUE(f.store.Carousels().empty());
+    EXPECT_TRUE(StoredResources(f.store).empty());
+}
+
+// --- The lock ----------------------------------------------------------------------------
+
+TEST(CarouselLock, HookMayCallBackIntoTheStore) {
+    CarouselFixture f;
+    struct Reentry {
+        CCarouselStore* store;
+        int resets = 0;
+    } reentry{&f.store};
+    f.store.SetNotificationCallback(
+        [](uint32_t code, uint32_t pid, const void*, uint32_t, void* user) {
+            auto* r = static_cast<Reentry*>(user);
+            if (code == kModuleCompleted) {
+                r->store->ResetCarousel(static_cast<uint16_t>(pid), true);
+            } else if (code == kCarouselReset) {
+                ++r->resets;
+            }
+        },
+        &reentry);
+    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0), Module(2, 10, 0)})));
+    f.AllBlocks(Sections(1, 1, 0, 100, Pattern(10)));
+    EXPECT_EQ(reentry.resets, 1);
+    EXPECT_FALSE(f.store.HasCarousel(kPid));
+    EXPECT_TRUE(StoredResources(f.store).empty());
+}
+
+TEST(CarouselLock, FeedingAndWritingOnTwoThreads) {
+    CarouselFixture f;
+    const auto dii_a = sim::DiiSection(MakeDii(1, 100, {Module(1, 300, 0)}));
+    const auto dii_b = sim::DiiSection(MakeDii(1, 100, {Module(1, 300, 1)}));
+    const auto blocks_a = Sections(1, 1, 0, 100, Pattern(300, 1));
+    const auto blocks_b = Sections(1, 1, 1, 100, Pattern(300, 2));
+    std::atomic<bool> done{false};
+    std::thread feeder([&] {
+        for (int i = 0; i < 300; ++i) {
+            f.DiiSection(i % 2 ? dii_b : dii_a);
+            f.AllBlocks(i % 2 ? blocks_b : blocks_a);
+            if (i % 50 == 49) {
+                f.store.ClearAll();
+            }
+        }
+        done = true;
+    });
+    const test_support::TempDir folder;
+    size_t seen = 0;
+    while (!done) {
+        for (const auto& c : f.store.Carousels()) {
+            seen += c.modules.size();
+        }
+        for (const auto& r : StoredResources(f.store)) {
+            // A resource is never seen half replaced.
+            EXPECT_TRUE(r.data == Pattern(300, 1) || r.data == Pattern(300, 2));
+        }
+        EXPECT_LE(f.store.WriteResources(folder.Path(), kPid), 1);
+    }
+    feeder.join();
+    EXPECT_GT(f.log.OfCode(kModuleCompleted).size(), 0u);
+    (void)seen;
+}
+
+}  // namespace
+}  // namespace tavrel

@@ -1,0 +1,333 @@
+// Module content: lines, header lines, boundaries, and how a finished module becomes
+// resources (one, or one per multipart part).
+#include <gtest/gtest.h>
+
+#include "databroadcast/carousel_fixture.h"
+#include "databroadcast/module_content.h"
+#include "sim/module_builder.h"
+
+namespace tavrel {
+namespace {
+
+using namespace std::string_literals;
+using testing::Bytes;
+using testing::StoredResources;
+
+std::vector<std::string> AllLines(std::string_view text) {
+    const auto bytes = Bytes(text);
+    LineReader reader(bytes);
+    std::vector<std::string> lines;
+    while (reader.More()) {
+        lines.emplace_back(reader.Next());
+    }
+    return lines;
+}
+
+// Parses one module into a fresh store and returns what was stored.
+std::vector<testing::StoredResource> Parse(std::string_view module, std::string_view type = "",
+                                           uint8_t version = 3) {
+    CCarouselStore store;
+    store.ParseModuleContent(0x0400, 0x40, 0x0007, version, type, Bytes(module));
+    return StoredResources(store);
+}
+
+std::string AsString(const std::vector<uint8_t>& v) {
+    return {v.begin(), v.end()};
+}
+
+// --- Lines and headers ---------------------------------------------------------------------
+
+TEST(LineReading, EndsAtCrLfCrLfOrNul) {
+    EXPECT_EQ(AllLines("a\r\nb\rc\nd"), (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(AllLines(std::string_view("x\0y\n\n", 5)), (std::vector<std::string>{"x", "y", ""}));
+    // LF CR is two terminators: an empty line between.
+    EXPECT_EQ(AllLines("p\n\rq"), (std::vector<std::string>{"p", "", "q"}));
+    EXPECT_EQ(AllLines("end\r"), (std::vector<std::string>{"end"}));
+}
+
+TEST(LineReading, LongLineIsCutAfter1024Bytes) {
+    const std::string text = std::string(1024, 'a') + "b\n" + std::string(1024, 'c') + "\n";
+    const auto lines = AllLines(text);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], std::string(1024, 'a'));
+    EXPECT_EQ(lines[1], "b");
+    EXPECT_EQ(lines[2], std::string(1024, 'c'));
+    EXPECT_EQ(lines[3], "");  // the terminator behind a full line reads as an empty line
+}
+
+TEST(LineReading, SkipStopsAtTheEnd) {
+    const auto bytes = Bytes("abc\ndef");
+    LineReader reader(bytes);
+    EXPECT_EQ(reader.Next(), "abc");
+    EXPECT_EQ(reader.Remaining(), 3u);
+    EXPECT_TRUE(reader.Skip(1));
+    EXPECT_EQ(reader.Next(), "ef");
+    EXPECT_FALSE(reader.More());
+    EXPECT_EQ(reader.Next(), "");
+    EXPECT_FALSE(reader.Skip(1));
+}
+
+TEST(HeaderLines, SplitAtFirstColonOrSpace) {
+    auto h = SplitHeaderLine("Content-Type: text/plain; charset=x");
+    ASSERT_TRUE(h);
+    EXPECT_EQ(h->name, "Content-Type");
+    EXPECT_EQ(h->value, "text/plain; charset=x");
+    h = SplitHeaderLine("Name :: :value: x");
+    ASSERT_TRUE(h);
+    EXPECT_EQ(h->name, "Name");
+    EXPECT_EQ(h->value, "value: x");
+    h = SplitHeaderLine("Content-Length:");
+    ASSERT_TRUE(h);
+    EXPECT_EQ(h->value, "");
+    EXPECT_FALSE(SplitHeaderLine(": value"));
+    EXPECT_FALSE(SplitHeaderLine("nothing"));
+    EXPECT_TRUE(SplitHeaderLine(std::string(1022, 'n') + ": v"));
+    EXPECT_FALSE(SplitHeaderLine(std::string(1023, 'n') + ": v"));
+}
+
+TEST(HeaderLines, BoundaryQuotedOrPlain) {
+    EXPECT_EQ(MultipartBoundary("multipart/mixed; boundary=\"a b\tc\""), "a b\tc");
+    EXPECT_EQ(MultipartBoundary("multipart/mixed; boundary=abc def"), "abc");
+    EXPECT_EQ(MultipartBoundary("multipart/mixed; boundary = \t=xyz\tq"), "xyz");
+    EXPECT_EQ(MultipartBoundary("multipart/mixed; boundary=\"open"), "open");
+    EXPECT_EQ(MultipartBoundary("multipart/mixed; Boundary=abc"), "");  // case-sensitive name
+    EXPECT_EQ(MultipartBoundary("multipart/mixed"), "");
+    EXPECT_EQ(MultipartBoundary("multipart/mixed; boundary=\"\""), "");
+    EXPECT_EQ(MultipartBoundary("multipart/mixed; boundary=" + std::string(76, 'b')),
+              std::string(76, 'b'));
+    EXPECT_EQ(MultipartBoundary("multipart/mixed; boundary=" + std::string(77, 'b')), "");
+}
+
+TEST(HeaderLines, ContentLengthIsTheLeadingNumber) {
+    EXPECT_EQ(LeadingDecimal("123"), 123);
+    EXPECT_EQ(LeadingDecimal("42 bytes"), 42);
+    EXPECT_EQ(LeadingDecimal("x42"), 0);
+    EXPECT_EQ(LeadingDecimal(""), 0);
+    EXPECT_EQ(LeadingDecimal("-5"), -5);
+    EXPECT_GT(LeadingDecimal("99999999999999999999999"), INT32_MAX);
+}
+
+// --- One resource ------------------------------------------------------------------------
+
+TEST(ModuleContent, TypedModuleIsOneResource) {
+    const auto r = Parse("Content-Type: multipart/mixed; boundary=x\r\n", "image/X-arib-png", 9);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].content_type, "image/X-arib-png");
+    EXPECT_EQ(r[0].version, 9);
+    EXPECT_EQ(r[0].location, "");
+    EXPECT_EQ(r[0].path, "40/0007");
+    EXPECT_EQ(AsString(r[0].data), "Content-Type: multipart/mixed; boundary=x\r\n");
+}
+
+TEST(ModuleContent, UntypedModuleWithoutMultipartHeaderIsKeptWhole) {
+    const std::string module = "<?xml version=\"1.0\"?>\r\n<bml>\0</bml>"s;
+    const auto r = Parse(module);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].content_type, "");
+    EXPECT_EQ(AsString(r[0].data), module);
+    // A Content-Type header of another kind: the module stays whole too.
+    const std::string plain = "Content-Type: text/plain\r\n\r\nhello";
+    const auto text = Parse(plain);
+    ASSERT_EQ(text.size(), 1u);
+    EXPECT_EQ(AsString(text[0].data), plain);
+}
+
+TEST(ModuleContent, EmptyUntypedModuleYieldsNothing) {
+    EXPECT_TRUE(Parse("").empty());
+}
+
+// --- Multipart -------------------------------------------------------------------------------
+
+TEST(Multipart, ThreePartsWithLocations) {
+    const auto body = sim::MultipartBody(
+        "BML-1", {{"text/X-arib-bml; charset=\"euc-jp\"", "startup.bml", Bytes("<bml/>\r\n")},
+                  {"image/X-arib-png", "img/a.png", Bytes("PNG\r\n--BML-1\r\n")},
+                  {"text/css", "s.css", Bytes("")}});
+    CCarouselStore store;
+    store.ParseModuleContent(0x0400, 0x40, 0x0007, 2, "", body);
+    const auto r = StoredResources(store);
+    ASSERT_EQ(r.size(), 3u);
+    // Kept in location order.
+    EXPECT_EQ(r[0].location, "img/a.png");
+    EXPECT_EQ(r[0].path, "40/0007/img/a.png");
+    EXPECT_EQ(AsString(r[0].data), "PNG\r\n--BML-1\r\n");  // the length, not the delimiter, ends it
+    EXPECT_EQ(r[1].location, "s.css");
+    EXPECT_TRUE(r[1].data.empty());
+    EXPECT_EQ(r[2].location, "startup.bml");
+    EXPECT_EQ(r[2].content_type, "text/X-arib-bml; charset=\"euc-jp\"");
+    EXPECT_EQ(AsString(r[2].data), "<bml/>\r\n");
+    EXPECT_EQ(r[2].version, 2);
+}
+
+TEST(Multipart, TypedAsMultipartInTheDii) {
+    const auto body = sim::MultipartBody("b", {{"text/plain", "a.txt", Bytes("A")}});
+    CCarouselStore store;
+    store.ParseModuleContent(1, 2, 3, 0, "multipart/mixed", body);
+    ASSERT_EQ(StoredResources(store).size(), 1u);
+    EXPECT_EQ(StoredResources(store)[0].location, "a.txt");
+}
+
+TEST(Multipart, PartsWithoutLocationShareOneSlotSoTheLastWins) {
+    const auto r = Parse(AsString(sim::MultipartBody(
+        "b", {{"image/jpeg", "", Bytes("first")}, {"image/png", "", Bytes("second")}})));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(AsString(r[0].data), "second");
+    EXPECT_EQ(r[0].content_type, "image/png");
+    EXPECT_EQ(r[0].path, "40/0007");
+}
+
+TEST(Multipart, OversizedContentLengthStopsTheParse) {
+    const std::string module =
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+        "--b\r\nContent-Location: one\r\nContent-Length: 3\r\n\r\n111\r\n"
+        "--b\r\nContent-Location: two\r\nContent-Length: 900\r\n\r\n222\r\n"
+        "--b\r\nContent-Location: three\r\nContent-Length: 3\r\n\r\n333\r\n--b--\r\n";
+    const auto r = Parse(module);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].location, "one");
+}
+
+TEST(Multipart, NegativeContentLengthStopsTheParse) {
+    const std::string module =
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+        "--b\r\nContent-Location: one\r\nContent-Length: -2\r\n\r\n111\r\n"
+        "--b\r\nContent-Location: two\r\nContent-Length: 3\r\n\r\n222\r\n--b--\r\n";
+    EXPECT_TRUE(Parse(module).empty());
+}
+
+TEST(Multipart, ContentLengthUpToTheLastByteIsStored) {
+    const std::string module =
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Length: 4\r\n\r\nlast";
+    const auto r = Parse(module);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(AsString(r[0].data), "last");
+}
+
+TEST(Multipart, DelimitersMatchInAnyCaseAndTheCloseEndsTheWalk) {
+    const std::string module =
+        "content-type: multipart/mixed; boundary=\"Part\"\r\n\r\npreamble\r\n"
+        "--pART\r\nCONTENT-LOCATION: a\r\ncontent-length: 1\r\n\r\nA\r\n"
+        "--PART--\r\n"
+        "--Part\r\nContent-Location: b\r\nContent-Length: 1\r\n\r\nB\r\n";
+    const auto r = Parse(module);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].location, "a");
+    EXPECT_EQ(AsString(r[0].data), "A");
+}
+
+TEST(Multipart, QuotedBoundaryMayHoldSpacesUnquotedEndsAtOne) {
+    const std::string quoted =
+        "Content-Type: multipart/mixed; boundary=\"two words\"\r\n\r\n"
+        "--two words\r\nContent-Location: q\r\nContent-Length: 1\r\n\r\nQ\r\n--two words--\r\n";
+    ASSERT_EQ(Parse(quoted).size(), 1u);
+    EXPECT_EQ(Parse(quoted)[0].location, "q");
+    const std::string unquoted =
+        "Content-Type: multipart/mixed; boundary=two words\r\n\r\n"
+        "--two words\r\nContent-Location: x\r\nContent-Length: 1\r\n\r\nX\r\n"
+        "--two\r\nContent-Location: y\r\nContent-Length: 1\r\n\r\nY\r\n--two--\r\n";
+    const auto r = Parse(unquoted);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].location, "y");
+}
+
+TEST(Multipart, PartWithoutLengthIsEmptyAndItsLinesAreScanned) {
+    const std::string module =
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+        "--b\r\nContent-Location: nolength\r\n\r\nbody line\r\n"
+        "--b\r\nContent-Location: next\r\nContent-Length: 2\r\n\r\nok\r\n--b--\r\n";
+    const auto r = Parse(module);
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0].location, "next");
+    EXPECT_EQ(AsString(r[0].data), "ok");
+    EXPECT_EQ(r[1].location, "nolength");
+    EXPECT_TRUE(r[1].has_data);
+    EXPECT_TRUE(r[1].data.empty());
+}
+
+TEST(Multipart, HeadersAreTakenAndCut) {
+    const std::string long_location(100, 'L');
+    const std::string module =
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
+        "Content-Type: image/jpeg\r\nContent-Encoding: binary\r\nX-Other: ignored\r\n"
+        "Content-Location: " +
+        long_location + "\r\nContent-Length: 1\r\n\r\nJ\r\n--b--\r\n";
+    const auto r = Parse(module);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].content_type, "image/jpeg");
+    EXPECT_EQ(r[0].content_encoding, "binary");
+    EXPECT_EQ(r[0].location, std::string(79, 'L'));
+    EXPECT_EQ(r[0].path, "40/0007/" + std::string(79, 'L'));
+}
+
+TEST(Multipart, WithoutBoundaryNothingIsStored) {
+    const std::string module =
+        "Content-Type: multipart/mixed\r\n\r\n--\r\nContent-Length: 1\r\n\r\nA\r\n";
+    EXPECT_TRUE(Parse(module).empty());
+}
+
+TEST(Multipart, ResourceListsAreNeverStored) {
+    const auto r = Parse(
+        AsString(sim::MultipartBody("b", {{"application/X-arib-resourceList", "list", Bytes("L")},
+                                          {"image/jpeg", "pic", Bytes("P")}})));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].location, "pic");
+    EXPECT_TRUE(Parse("anything", "application/X-arib-resourceList").empty());
+}
+
+// --- Storing -------------------------------------------------------------------------------
+
+TEST(StoreResource, PathIsUpperCaseHexWithTheLocation) {
+    CCarouselStore store;
+    ResourceRecord record;
+    record.length = 2;
+    EXPECT_TRUE(store.StoreResource(1, 0xAB, 0x00CD, Bytes("xy"), record));
+    SetText(record.location, "dir/f.bml");
+    EXPECT_TRUE(store.StoreResource(1, 0x0A, 0x0003, Bytes("xy"), record));
+    const auto r = StoredResources(store);
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0].path, "0A/0003/dir/f.bml");
+    EXPECT_EQ(r[1].path, "AB/00CD");
+}
+
+TEST(StoreResource, SameLocationIsReplacedWithItsNewData) {
+    CCarouselStore store;
+    ResourceRecord record;
+    record.version = 1;
+    record.length = 3;
+    SetText(record.location, "a.png");
+    SetText(record.content_type, "image/png");
+    EXPECT_TRUE(store.StoreResource(1, 2, 3, Bytes("old"), record));
+    record.version = 2;
+    record.length = 5;
+    SetText(record.content_type, "image/X-arib-png");
+    EXPECT_TRUE(store.StoreResource(1, 2, 3, Bytes("newer"), record));
+    const auto r = StoredResources(store);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].version, 2);
+    EXPECT_EQ(r[0].content_type, "image/X-arib-png");
+    EXPECT_EQ(AsString(r[0].data), "newer");
+}
+
+TEST(StoreResource, FailedAllocationLeavesTheRecordWithoutData) {
+    CCarouselStore store;
+    ResourceRecord record;
+    record.length = 100;
+    const ScopedCarouselAllocationLimit limit(99);
+    EXPECT_FALSE(store.StoreResource(1, 2, 3, std::vector<uint8_t>(100, 7), record));
+    const auto r = StoredResources(store);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_FALSE(r[0].has_data);
+}
+
+TEST(StoreResource, NeverCopiesMoreThanItIsGiven) {
+    CCarouselStore store;
+    ResourceRecord record;
+    record.length = 1000;
+    EXPECT_TRUE(store.StoreResource(1, 2, 3, Bytes("four"), record));
+    EXPECT_EQ(AsString(StoredResources(store)[0].data), "four");
+    record.length = -1;
+    EXPECT_FALSE(store.StoreResource(1, 2, 4, Bytes("four"), record));
+}
+
+}  // namespace
+}  // namespace tavrel
