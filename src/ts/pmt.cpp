@@ -69,6 +69,12 @@ int CTsProcessor::HandlePmt(const PacketHeader&, const SectionHeader& section,
     }
     known = std::move(carousels);
     vanished_carousel_pids_.assign(vanished.begin(), vanished.end());
+    if (data_broadcast) {
+        // A carousel the programme no longer carries takes its modules and resources along.
+        for (const uint16_t pid : vanished_carousel_pids_) {
+            carousel_store_.ResetCarousel(pid, true);
+        }
+    }
 
     Raise(kEventStreams, program_number, entries.data(), static_cast<uint32_t>(entries.size()));
     return 1;

@@ -1,0 +1,348 @@
+// Data carousels through the whole processor: packets in, modules and resources out, with the
+// switches, the scrambling rule, both section forms, vanished carousels and resets. Last, a
+// real capture of a carousel.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <memory>
+
+#include "databroadcast/carousel_fixture.h"
+#include "databroadcast/carousel_literals.h"
+#include "sim/ddb_writer.h"
+#include "sim/dii_writer.h"
+#include "sim/module_builder.h"
+#include "sim/packetizer.h"
+#include "sim/pat_writer.h"
+#include "sim/pmt_writer.h"
+#include "sim/section_writer.h"
+#include "support/samples.h"
+#include "support/stream_builder.h"
+#include "ts/ts_processor.h"
+
+namespace tavrel {
+namespace {
+
+using testing::NoticeLog;
+using testing::StoredResources;
+using testing::StreamBuilder;
+
+constexpr uint16_t kPmtPid = 0x01F0;
+constexpr uint16_t kProgram = 0x0400;
+constexpr uint16_t kCarouselA = 0x0140;
+constexpr uint16_t kCarouselB = 0x0141;
+
+std::vector<uint8_t> Pat(uint16_t transport_stream_id = 0x7FE3) {
+    return sim::PatSection(transport_stream_id, 0, {{0, 0x0010}, {kProgram, kPmtPid}});
+}
+
+std::vector<uint8_t> Pmt(uint8_t version, bool with_b) {
+    std::vector<sim::PmtStream> streams = {
+        {0x02, 0x0111, sim::StreamIdentifierDescriptor(0x00)},
+        {0x0D, kCarouselA, sim::StreamIdentifierDescriptor(0x40)},
+    };
+    if (with_b) {
+        streams.push_back({0x0D, kCarouselB, sim::StreamIdentifierDescriptor(0x41)});
+    }
+    return sim::PmtSection(kProgram, version, 0x0111, {}, streams);
+}
+
+// The literal messages, each as its own payload unit.
+StreamBuilder& LiteralCarousel(StreamBuilder& b, uint16_t pid = kCarouselA) {
+    return b.Section(pid, testing::kLiteralDii)
+        .Section(pid, testing::kLiteralDdb2)
+        .Section(pid, testing::kLiteralDdb0)
+        .Section(pid, testing::kLiteralDdb1);
+}
+
+struct Fixture {
+    NoticeLog notices;  // outlives the processor, whose destruction still notifies
+    CTsProcessor processor;
+    StreamStats stats;
+
+    Fixture() {
+        processor.decode_tables = 1;
+        processor.data_broadcast = 1;
+        processor.SetCarouselCallback(&NoticeLog::Hook, &notices);
+    }
+    void Feed(const StreamBuilder& b) { processor.Input(b.Bytes(), stats); }
+    CCarouselStore& Store() { return processor.CarouselStore(); }
+};
+
+StreamBuilder Programme(bool with_b = true) {
+    StreamBuilder b;
+    b.Section(0, Pat()).Section(kPmtPid, Pmt(0, with_b));
+    return b;
+}
+
+TEST(CarouselHandler, LiteralCarouselArrivesThroughPackets) {
+    Fixture f;
+    StreamBuilder b = Programme();
+    f.Feed(LiteralCarousel(b));
+    const auto resources = StoredResources(f.Store());
+    ASSERT_EQ(resources.size(), 1u);
+    EXPECT_EQ(resources[0].service_id, kProgram);  // the programme of the PMT
+    EXPECT_EQ(resources[0].component_tag, 0x40);   // from its stream identifier descriptor
+    EXPECT_EQ(resources[0].data, testing::kLiteralModule);
+    EXPECT_EQ(f.notices.Codes(), (std::vector<uint32_t>{0x51, 0x53, 0x54}));
+    EXPECT_EQ(f.notices.notices[0].pid, kCarouselA);
+    // The carousel's own tag and service go with the write.
+    EXPECT_TRUE(f.Store().Carousel(kCarouselA)->complete);
+    EXPECT_EQ(f.Store().Carousel(kCarouselA)->service_id, kProgram);
+}
+
+TEST(CarouselHandler, DiiSplitOverPackets) {
+    Fixture f;
+    std::vector<sim::DiiModule> modules = {{3, 20, 1, sim::TypeDescriptor("image/X-arib-png")}};
+    for (uint16_t id = 10; id < 40; ++id) {
+        modules.push_back({id, 100, 0, {}});
+    }
+    sim::Dii dii;
+    dii.download_id = 1;
+    dii.block_size = 8;
+    dii.modules = modules;
+    const auto dii_section = sim::DiiSection(dii);
+    ASSERT_GT(dii_section.size(), 184u);
+    StreamBuilder b = Programme();
+    b.Section(kCarouselA, dii_section)
+        .Section(kCarouselA, testing::kLiteralDdb0)
+        .Section(kCarouselA, testing::kLiteralDdb1)
+        .Section(kCarouselA, testing::kLiteralDdb2);
+    f.Feed(b);
+    EXPECT_EQ(f.Store().Carousel(kCarouselA)->modules.size(), 31u);
+    ASSERT_EQ(StoredResources(f.Store()).size(), 1u);
+    EXPECT_EQ(StoredResources(f.Store())[0].data, testing::kLiteralModule);
+}
+
+TEST(CarouselHandler, DataBroadcastOffOrDecodeTablesOffIgnoresCarousels) {
+    Fixture off;
+    off.processor.data_broadcast = 0;
+    StreamBuilder b = Programme();
+    off.Feed(LiteralCarousel(b));
+    EXPECT_TRUE(off.Store().Carousels().empty());
+    EXPECT_EQ(off.processor.Pid(kCarouselA).kind, PidState::kDataCarousel);
+
+    Fixture no_tables;
+    no_tables.processor.decode_tables = 0;
+    no_tables.Feed(b);
+    EXPECT_TRUE(no_tables.Store().Carousels().empty());
+}
+
+TEST(CarouselHandler, ScrambledCompletingPacketDropsTheSection) {
+    Fixture f;
+    StreamBuilder b = Programme();
+    // The DII in two packets: only the scrambling of the one that completes it counts.
+    sim::Dii dii;
+    dii.download_id = 1;
+    dii.block_size = 8;
+    for (uint16_t id = 0; id < 30; ++id) {
+        dii.modules.push_back({id, 10, 0, {}});
+    }
+    sim::SectionPacketizer packetizer(kCarouselA);
+    auto packets = packetizer.Put(sim::DiiSection(dii));
+    ASSERT_EQ(packets.size(), 2u);
+    packets[1][3] |= 0x80;
+    b.Packet(packets[0]).Packet(packets[1]);
+    f.Feed(b);
+    EXPECT_FALSE(f.Store().HasCarousel(kCarouselA));
+
+    StreamBuilder again;
+    packets = sim::SectionPacketizer(kCarouselA, 2).Put(sim::DiiSection(dii));
+    packets[0][3] |= 0xC0;
+    again.Packet(packets[0]).Packet(packets[1]);
+    f.Feed(again);
+    EXPECT_TRUE(f.Store().HasCarousel(kCarouselA));
+}
+
+TEST(CarouselHandler, ShortFormSectionsCarryTheMessageAtOffsetThree) {
+    Fixture f;
+    sim::Dii dii;
+    dii.download_id = 1;
+    dii.block_size = 8;
+    dii.modules.push_back({3, 20, 1, sim::TypeDescriptor("image/X-arib-png")});
+    StreamBuilder b = Programme();
+    b.Section(kCarouselA, sim::MakeShortSection(0x3B, sim::DiiMessage(dii), true, false));
+    for (uint16_t n = 0; n < 3; ++n) {
+        sim::Ddb ddb;
+        ddb.download_id = 1;
+        ddb.module_id = 3;
+        ddb.module_version = 1;
+        ddb.block_number = n;
+        const auto part = std::span(testing::kLiteralModule).subspan(n * 8u);
+        ddb.block.assign(part.begin(), part.begin() + std::min<size_t>(8, part.size()));
+        b.Section(kCarouselA, sim::MakeShortSection(0x3C, sim::DdbMessage(ddb), true, false));
+    }
+    f.Feed(b);
+    ASSERT_EQ(StoredResources(f.Store()).size(), 1u);
+    EXPECT_EQ(StoredResources(f.Store())[0].data, testing::kLiteralModule);
+}
+
+TEST(CarouselHandler, OtherTablesOnTheCarouselPidAreIgnored) {
+    Fixture f;
+    auto dii = testing::kLiteralDii;
+    dii[0] = 0x3D;  // stream descriptors
+    sim::FixCrc(dii);
+    auto ddb_as_dii = testing::kLiteralDdb0;
+    ddb_as_dii[0] = 0x3B;  // a DDB message under the DII table
+    sim::FixCrc(ddb_as_dii);
+    StreamBuilder b = Programme();
+    b.Section(kCarouselA, dii).Section(kCarouselA, ddb_as_dii);
+    f.Feed(b);
+    EXPECT_FALSE(f.Store().HasCarousel(kCarouselA));
+    EXPECT_TRUE(f.notices.notices.empty());
+}
+
+TEST(CarouselHandler, CarouselDroppedByANewPmtIsRemoved) {
+    Fixture f;
+    StreamBuilder b = Programme();
+    LiteralCarousel(b, kCarouselA);
+    LiteralCarousel(b, kCarouselB);
+    f.Feed(b);
+    ASSERT_EQ(f.Store().Carousels().size(), 2u);
+    ASSERT_EQ(StoredResources(f.Store()).size(), 2u);
+
+    f.notices.notices.clear();
+    f.Feed(StreamBuilder().Section(kPmtPid, Pmt(1, false)));
+    EXPECT_TRUE(f.Store().HasCarousel(kCarouselA));
+    EXPECT_FALSE(f.Store().HasCarousel(kCarouselB));
+    ASSERT_EQ(f.notices.Codes(), std::vector<uint32_t>{kCarouselReset});
+    EXPECT_EQ(f.notices.notices[0].pid, kCarouselB);
+    EXPECT_EQ(f.notices.notices[0].number, 0x41u);
+    const auto resources = StoredResources(f.Store());
+    ASSERT_EQ(resources.size(), 1u);
+    EXPECT_EQ(resources[0].component_tag, 0x40);
+}
+
+TEST(CarouselHandler, DroppedCarouselStaysWhileDataBroadcastIsOff) {
+    Fixture f;
+    StreamBuilder b = Programme();
+    LiteralCarousel(b, kCarouselB);
+    f.Feed(b);
+    f.processor.data_broadcast = 0;
+    f.Feed(StreamBuilder().Section(kPmtPid, Pmt(1, false)));
+    EXPECT_TRUE(f.Store().HasCarousel(kCarouselB));
+    EXPECT_EQ(f.processor.VanishedCarouselPids(), std::vector<uint16_t>{kCarouselB});
+}
+
+TEST(CarouselHandler, NewTransportStreamClearsTheStore) {
+    Fixture f;
+    StreamBuilder b = Programme();
+    f.Feed(LiteralCarousel(b));
+    f.notices.notices.clear();
+    f.Feed(StreamBuilder().Section(0, Pat(0x7FE4)));
+    EXPECT_TRUE(f.Store().Carousels().empty());
+    EXPECT_TRUE(StoredResources(f.Store()).empty());
+    EXPECT_EQ(f.notices.Codes(), std::vector<uint32_t>{kCarouselReset});
+}
+
+TEST(CarouselHandler, DestroyingTheProcessorResetsItsCarousels) {
+    NoticeLog notices;
+    {
+        auto processor = std::make_unique<CTsProcessor>();
+        processor->decode_tables = 1;
+        processor->data_broadcast = 1;
+        processor->SetCarouselCallback(&NoticeLog::Hook, &notices);
+        StreamStats stats;
+        StreamBuilder b = Programme();
+        LiteralCarousel(b, kCarouselA);
+        LiteralCarousel(b, kCarouselB);
+        processor->Input(b.Bytes(), stats);
+        notices.notices.clear();
+    }
+    ASSERT_EQ(notices.Codes(), (std::vector<uint32_t>{kCarouselReset, kCarouselReset}));
+    EXPECT_EQ(notices.notices[0].pid, kCarouselA);
+    EXPECT_EQ(notices.notices[1].pid, kCarouselB);
+}
+
+TEST(CarouselHandler, CompressedMultipartModuleEndToEnd) {
+    Fixture f;
+    const auto body = sim::MultipartBody(
+        "--tavrel--", {{"text/X-arib-bml", "startup.bml", testing::Bytes("<bml>start</bml>")},
+                       {"image/X-arib-png", "logo.png", testing::Pattern(5000)}});
+    const auto module = sim::CompressedModule(0x0010, 2, body);
+    sim::Dii dii;
+    dii.download_id = 0x00C0FFEE;
+    dii.modules = {module.entry};
+    StreamBuilder b = Programme();
+    b.Section(kCarouselA, sim::DiiSection(dii));
+    const auto blocks =
+        sim::ModuleDdbSections(dii.download_id, 0x0010, 2, dii.block_size, module.bytes);
+    for (auto it = blocks.rbegin(); it != blocks.rend(); ++it) {
+        b.Section(kCarouselA, *it);
+    }
+    f.Feed(b);
+    const auto resources = StoredResources(f.Store());
+    ASSERT_EQ(resources.size(), 2u);
+    EXPECT_EQ(resources[0].path, "40/0010/logo.png");
+    EXPECT_EQ(resources[0].data, testing::Pattern(5000));
+    EXPECT_EQ(resources[1].path, "40/0010/startup.bml");
+}
+
+// --- A real carousel ---------------------------------------------------------------------
+
+TEST(CarouselHandler, RealCaptureModulesComplete) {
+    const auto sample = testing::ReadSample("test-203.1.ts");
+    if (!sample) {
+        GTEST_SKIP() << "sample " << testing::SamplePath("test-203.1.ts") << " is not present";
+    }
+    // The capture holds only the carousel PID: a programme declaring it goes in front.
+    constexpr uint16_t kSamplePid = 0x076A;
+    StreamBuilder head;
+    head.Section(0, sim::PatSection(0x0001, 0, {{0x0001, 0x0100}}))
+        .Section(0x0100,
+                 sim::PmtSection(0x0001, 0, 0x1FFF, {},
+                                 {{0x0D, kSamplePid, sim::StreamIdentifierDescriptor(0x40)}}));
+    std::vector<uint8_t> stream = head.Bytes();
+    stream.insert(stream.end(), sample->begin(), sample->end());
+
+    Fixture f;
+    for (size_t pos = 0; pos < stream.size(); pos += 0x8000) {
+        const size_t n = std::min<size_t>(0x8000, stream.size() - pos);
+        f.processor.Input(static_cast<uint32_t>(n), f.stats, stream.data() + pos);
+    }
+
+    const auto carousel = f.Store().Carousel(kSamplePid);
+    ASSERT_TRUE(carousel);
+    EXPECT_EQ(carousel->download_id, 0x0000000Au);
+    EXPECT_EQ(carousel->block_size, 4066);
+    // The carousel completed once; the DII repeats after that replace the record and with it
+    // the carousel's flag, while every module stays complete.
+    EXPECT_FALSE(carousel->complete);
+    struct Expected {
+        uint16_t id;
+        uint32_t size;
+        uint16_t blocks;
+        uLong inflated;
+    };
+    const Expected expected[] = {{1, 133, 1, 294}, {2, 379138, 94, 756113}, {3, 29806, 8, 31946}};
+    ASSERT_EQ(carousel->modules.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        const ModuleStatus& m = carousel->modules[i];
+        EXPECT_EQ(m.module_id, expected[i].id);
+        EXPECT_EQ(m.module_size, expected[i].size);
+        EXPECT_EQ(m.module_version, 0x7D);
+        EXPECT_EQ(m.block_count, expected[i].blocks);
+        EXPECT_TRUE(m.complete);
+        EXPECT_FALSE(m.compressed);  // DVB module info: no 0xC2 descriptor
+    }
+    EXPECT_EQ(f.notices.OfCode(kModuleCompleted).size(), 3u);
+    EXPECT_EQ(f.notices.OfCode(kCarouselCompleted).size(), 1u);
+
+    // Each module is kept whole as sent; its zlib stream (checked by its Adler-32) proves the
+    // blocks were put together in the right places.
+    const auto resources = StoredResources(f.Store());
+    ASSERT_EQ(resources.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(resources[i].module_id, expected[i].id);
+        ASSERT_EQ(resources[i].data.size(), expected[i].size);
+        std::vector<uint8_t> inflated(expected[i].inflated + 1);
+        uLongf size = static_cast<uLongf>(inflated.size());
+        ASSERT_EQ(uncompress(inflated.data(), &size, resources[i].data.data(),
+                             static_cast<uLong>(resources[i].data.size())),
+                  Z_OK);
+        EXPECT_EQ(size, expected[i].inflated);
+        EXPECT_EQ(std::string(inflated.begin(), inflated.begin() + 4), "BIOP");
+    }
+}
+
+}  // namespace
+}  // namespace tavrel
