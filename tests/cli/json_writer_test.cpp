@@ -1,0 +1,52 @@
+#include "cli/json_writer.h"
+
+#include <gtest/gtest.h>
+
+#include "support/json_value.h"
+
+namespace tavrel::cli {
+namespace {
+
+using testing::JsonValue;
+
+TEST(JsonWriter, NestedDocumentParsesBack) {
+    JsonWriter j;
+    j.BeginObject();
+    j.String("name", "NHK総合");
+    j.Number("count", int64_t{-42});
+    j.Number("rate", 12040.0);
+    j.Bool("ok", true);
+    j.Null("none");
+    j.BeginArray("list");
+    j.Number("", int64_t{1});
+    j.BeginObject();
+    j.EndObject();
+    j.EndArray();
+    j.BeginArray("empty");
+    j.EndArray();
+    j.EndObject();
+    const auto v = JsonValue::Parse(j.Text());
+    ASSERT_TRUE(v) << j.Text();
+    EXPECT_EQ((*v)["name"].Str(), "NHK総合");
+    EXPECT_EQ((*v)["count"].Int(), -42);
+    EXPECT_DOUBLE_EQ((*v)["rate"].Number(), 12040.0);
+    EXPECT_TRUE((*v)["ok"].Bool());
+    EXPECT_TRUE((*v)["none"].IsNull());
+    EXPECT_EQ((*v)["list"].Arr().size(), 2u);
+    EXPECT_TRUE((*v)["empty"].Arr().empty());
+}
+
+TEST(JsonWriter, EscapesControlsQuotesAndBrokenUtf8) {
+    EXPECT_EQ(JsonWriter::Escape("a\"b\\c\n\x01"), "a\\\"b\\\\c\\n\\u0001");
+    // A lone continuation byte and a cut three-byte sequence become U+FFFD; valid text stays.
+    EXPECT_EQ(JsonWriter::Escape("\x80x\xE3\x81"), "\xEF\xBF\xBDx\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(JsonWriter::Escape("字"), "字");
+    JsonWriter j;
+    j.BeginObject();
+    j.String("k", std::string("\xFF\x00z", 3));
+    j.EndObject();
+    EXPECT_TRUE(JsonValue::Parse(j.Text()));
+}
+
+}  // namespace
+}  // namespace tavrel::cli
