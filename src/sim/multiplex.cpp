@@ -410,15 +410,15 @@ std::vector<TableSource> MultiplexGenerator::Impl::BuildTables(size_t index,
             NitTransportStream e;
             e.transport_stream_id = d.transport_stream_id;
             e.original_network_id = network.network_id;
-            SatelliteDeliverySpec spec;
-            spec.frequency = BcdToDecimal(d.frequency_bcd);
-            spec.orbital_position = static_cast<uint16_t>(BcdToDecimal(d.orbital_position_bcd));
-            spec.east = d.east;
-            spec.polarisation = d.polarisation;
-            spec.modulation = d.modulation;
-            spec.symbol_rate = BcdToDecimal(d.symbol_rate_bcd);
-            spec.fec_inner = d.fec_inner;
-            e.satellite = spec;
+            SatelliteDeliverySpec delivery;
+            delivery.frequency = BcdToDecimal(d.frequency_bcd);
+            delivery.orbital_position = static_cast<uint16_t>(BcdToDecimal(d.orbital_position_bcd));
+            delivery.east = d.east;
+            delivery.polarisation = d.polarisation;
+            delivery.modulation = d.modulation;
+            delivery.symbol_rate = BcdToDecimal(d.symbol_rate_bcd);
+            delivery.fec_inner = d.fec_inner;
+            e.satellite = delivery;
             for (const PlannedTransportStream& known : manifest.transport_streams) {
                 if (known.transport_stream_id == d.transport_stream_id) {
                     std::vector<std::pair<uint16_t, uint8_t>> list;
