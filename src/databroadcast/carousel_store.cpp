@@ -37,7 +37,9 @@ std::unique_ptr<uint8_t[]> TryAllocate(size_t n) {
 
 void SetText(TextField& field, std::string_view text) {
     const size_t n = std::min(text.size(), field.size() - 1);
-    std::memcpy(field.data(), text.data(), n);
+    if (n > 0) {
+        std::memcpy(field.data(), text.data(), n);
+    }
     std::fill(field.begin() + static_cast<std::ptrdiff_t>(n), field.end(), '\0');
 }
 

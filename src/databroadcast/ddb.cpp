@@ -101,7 +101,9 @@ bool CCarouselStore::HandleDdb(uint16_t pid, uint16_t service_id, std::span<cons
     const size_t offset = block_number * block_size;
     const size_t place = std::min<size_t>(block_size, module.module_size - offset);
     const size_t copied = std::min(block.size(), place);
-    std::memcpy(module.data.get() + offset, block.data(), copied);
+    if (copied > 0) {
+        std::memcpy(module.data.get() + offset, block.data(), copied);
+    }
     std::memset(module.data.get() + offset + copied, 0, place - copied);
     module.block_received[block_number] = 1;
 
