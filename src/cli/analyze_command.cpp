@@ -206,8 +206,15 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (!args.empty() && args[0] == "analyze") {
         return RunAnalyze(rest, out, err);
     }
+    if (!args.empty() && args[0] == "generate") {
+        return RunGenerate(rest, out, err);
+    }
     err << "usage: tavrel-cli analyze FILE|- [--json] [--events] [--keep-null] [--extract DIR]\n"
-           "                  [--output OUT.ts] [--drop-service SID]... [--keep-service SID]\n";
+           "                  [--output OUT.ts] [--drop-service SID]... [--keep-service SID]\n"
+           "       tavrel-cli generate OUT.ts [--seconds N] [--packet-size 188|192|204]\n"
+           "                  [--bitrate BPS] [--start \"YYYY-MM-DD hh:mm:ss\"] [--seed N]\n"
+           "                  [--sync-errors N] [--cc-errors N] [--scrambled N]\n"
+           "                  [--tsid-change-at SECONDS]\n";
     return kExitUsage;
 }
 

@@ -13,6 +13,8 @@ inline constexpr int kExitUsage = 2;  // bad options, unreadable input, no packe
 
 // `tavrel-cli analyze FILE|- [options]`; arguments after the command word.
 int RunAnalyze(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// `tavrel-cli generate OUT.ts [options]`.
+int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // The whole command line (argv without the program name).
 int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

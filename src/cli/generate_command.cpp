@@ -1,0 +1,142 @@
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <ostream>
+
+#include "cli/commands.h"
+#include "platform/clock.h"
+#include "sim/multiplex.h"
+#include "ts/mjd_time.h"
+
+namespace tavrel::cli {
+namespace {
+
+struct UsageError {
+    std::string message;
+};
+
+template <typename T>
+T ParseValue(const std::string& text, T min, T max, const std::string& option) {
+    T value{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < min ||
+        value > max) {
+        throw UsageError{option + " needs a number from " + std::to_string(min) + " to " +
+                         std::to_string(max) + ", not '" + text + "'"};
+    }
+    return value;
+}
+
+// "YYYY-MM-DD hh:mm:ss" as a broadcast date and time.
+MjdTime ParseStart(const std::string& text) {
+    int y, mo, d, h, mi, s;
+    char tail;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) !=
+            6 ||
+        y < 1900 || y > 2037 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 ||
+        s > 59 || h < 0 || mi < 0 || s < 0) {
+        throw UsageError{"--start needs \"YYYY-MM-DD hh:mm:ss\", not '" + text + "'"};
+    }
+    const CalendarDate back = DateFromMjd(MjdFromDate(mo, y, d));
+    if (back.day != d || back.month != mo) {
+        throw UsageError{"--start names a day that does not exist: '" + text + "'"};
+    }
+    return sim::MultiplexConfig::StartAt(y, mo, d, h, mi, s);
+}
+
+struct GenerateOptions {
+    std::string output;
+    sim::MultiplexConfig config;
+};
+
+GenerateOptions ParseGenerate(const std::vector<std::string>& args) {
+    GenerateOptions o;
+    o.config.start = NowLocal(SystemClock::Instance());
+    bool have_output = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size()) {
+                throw UsageError{a + " needs a value"};
+            }
+            return args[++i];
+        };
+        if (a == "--seconds") {
+            o.config.seconds = ParseValue<uint32_t>(value(), 1, 86400, a);
+        } else if (a == "--packet-size") {
+            o.config.packet_size = ParseValue<uint32_t>(value(), 188, 204, a);
+            if (o.config.packet_size != 188 && o.config.packet_size != 192 &&
+                o.config.packet_size != 204) {
+                throw UsageError{"--packet-size is 188, 192 or 204"};
+            }
+        } else if (a == "--bitrate") {
+            o.config.bitrate = ParseValue<uint64_t>(value(), 2'000'000, 1'000'000'000, a);
+        } else if (a == "--start") {
+            o.config.start = ParseStart(value());
+        } else if (a == "--seed") {
+            o.config.seed = ParseValue<uint64_t>(value(), 0, UINT64_MAX, a);
+        } else if (a == "--sync-errors") {
+            o.config.sync_errors = ParseValue<uint32_t>(value(), 0, 1'000'000, a);
+        } else if (a == "--cc-errors") {
+            o.config.continuity_errors = ParseValue<uint32_t>(value(), 0, 1'000'000, a);
+        } else if (a == "--scrambled") {
+            o.config.scrambled_packets = ParseValue<uint32_t>(value(), 0, 1'000'000, a);
+        } else if (a == "--tsid-change-at") {
+            o.config.change_seconds = ParseValue<uint32_t>(value(), 0, 86400, a);
+        } else if (a.size() > 1 && a[0] == '-') {
+            throw UsageError{"unknown option " + a};
+        } else if (!have_output) {
+            o.output = a;
+            have_output = true;
+        } else {
+            throw UsageError{"only one output file may be given"};
+        }
+    }
+    if (!have_output) {
+        throw UsageError{"generate needs an output file"};
+    }
+    return o;
+}
+
+}  // namespace
+
+int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    try {
+        const GenerateOptions o = ParseGenerate(args);
+        std::unique_ptr<sim::MultiplexGenerator> generator;
+        try {
+            generator = std::make_unique<sim::MultiplexGenerator>(o.config);
+        } catch (const std::invalid_argument& e) {
+            throw UsageError{e.what()};
+        }
+        std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(o.output.c_str(), "wb"),
+                                                   &std::fclose);
+        if (!file) {
+            throw UsageError{"cannot create " + o.output + ": " + std::strerror(errno)};
+        }
+        std::vector<uint8_t> chunk;
+        uint64_t written = 0;
+        while (generator->Next(chunk)) {
+            if (std::fwrite(chunk.data(), 1, chunk.size(), file.get()) != chunk.size()) {
+                err << "tavrel-cli: cannot write " << o.output << ": " << std::strerror(errno)
+                    << "\n";
+                return kExitFailure;
+            }
+            written += chunk.size();
+        }
+        if (std::fclose(file.release()) != 0) {
+            err << "tavrel-cli: cannot write " << o.output << ": " << std::strerror(errno) << "\n";
+            return kExitFailure;
+        }
+        out << "wrote " << written << " bytes (" << generator->Manifest().total_units << " "
+            << o.config.packet_size << "-byte packets) to " << o.output << "\n";
+        return kExitOk;
+    } catch (const UsageError& e) {
+        err << "tavrel-cli: " << e.message << "\n";
+        return kExitUsage;
+    }
+}
+
+}  // namespace tavrel::cli
