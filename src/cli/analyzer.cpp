@@ -16,7 +16,28 @@ std::string NameToUtf8(const void* data) {
     return ShiftJisToUtf8(std::string_view(text, strnlen(text, 256)));
 }
 
+std::string FixedTextToUtf8(std::span<const char> text) {
+    return ShiftJisBufferToUtf8(text);
+}
+
 }  // namespace
+
+EventReport ToEventReport(const EventRecord& r) {
+    EventReport e;
+    e.service_id = r.service_id;
+    e.event_id = r.event_id;
+    e.kind = r.kind;
+    e.version = r.version;
+    e.start = r.start;
+    if (r.duration != kUndefinedDuration) {
+        e.duration = r.duration;
+    }
+    e.name = FixedTextToUtf8(r.name);
+    e.text = FixedTextToUtf8(r.text);
+    e.video_component_type = r.video_component_type;
+    e.audio_component_type = r.audio_component_type;
+    return e;
+}
 
 Analyzer::Analyzer(const AnalyzeOptions& options)
     : options_(options), processor_(std::make_unique<CTsProcessor>()) {
@@ -91,6 +112,7 @@ void Analyzer::OnEvent(uint32_t type, uint32_t a, const void* data, uint32_t len
                 pat_.clear();
                 pmts_.clear();
                 report_.service_names.clear();
+                event_services_.clear();
             }
             break;
         case kEventPrograms: {
@@ -105,6 +127,24 @@ void Analyzer::OnEvent(uint32_t type, uint32_t a, const void* data, uint32_t len
             TryApplyFilter();
             break;
         }
+        case kEventNetwork:
+            if (length == 1) {
+                report_.selection_information.push_back(static_cast<uint16_t>(a));
+            } else {
+                report_.networks[static_cast<uint16_t>(a)].name = NameToUtf8(data);
+            }
+            break;
+        case kEventTransportStream: {
+            SatelliteDelivery delivery;
+            std::memcpy(&delivery, data, sizeof delivery);
+            report_.networks[static_cast<uint16_t>(a)]
+                .transport_streams[static_cast<uint16_t>(length)] = delivery;
+            break;
+        }
+        case kEventPresentFollowing:
+        case kEventSchedule:
+            event_services_.insert(static_cast<uint16_t>(a));
+            break;
         case kEventServiceName:
             report_.service_names[static_cast<uint16_t>(a)] = NameToUtf8(data);
             break;
@@ -158,6 +198,41 @@ void Analyzer::Finish() {
             }
         }
         report_.programmes.push_back(std::move(programme));
+    }
+    ReportEvents();
+}
+
+void Analyzer::ReportEvents() {
+    CEventStore& store = processor_->EventStore();
+    report_.events.clear();
+    const std::optional<std::pair<uint32_t, uint32_t>> now = report_.time.last;
+    for (const uint16_t service : event_services_) {
+        std::vector<EventRecord> sorted;
+        if (!store.SortedEvents(service, sorted)) {
+            continue;
+        }
+        ServiceEventsReport r;
+        r.service_id = service;
+        r.count = sorted.size();
+        if (options_.all_events) {
+            for (const EventRecord& e : sorted) {
+                r.events.push_back(ToEventReport(e));
+            }
+        }
+        if (now) {
+            // What a viewer would see on air at the last broadcast time, and what comes next.
+            if (auto present = store.EventAt(service, {now->first, now->second})) {
+                r.present = ToEventReport(*present);
+                if (present->EndDefined()) {
+                    MjdTime next = present->end;
+                    AddSeconds(next, 1);
+                    if (auto following = store.EventAt(service, next)) {
+                        r.following = ToEventReport(*following);
+                    }
+                }
+            }
+        }
+        report_.events.push_back(std::move(r));
     }
 }
 

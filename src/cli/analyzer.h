@@ -4,11 +4,14 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "capture/stream_stats.h"
+#include "ts/event_record.h"
 #include "ts/program_entries.h"
+#include "ts/satellite_delivery.h"
 #include "ts/ts_processor.h"
 
 namespace tavrel {
@@ -62,12 +65,44 @@ struct TimeReport {
     std::optional<std::pair<uint32_t, uint32_t>> last;
 };
 
+struct NetworkReport {
+    std::optional<std::string> name;  // UTF-8; none until the section's event 18
+    // transport_stream_id → the delivery of that stream (all zero without a descriptor)
+    std::map<uint16_t, SatelliteDelivery> transport_streams;
+};
+
+struct EventReport {
+    uint16_t service_id = 0;
+    uint16_t event_id = 0;
+    uint8_t kind = 0;
+    uint8_t version = 0;
+    MjdTime start;
+    std::optional<uint32_t> duration;  // none when undefined
+    std::string name;                  // UTF-8
+    std::string text;
+    uint8_t video_component_type = 0;
+    uint8_t audio_component_type = 0;
+};
+
+struct ServiceEventsReport {
+    uint16_t service_id = 0;
+    size_t count = 0;
+    std::vector<EventReport> events;  // with --events: every event, by start
+    std::optional<EventReport> present;
+    std::optional<EventReport> following;
+};
+
 struct AnalysisReport {
     StreamReport stream;
     std::vector<ProgrammeReport> programmes;
     std::map<uint16_t, std::string> service_names;  // every event 48, UTF-8
+    std::map<uint16_t, NetworkReport> networks;
+    std::vector<uint16_t> selection_information;  // table_id_extension of each table 0x7F
     TimeReport time;
+    std::vector<ServiceEventsReport> events;
 };
+
+EventReport ToEventReport(const EventRecord& record);
 
 // Runs the stream processor over a byte stream the way a capture does (32 KiB blocks, tables,
 // programme guide and data broadcast on) and keeps what it reports.
@@ -96,6 +131,7 @@ private:
     static void Callback(uint32_t type, uint32_t a, const void* data, uint32_t length, void* user);
     void OnEvent(uint32_t type, uint32_t a, const void* data, uint32_t length);
     void TryApplyFilter();
+    void ReportEvents();
 
     const AnalyzeOptions& options_;
     std::unique_ptr<CTsProcessor> processor_;
@@ -103,6 +139,7 @@ private:
     AnalysisReport report_;
     std::map<uint16_t, std::vector<StreamEntry>> pmts_;
     std::vector<ProgramEntry> pat_;
+    std::set<uint16_t> event_services_;  // services the event store was given events of
     Recorder* recorder_ = nullptr;
     bool filter_applied_ = false;
     bool record_failed_ = false;

@@ -7,6 +7,39 @@
 #include "ts/stream_types.h"
 
 namespace tavrel::cli {
+namespace {
+
+void EventJson(JsonWriter& j, std::string_view key, const EventReport& e) {
+    j.BeginObject(key);
+    j.Number("service_id", int64_t{e.service_id});
+    j.Number("event_id", int64_t{e.event_id});
+    j.Number("kind", int64_t{e.kind});
+    j.Number("version", int64_t{e.version});
+    j.String("start", FormatMjdTime(e.start.mjd, e.start.seconds));
+    if (e.duration) {
+        j.Number("duration", int64_t{*e.duration});
+    } else {
+        j.Null("duration");
+    }
+    j.String("name", e.name);
+    j.String("text", e.text);
+    j.Number("video_component_type", int64_t{e.video_component_type});
+    j.Number("audio_component_type", int64_t{e.audio_component_type});
+    j.EndObject();
+}
+
+std::string EventLine(const EventReport& e) {
+    char line[160];
+    char duration[32] = "open end";
+    if (e.duration) {
+        std::snprintf(duration, sizeof duration, "%u min", *e.duration / 60);
+    }
+    std::snprintf(line, sizeof line, "%s (%s) #%u ",
+                  FormatMjdTime(e.start.mjd, e.start.seconds).c_str(), duration, e.event_id);
+    return line + e.name;
+}
+
+}  // namespace
 
 std::string FormatMjdTime(uint32_t mjd, uint32_t seconds) {
     const CalendarDate d = DateFromMjd(mjd);
@@ -79,6 +112,36 @@ std::string ReportJson(const AnalysisReport& r, const AnalyzeOptions& options) {
     }
     j.EndArray();
 
+    j.BeginArray("networks");
+    for (const auto& [id, network] : r.networks) {
+        j.BeginObject();
+        j.Number("network_id", int64_t{id});
+        j.Optional("name", network.name);
+        j.BeginArray("transport_streams");
+        for (const auto& [ts, d] : network.transport_streams) {
+            j.BeginObject();
+            j.Number("transport_stream_id", int64_t{ts});
+            j.BeginObject("satellite");
+            j.Number("frequency", d.frequency);
+            j.Number("orbital_position", d.orbital_position);
+            j.Number("west_east_flag", int64_t{d.west_east_flag});
+            j.Number("polarisation", int64_t{d.polarisation});
+            j.Number("modulation", int64_t{d.modulation});
+            j.Number("symbol_rate", d.symbol_rate);
+            j.Number("fec_inner", int64_t{d.fec_inner});
+            j.EndObject();
+            j.EndObject();
+        }
+        j.EndArray();
+        j.EndObject();
+    }
+    j.EndArray();
+    j.BeginArray("selection_information");
+    for (const uint16_t id : r.selection_information) {
+        j.Number("", int64_t{id});
+    }
+    j.EndArray();
+
     j.BeginObject("broadcast_time");
     j.Number("count", static_cast<int64_t>(r.time.count));
     if (r.time.first) {
@@ -89,6 +152,32 @@ std::string ReportJson(const AnalysisReport& r, const AnalyzeOptions& options) {
         j.Null("last");
     }
     j.EndObject();
+
+    j.BeginArray("events");
+    for (const ServiceEventsReport& service : r.events) {
+        j.BeginObject();
+        j.Number("service_id", int64_t{service.service_id});
+        j.Number("count", static_cast<int64_t>(service.count));
+        if (service.present) {
+            EventJson(j, "present", *service.present);
+        } else {
+            j.Null("present");
+        }
+        if (service.following) {
+            EventJson(j, "following", *service.following);
+        } else {
+            j.Null("following");
+        }
+        if (options.all_events) {
+            j.BeginArray("all");
+            for (const EventReport& e : service.events) {
+                EventJson(j, "", e);
+            }
+            j.EndArray();
+        }
+        j.EndObject();
+    }
+    j.EndArray();
 
     j.EndObject();
     return j.Text();
@@ -135,6 +224,23 @@ std::string ReportText(const AnalysisReport& r, const AnalyzeOptions& options) {
         }
     }
 
+    for (const auto& [id, network] : r.networks) {
+        std::snprintf(line, sizeof line, "\nNetwork %u: %s\n", id,
+                      network.name ? network.name->c_str() : "(no name)");
+        out += line;
+        for (const auto& [ts, d] : network.transport_streams) {
+            std::snprintf(line, sizeof line,
+                          "  transport stream 0x%04X: %.2f MHz, orbit %.1f%c, %.4f Msym/s\n", ts,
+                          d.frequency, d.orbital_position, d.west_east_flag ? 'E' : 'W',
+                          d.symbol_rate);
+            out += line;
+        }
+    }
+    for (const uint16_t id : r.selection_information) {
+        std::snprintf(line, sizeof line, "\nSelection information table 0x%04X\n", id);
+        out += line;
+    }
+
     out += "\nBroadcast time: ";
     if (r.time.first) {
         out += std::to_string(r.time.count) + " time sections, first " +
@@ -142,6 +248,24 @@ std::string ReportText(const AnalysisReport& r, const AnalyzeOptions& options) {
                FormatMjdTime(r.time.last->first, r.time.last->second) + "\n";
     } else {
         out += "none\n";
+    }
+
+    if (!r.events.empty()) {
+        out += "\nProgramme events:\n";
+    }
+    for (const ServiceEventsReport& service : r.events) {
+        std::snprintf(line, sizeof line, "  service %5u: %zu events\n", service.service_id,
+                      service.count);
+        out += line;
+        if (service.present) {
+            out += "    now:  " + EventLine(*service.present) + "\n";
+        }
+        if (service.following) {
+            out += "    next: " + EventLine(*service.following) + "\n";
+        }
+        for (const EventReport& e : service.events) {
+            out += "    " + EventLine(e) + "\n";
+        }
     }
     return out;
 }
