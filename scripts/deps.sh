@@ -2,7 +2,7 @@
 # Sourced by scripts/run and scripts/test.
 
 TAVREL_PACKAGES=(
-    cmake ninja-build g++ clang libclang-rt-14-dev clang-format
+    cmake ninja-build g++ clang libclang-rt-14-dev clang-format ffmpeg
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     zlib1g-dev pkg-config libaribb24-dev
 )

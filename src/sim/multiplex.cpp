@@ -153,12 +153,19 @@ constexpr uint64_t kFaultTail = 8;     // no fault this close to the end
 constexpr uint64_t kLeadingNulls = 3;  // so that a receiver finds the grid at once
 constexpr uint8_t kBrokenSyncByte = 0xB8;
 
-void FillNoSync(std::span<uint8_t> bytes, SeededRandom& random) {
-    for (uint8_t& b : bytes) {
-        b = static_cast<uint8_t>(random.Next());
-        if (b == 0x47) {
-            b = 0x46;  // never a sync byte inside a payload: a grid search cannot lock on it
-        }
+enum class Coding { kMpeg2Video, kH264, kAac };
+
+// Elementary stream filler that decoders and probes read as well-formed but empty: H.264
+// access units of an access unit delimiter and filler data, MPEG-2 video and AAC stuffing
+// without start codes or sync words. No byte is a sync byte, so a grid search cannot lock on
+// a payload.
+void FillElementary(std::span<uint8_t> bytes, Coding coding, bool unit_start) {
+    const uint8_t fill = coding == Coding::kAac ? 0x00 : 0xFF;
+    std::fill(bytes.begin(), bytes.end(), fill);
+    if (coding == Coding::kH264 && unit_start) {
+        static constexpr uint8_t kAccessUnit[] = {0x00, 0x00, 0x00, 0x01, 0x09,
+                                                  0xF0, 0x00, 0x00, 0x01, 0x0C};
+        std::copy_n(kAccessUnit, std::min(bytes.size(), sizeof kAccessUnit), bytes.begin());
     }
 }
 
@@ -294,16 +301,16 @@ void MultiplexGenerator::Impl::BuildElementaryStreams() {
         double share;
         uint64_t num, den;  // frame rate
         uint8_t stream_id;
+        Coding coding;
     };
     static constexpr std::array<Spec, 6> kSpecs = {{
-        {0x0111, true, true, 0.34, 30000, 1001, 0xE0},
-        {0x0112, false, false, 0.015, 48000, 1024, 0xC0},
-        {0x0211, true, true, 0.34, 30000, 1001, 0xE0},
-        {0x0212, false, false, 0.015, 48000, 1024, 0xC0},
-        {0x0181, true, true, 0.02, 15000, 1001, 0xE0},
-        {0x0183, false, false, 0.005, 48000, 1024, 0xC0},
+        {0x0111, true, true, 0.34, 30000, 1001, 0xE0, Coding::kMpeg2Video},
+        {0x0112, false, false, 0.015, 48000, 1024, 0xC0, Coding::kAac},
+        {0x0211, true, true, 0.34, 30000, 1001, 0xE0, Coding::kMpeg2Video},
+        {0x0212, false, false, 0.015, 48000, 1024, 0xC0, Coding::kAac},
+        {0x0181, true, true, 0.02, 15000, 1001, 0xE0, Coding::kH264},
+        {0x0183, false, false, 0.005, 48000, 1024, 0xC0, Coding::kAac},
     }};
-    SeededRandom random = SeededRandom(config.seed).Fork(200);
     uint64_t phase = 0;
     for (const Spec& spec : kSpecs) {
         EsSource es;
@@ -337,7 +344,8 @@ void MultiplexGenerator::Impl::BuildElementaryStreams() {
                 std::copy(pes.begin(), pes.end(), p.begin() + static_cast<long>(pos));
                 pos += pes.size();
             }
-            FillNoSync(std::span<uint8_t>(p.data() + pos, p.size() - pos), random);
+            FillElementary(std::span<uint8_t>(p.data() + pos, p.size() - pos), spec.coding,
+                           unit_start);
         };
         build(es.start, true, false);
         build(es.start_pcr, true, true);
