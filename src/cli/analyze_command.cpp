@@ -181,7 +181,9 @@ int RunAnalyze(const std::vector<std::string>& args, std::ostream& out, std::ost
         }
         analyzer.RecordTo(recorder.get());
         input.ForEachBlock([&](const uint8_t* d, size_t n) { analyzer.Feed(d, n); });
-        analyzer.Finish();
+        if (!analyzer.Finish()) {
+            throw UsageError{"cannot create " + options.extract_dir + ": " + std::strerror(errno)};
+        }
         if (recorder) {
             recorder->Close();
         }

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <span>
 
 #include "capture/recorder.h"
+#include "databroadcast/resource_writer.h"
+#include "platform/file.h"
 #include "platform/text_encoding.h"
 
 namespace tavrel::cli {
@@ -164,7 +167,7 @@ void Analyzer::OnEvent(uint32_t type, uint32_t a, const void* data, uint32_t len
     }
 }
 
-void Analyzer::Finish() {
+bool Analyzer::Finish() {
     processor_->Finish(stats_);
     StreamReport& s = report_.stream;
     s.packet_length = stats_.packet_length;
@@ -200,6 +203,45 @@ void Analyzer::Finish() {
         report_.programmes.push_back(std::move(programme));
     }
     ReportEvents();
+    ReportCarousels();
+    if (!options_.extract_dir.empty()) {
+        return ExtractCarousels();
+    }
+    return true;
+}
+
+void Analyzer::ReportCarousels() {
+    const CCarouselStore& store = processor_->CarouselStore();
+    report_.carousels.clear();
+    for (CarouselStatus& status : store.Carousels()) {
+        CarouselReport r;
+        r.status = std::move(status);
+        report_.carousels.push_back(std::move(r));
+    }
+    store.VisitResources([&](uint64_t key, const ResourceRecord&) {
+        for (CarouselReport& r : report_.carousels) {
+            if (ServiceIdOfKey(key) == r.status.service_id &&
+                ComponentTagOfKey(key) == r.status.component_tag) {
+                ++r.resources;
+            }
+        }
+    });
+}
+
+bool Analyzer::ExtractCarousels() {
+    std::error_code error;
+    std::filesystem::create_directories(options_.extract_dir, error);
+    if (!IsDirectory(options_.extract_dir)) {
+        return false;
+    }
+    for (CarouselReport& r : report_.carousels) {
+        const std::string folder =
+            ResourceFolderPath(options_.extract_dir, r.status.service_id, SystemClock::Instance());
+        if (processor_->CarouselStore().WriteResources(folder, r.status.pid) == 1) {
+            r.extracted_to = folder;
+        }
+    }
+    return true;
 }
 
 void Analyzer::ReportEvents() {

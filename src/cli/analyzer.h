@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture/stream_stats.h"
+#include "databroadcast/carousel_store.h"
 #include "ts/event_record.h"
 #include "ts/program_entries.h"
 #include "ts/satellite_delivery.h"
@@ -92,6 +93,12 @@ struct ServiceEventsReport {
     std::optional<EventReport> following;
 };
 
+struct CarouselReport {
+    CarouselStatus status;
+    size_t resources = 0;
+    std::optional<std::string> extracted_to;  // the folder written with --extract
+};
+
 struct AnalysisReport {
     StreamReport stream;
     std::vector<ProgrammeReport> programmes;
@@ -100,6 +107,7 @@ struct AnalysisReport {
     std::vector<uint16_t> selection_information;  // table_id_extension of each table 0x7F
     TimeReport time;
     std::vector<ServiceEventsReport> events;
+    std::vector<CarouselReport> carousels;
 };
 
 EventReport ToEventReport(const EventRecord& record);
@@ -119,7 +127,9 @@ public:
     void RecordTo(Recorder* recorder) { recorder_ = recorder; }
 
     void Feed(const uint8_t* data, size_t size);
-    void Finish();
+    // Ends the stream and builds the report; with an extraction folder, writes the data
+    // broadcast's resources there first. False when that folder cannot be made.
+    bool Finish();
 
     const AnalysisReport& Report() const { return report_; }
     const CTsProcessor& Processor() const { return *processor_; }
@@ -132,6 +142,8 @@ private:
     void OnEvent(uint32_t type, uint32_t a, const void* data, uint32_t length);
     void TryApplyFilter();
     void ReportEvents();
+    void ReportCarousels();
+    bool ExtractCarousels();
 
     const AnalyzeOptions& options_;
     std::unique_ptr<CTsProcessor> processor_;

@@ -153,6 +153,31 @@ std::string ReportJson(const AnalysisReport& r, const AnalyzeOptions& options) {
     }
     j.EndObject();
 
+    j.BeginArray("carousels");
+    for (const CarouselReport& c : r.carousels) {
+        j.BeginObject();
+        j.Number("pid", int64_t{c.status.pid});
+        j.Number("service_id", int64_t{c.status.service_id});
+        j.Number("component_tag", int64_t{c.status.component_tag});
+        j.Number("download_id", int64_t{c.status.download_id});
+        j.BeginArray("modules");
+        for (const ModuleStatus& m : c.status.modules) {
+            j.BeginObject();
+            j.Number("id", int64_t{m.module_id});
+            j.Number("version", int64_t{m.module_version});
+            j.Number("size", int64_t{m.module_size});
+            j.String("content_type", m.content_type);
+            j.Bool("compressed", m.compressed);
+            j.Bool("complete", m.complete);
+            j.EndObject();
+        }
+        j.EndArray();
+        j.Number("resources", static_cast<int64_t>(c.resources));
+        j.Optional("extracted_to", c.extracted_to);
+        j.EndObject();
+    }
+    j.EndArray();
+
     j.BeginArray("events");
     for (const ServiceEventsReport& service : r.events) {
         j.BeginObject();
@@ -248,6 +273,22 @@ std::string ReportText(const AnalysisReport& r, const AnalyzeOptions& options) {
                FormatMjdTime(r.time.last->first, r.time.last->second) + "\n";
     } else {
         out += "none\n";
+    }
+
+    for (const CarouselReport& c : r.carousels) {
+        size_t complete = 0;
+        for (const ModuleStatus& m : c.status.modules) {
+            complete += m.complete ? 1 : 0;
+        }
+        std::snprintf(line, sizeof line,
+                      "\nData carousel on PID 0x%04X (service %u, component 0x%02X): %zu of %zu "
+                      "modules complete, %zu resources\n",
+                      c.status.pid, c.status.service_id, c.status.component_tag, complete,
+                      c.status.modules.size(), c.resources);
+        out += line;
+        if (c.extracted_to) {
+            out += "  written to " + *c.extracted_to + "\n";
+        }
     }
 
     if (!r.events.empty()) {

@@ -199,6 +199,62 @@ TEST(EndToEnd, GenerateCommandWritesTheSameBytesAsTheGenerator) {
     }
 }
 
+TEST(EndToEnd, ExtractedDataBroadcastFilesAreTheOnesSent) {
+    Folder folder;
+    const Generated g = Generate(folder, Config());
+    const std::string out = folder.File("extract");
+    const JsonValue r = Analyze({g.path, "--extract", out});
+    auto read = [](const std::filesystem::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    };
+    size_t carousels = 0;
+    for (const sim::PlannedService& service : g.manifest.transport_streams.at(0).services) {
+        if (!service.carousel) {
+            continue;
+        }
+        ++carousels;
+        const JsonValue* reported = nullptr;
+        for (const JsonValue& c : r["carousels"].Arr()) {
+            if (c["pid"].Int() == service.carousel->pid) {
+                reported = &c;
+            }
+        }
+        ASSERT_NE(reported, nullptr) << service.service_id;
+        EXPECT_EQ((*reported)["service_id"].Int(), service.service_id);
+        ASSERT_FALSE((*reported)["extracted_to"].IsNull());
+        const std::filesystem::path root = (*reported)["extracted_to"].Str();
+        EXPECT_EQ(root.parent_path(), std::filesystem::path(out));
+        char tag[8];
+        std::snprintf(tag, sizeof tag, "%02X", service.carousel->component_tag);
+        size_t files = 0;
+        for (const sim::PlannedModule& m : service.carousel->modules) {
+            char id[8];
+            std::snprintf(id, sizeof id, "%04X", m.module_id);
+            for (const sim::PlannedResource& res : m.resources) {
+                std::filesystem::path file;
+                if (!res.location.empty()) {
+                    file = root / tag / id / res.location;
+                } else {
+                    for (const auto& entry : std::filesystem::directory_iterator(root / tag)) {
+                        if (entry.path().stem() == id && entry.is_regular_file()) {
+                            file = entry.path();
+                        }
+                    }
+                }
+                ASSERT_TRUE(std::filesystem::is_regular_file(file)) << file;
+                EXPECT_EQ(read(file), res.bytes) << file;
+                ++files;
+            }
+        }
+        EXPECT_EQ((*reported)["resources"].Int(), static_cast<int64_t>(files));
+        for (const JsonValue& m : (*reported)["modules"].Arr()) {
+            EXPECT_TRUE(m["complete"].Bool());
+        }
+    }
+    EXPECT_EQ(carousels, 2u);
+}
+
 // ffprobe reads our files and our rewritten PATs with its own demuxer.
 class FfprobeWitness : public ::testing::Test {
 protected:
