@@ -10,6 +10,7 @@
 #include "cli/report_format.h"
 #include "sim/multiplex.h"
 #include "support/json_value.h"
+#include "support/samples.h"
 
 namespace tavrel::cli {
 namespace {
@@ -325,6 +326,49 @@ TEST_F(FfprobeWitness, SeesOnlyTheKeptProgrammesAfterFiltering) {
     probed = Programmes(Probe(kept));
     ASSERT_EQ(probed.size(), 1u);
     EXPECT_TRUE(probed.contains(services[2].service_id));
+}
+
+TEST_F(FfprobeWitness, AgreesOnTheProgrammesOfRealCaptures) {
+    for (const char* name : {"isdbt-akita-2020-sections.ts", "tokyomx_psi_all.ts", "test-101.ts"}) {
+        const std::string path = testing::SamplePath(name);
+        if (!std::filesystem::exists(path)) {
+            GTEST_SKIP() << "sample " << path << " is not present";
+        }
+        // ffprobe wants a writable place for its output next to the input: use a copy.
+        Folder folder;
+        const std::string copy = folder.File(name);
+        std::filesystem::copy_file(path, copy);
+        const JsonValue probe = Probe(copy);
+        std::map<int64_t, std::pair<int64_t, std::set<int64_t>>> theirs;
+        for (const JsonValue& p : probe["programs"].Arr()) {
+            if (p["program_num"].Int() == 0) {
+                continue;
+            }
+            auto& entry = theirs[p["program_id"].Int()];
+            entry.first = p["pmt_pid"].Int();
+            for (const JsonValue& st : p["streams"].Arr()) {
+                entry.second.insert(std::stoll(st["id"].Str(), nullptr, 16));
+            }
+        }
+        const JsonValue ours = Analyze({copy});
+        ASSERT_EQ(ours["programmes"].Arr().size(), theirs.size()) << name;
+        for (const JsonValue& p : ours["programmes"].Arr()) {
+            const auto it = theirs.find(p["service_id"].Int());
+            ASSERT_NE(it, theirs.end()) << name << " " << p["service_id"].Int();
+            EXPECT_EQ(p["pmt_pid"].Int(), it->second.first);
+            std::set<int64_t> pids;
+            if (!p["streams"].IsNull()) {
+                for (const JsonValue& st : p["streams"].Arr()) {
+                    pids.insert(st["pid"].Int());
+                }
+            }
+            // ffprobe lists the streams of the PMTs it found; where it found none, neither
+            // did we, or it gave up before it.
+            if (!it->second.second.empty()) {
+                EXPECT_EQ(pids, it->second.second) << name << " " << p["service_id"].Int();
+            }
+        }
+    }
 }
 
 }  // namespace
