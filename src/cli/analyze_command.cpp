@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -11,6 +10,7 @@
 #include "capture/recorder.h"
 #include "cli/analyzer.h"
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "cli/report_format.h"
 
 namespace tavrel::cli {
@@ -18,40 +18,15 @@ namespace {
 
 constexpr size_t kBlock = 0x8000;
 
-struct UsageError {
-    std::string message;
-};
-
-// A number from 0 to max, decimal or with a 0x prefix.
-uint32_t ParseNumber(const std::string& text, uint32_t max, const std::string& option) {
-    std::string_view digits = text;
-    int base = 10;
-    if (digits.starts_with("0x") || digits.starts_with("0X")) {
-        digits.remove_prefix(2);
-        base = 16;
-    }
-    uint64_t value = 0;
-    const auto [end, ec] =
-        std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() ||
-        value > max) {
-        throw UsageError{option + " needs a number from 0 to " + std::to_string(max) + ", not '" +
-                         text + "'"};
-    }
-    return static_cast<uint32_t>(value);
-}
-
 AnalyzeOptions ParseAnalyze(const std::vector<std::string>& args) {
     AnalyzeOptions o;
     bool have_input = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size()) {
-                throw UsageError{a + " needs a value"};
-            }
-            return args[++i];
-        };
+    ArgumentWalk walk(args);
+    auto service = [](const std::string& text, const std::string& option) {
+        return static_cast<uint16_t>(ParseNumber(text, 0, 0xFFFF, option, true));
+    };
+    while (walk.More()) {
+        const std::string& a = walk.Next();
         if (a == "--json") {
             o.json = true;
         } else if (a == "--keep-null") {
@@ -59,17 +34,17 @@ AnalyzeOptions ParseAnalyze(const std::vector<std::string>& args) {
         } else if (a == "--events") {
             o.all_events = true;
         } else if (a == "--extract") {
-            o.extract_dir = value();
+            o.extract_dir = walk.Value(a);
         } else if (a == "--output") {
-            o.output = value();
+            o.output = walk.Value(a);
         } else if (a == "--drop-service") {
-            o.drop_services.push_back(static_cast<uint16_t>(ParseNumber(value(), 0xFFFF, a)));
+            o.drop_services.push_back(service(walk.Value(a), a));
         } else if (a == "--keep-service") {
             if (o.keep_service) {
                 throw UsageError{"--keep-service may be given once"};
             }
-            o.keep_service = static_cast<uint16_t>(ParseNumber(value(), 0xFFFF, a));
-        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+            o.keep_service = service(walk.Value(a), a);
+        } else if (ArgumentWalk::IsOption(a)) {
             throw UsageError{"unknown option " + a};
         } else if (!have_input) {
             o.input = a;

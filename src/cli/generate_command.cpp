@@ -1,33 +1,17 @@
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <ostream>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "platform/clock.h"
 #include "sim/multiplex.h"
 #include "ts/mjd_time.h"
 
 namespace tavrel::cli {
 namespace {
-
-struct UsageError {
-    std::string message;
-};
-
-template <typename T>
-T ParseValue(const std::string& text, T min, T max, const std::string& option) {
-    T value{};
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < min ||
-        value > max) {
-        throw UsageError{option + " needs a number from " + std::to_string(min) + " to " +
-                         std::to_string(max) + ", not '" + text + "'"};
-    }
-    return value;
-}
 
 // "YYYY-MM-DD hh:mm:ss" as a broadcast date and time.
 MjdTime ParseStart(const std::string& text) {
@@ -55,37 +39,35 @@ GenerateOptions ParseGenerate(const std::vector<std::string>& args) {
     GenerateOptions o;
     o.config.start = NowLocal(SystemClock::Instance());
     bool have_output = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size()) {
-                throw UsageError{a + " needs a value"};
-            }
-            return args[++i];
-        };
+    ArgumentWalk walk(args);
+    auto count = [&](const std::string& option) {
+        return static_cast<uint32_t>(ParseNumber(walk.Value(option), 0, 1'000'000, option));
+    };
+    while (walk.More()) {
+        const std::string& a = walk.Next();
         if (a == "--seconds") {
-            o.config.seconds = ParseValue<uint32_t>(value(), 1, 86400, a);
+            o.config.seconds = static_cast<double>(ParseNumber(walk.Value(a), 1, 86400, a));
         } else if (a == "--packet-size") {
-            o.config.packet_size = ParseValue<uint32_t>(value(), 188, 204, a);
+            o.config.packet_size = static_cast<uint32_t>(ParseNumber(walk.Value(a), 188, 204, a));
             if (o.config.packet_size != 188 && o.config.packet_size != 192 &&
                 o.config.packet_size != 204) {
                 throw UsageError{"--packet-size is 188, 192 or 204"};
             }
         } else if (a == "--bitrate") {
-            o.config.bitrate = ParseValue<uint64_t>(value(), 2'000'000, 1'000'000'000, a);
+            o.config.bitrate = ParseNumber(walk.Value(a), 2'000'000, 1'000'000'000, a);
         } else if (a == "--start") {
-            o.config.start = ParseStart(value());
+            o.config.start = ParseStart(walk.Value(a));
         } else if (a == "--seed") {
-            o.config.seed = ParseValue<uint64_t>(value(), 0, UINT64_MAX, a);
+            o.config.seed = ParseNumber(walk.Value(a), 0, UINT64_MAX, a);
         } else if (a == "--sync-errors") {
-            o.config.sync_errors = ParseValue<uint32_t>(value(), 0, 1'000'000, a);
+            o.config.sync_errors = count(a);
         } else if (a == "--cc-errors") {
-            o.config.continuity_errors = ParseValue<uint32_t>(value(), 0, 1'000'000, a);
+            o.config.continuity_errors = count(a);
         } else if (a == "--scrambled") {
-            o.config.scrambled_packets = ParseValue<uint32_t>(value(), 0, 1'000'000, a);
+            o.config.scrambled_packets = count(a);
         } else if (a == "--tsid-change-at") {
-            o.config.change_seconds = ParseValue<uint32_t>(value(), 0, 86400, a);
-        } else if (a.size() > 1 && a[0] == '-') {
+            o.config.change_seconds = static_cast<double>(ParseNumber(walk.Value(a), 0, 86400, a));
+        } else if (ArgumentWalk::IsOption(a)) {
             throw UsageError{"unknown option " + a};
         } else if (!have_output) {
             o.output = a;
