@@ -294,7 +294,7 @@ void MultiplexGenerator::Impl::Validate() const {
 // Shares of the bitrate: two television services with most of it, the one-segment service
 // with little, as in a real multiplex; what is left goes to tables and null packets.
 void MultiplexGenerator::Impl::BuildElementaryStreams() {
-    struct Spec {
+    struct StreamPlan {
         uint16_t pid;
         bool video;
         bool pcr;
@@ -303,7 +303,7 @@ void MultiplexGenerator::Impl::BuildElementaryStreams() {
         uint8_t stream_id;
         Coding coding;
     };
-    static constexpr std::array<Spec, 6> kSpecs = {{
+    static constexpr std::array<StreamPlan, 6> kStreamPlans = {{
         {0x0111, true, true, 0.34, 30000, 1001, 0xE0, Coding::kMpeg2Video},
         {0x0112, false, false, 0.015, 48000, 1024, 0xC0, Coding::kAac},
         {0x0211, true, true, 0.34, 30000, 1001, 0xE0, Coding::kMpeg2Video},
@@ -312,29 +312,29 @@ void MultiplexGenerator::Impl::BuildElementaryStreams() {
         {0x0183, false, false, 0.005, 48000, 1024, 0xC0, Coding::kAac},
     }};
     uint64_t phase = 0;
-    for (const Spec& spec : kSpecs) {
+    for (const StreamPlan& plan : kStreamPlans) {
         EsSource es;
-        es.pid = spec.pid;
-        es.video = spec.video;
-        es.carries_pcr = spec.pcr;
-        es.frame_num = spec.num;
-        es.frame_den = spec.den;
-        const double packets_per_frame = spec.share * static_cast<double>(config.bitrate) /
-                                         kPacketBits * static_cast<double>(spec.den) /
-                                         static_cast<double>(spec.num);
+        es.pid = plan.pid;
+        es.video = plan.video;
+        es.carries_pcr = plan.pcr;
+        es.frame_num = plan.num;
+        es.frame_den = plan.den;
+        const double packets_per_frame = plan.share * static_cast<double>(config.bitrate) /
+                                         kPacketBits * static_cast<double>(plan.den) /
+                                         static_cast<double>(plan.num);
         es.per_frame = static_cast<uint32_t>(std::max(1.0, std::round(packets_per_frame)));
         // Packet k goes out at k / (per_frame * fps) seconds.
-        const uint64_t num = config.bitrate * spec.den;
-        const uint64_t den = uint64_t{es.per_frame} * spec.num * kPacketBits;
+        const uint64_t num = config.bitrate * plan.den;
+        const uint64_t den = uint64_t{es.per_frame} * plan.num * kPacketBits;
         phase += den / 7;  // streams do not all start on the same unit
         es.due = Ramp(num, den, phase % den);
         es.due_offset = kLeadingNulls;
 
         // A bounded length for audio, as receivers expect; video PES packets are unbounded.
-        const uint16_t pes_length = spec.video ? 0 : static_cast<uint16_t>(es.per_frame * 184 - 6);
-        const std::vector<uint8_t> pes = PesHeader(spec.stream_id, pes_length, 0);
+        const uint16_t pes_length = plan.video ? 0 : static_cast<uint16_t>(es.per_frame * 184 - 6);
+        const std::vector<uint8_t> pes = PesHeader(plan.stream_id, pes_length, 0);
         auto build = [&](Packet& p, bool unit_start, bool pcr) {
-            WriteHeader(p, spec.pid, unit_start, pcr);
+            WriteHeader(p, plan.pid, unit_start, pcr);
             size_t pos = 4;
             if (pcr) {
                 WritePcrAdaptation(p);
@@ -344,7 +344,7 @@ void MultiplexGenerator::Impl::BuildElementaryStreams() {
                 std::copy(pes.begin(), pes.end(), p.begin() + static_cast<long>(pos));
                 pos += pes.size();
             }
-            FillElementary(std::span<uint8_t>(p.data() + pos, p.size() - pos), spec.coding,
+            FillElementary(std::span<uint8_t>(p.data() + pos, p.size() - pos), plan.coding,
                            unit_start);
         };
         build(es.start, true, false);
