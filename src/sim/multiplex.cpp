@@ -418,7 +418,7 @@ std::vector<TableSource> MultiplexGenerator::Impl::BuildTables(size_t index,
             NitTransportStream e;
             e.transport_stream_id = d.transport_stream_id;
             e.original_network_id = network.network_id;
-            SatelliteDeliverySpec delivery;
+            SatelliteDeliveryFields delivery;
             delivery.frequency = BcdToDecimal(d.frequency_bcd);
             delivery.orbital_position = static_cast<uint16_t>(BcdToDecimal(d.orbital_position_bcd));
             delivery.east = d.east;

@@ -12,15 +12,16 @@ std::vector<uint8_t> NetworkNameDescriptor(std::string_view name_utf8) {
     return Descriptor(0x40, EncodeAribText(name_utf8));
 }
 
-std::vector<uint8_t> SatelliteDeliveryDescriptor(const SatelliteDeliverySpec& spec) {
-    if (spec.symbol_rate > 9999999) {
+std::vector<uint8_t> SatelliteDeliveryDescriptor(const SatelliteDeliveryFields& delivery) {
+    if (delivery.symbol_rate > 9999999) {
         throw std::invalid_argument("symbol rate has seven digits");
     }
     std::vector<uint8_t> body;
-    PutU32(body, ToBcd(spec.frequency));
-    PutU16(body, ToBcd(spec.orbital_position));
-    PutU8(body, (spec.east ? 0x80 : 0) | (spec.polarisation & 3) << 5 | (spec.modulation & 0x1F));
-    PutU32(body, ToBcd(spec.symbol_rate) << 4 | (spec.fec_inner & 0x0F));
+    PutU32(body, ToBcd(delivery.frequency));
+    PutU16(body, ToBcd(delivery.orbital_position));
+    PutU8(body, (delivery.east ? 0x80 : 0) | (delivery.polarisation & 3) << 5 |
+                    (delivery.modulation & 0x1F));
+    PutU32(body, ToBcd(delivery.symbol_rate) << 4 | (delivery.fec_inner & 0x0F));
     return Descriptor(0x43, body);
 }
 

@@ -9,7 +9,7 @@ namespace tavrel::sim {
 
 // Fields of the satellite delivery system descriptor (0x43), as decimal numbers in the units
 // of its BCD digits.
-struct SatelliteDeliverySpec {
+struct SatelliteDeliveryFields {
     uint32_t frequency = 0;         // 8 digits, 1/100 units: 1172748 is 11727.48
     uint16_t orbital_position = 0;  // 4 digits, tenths: 1100 is 110.0
     bool east = true;               // west_east_flag
@@ -22,12 +22,12 @@ struct SatelliteDeliverySpec {
 struct NitTransportStream {
     uint16_t transport_stream_id = 0;
     uint16_t original_network_id = 0;
-    std::optional<SatelliteDeliverySpec> satellite;
+    std::optional<SatelliteDeliveryFields> satellite;
     std::vector<uint8_t> more_descriptors;  // already encoded, written first (a service list)
 };
 
 std::vector<uint8_t> NetworkNameDescriptor(std::string_view name_utf8);
-std::vector<uint8_t> SatelliteDeliveryDescriptor(const SatelliteDeliverySpec& spec);
+std::vector<uint8_t> SatelliteDeliveryDescriptor(const SatelliteDeliveryFields& delivery);
 // The service list descriptor (0x41): service_id and service_type pairs.
 std::vector<uint8_t> ServiceListDescriptor(
     const std::vector<std::pair<uint16_t, uint8_t>>& services);

@@ -94,29 +94,29 @@ TEST(SdtWriter, NamesReadBackThroughTheProcessor) {
 }
 
 TEST(NitWriter, SatelliteDeliveryDescriptorBytes) {
-    sim::SatelliteDeliverySpec spec;
-    spec.frequency = 1172748;
-    spec.orbital_position = 1100;
-    spec.east = true;
-    spec.polarisation = 1;
-    spec.modulation = 9;
-    spec.symbol_rate = 288600;
-    spec.fec_inner = 4;
-    EXPECT_EQ(sim::SatelliteDeliveryDescriptor(spec),
+    sim::SatelliteDeliveryFields delivery;
+    delivery.frequency = 1172748;
+    delivery.orbital_position = 1100;
+    delivery.east = true;
+    delivery.polarisation = 1;
+    delivery.modulation = 9;
+    delivery.symbol_rate = 288600;
+    delivery.fec_inner = 4;
+    EXPECT_EQ(sim::SatelliteDeliveryDescriptor(delivery),
               (std::vector<uint8_t>{0x43, 0x0B, 0x01, 0x17, 0x27, 0x48, 0x11, 0x00, 0xA9, 0x02,
                                     0x88, 0x60, 0x04}));
 }
 
 TEST(NitWriter, NetworkAndStreamsReadBackThroughTheProcessor) {
-    sim::SatelliteDeliverySpec spec;
-    spec.frequency = 1204000;
-    spec.orbital_position = 1100;
-    spec.modulation = 8;
-    spec.symbol_rate = 288600;
-    spec.fec_inner = 8;
+    sim::SatelliteDeliveryFields delivery;
+    delivery.frequency = 1204000;
+    delivery.orbital_position = 1100;
+    delivery.modulation = 8;
+    delivery.symbol_rate = 288600;
+    delivery.fec_inner = 8;
     const auto nit =
         sim::NitSection(0x0004, 2, "ＢＳデジタル",
-                        {{0x4010, 0x0004, spec, sim::ServiceListDescriptor({{0x0065, 0x01}})},
+                        {{0x4010, 0x0004, delivery, sim::ServiceListDescriptor({{0x0065, 0x01}})},
                          {0x4011, 0x0004, std::nullopt, {}}});
     EXPECT_EQ(testing::ReferenceCrc32(nit), 0u);
     CTsProcessor processor;
