@@ -3,14 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
 
-#include "databroadcast/carousel_store.h"
+#include "databroadcast/carousel_fixture.h"
 #include "platform/text_encoding.h"
 #include "sim/pes_writer.h"
 #include "ts/broadcast_time.h"
@@ -18,6 +17,7 @@
 #include "ts/processor_callback.h"
 #include "ts/program_entries.h"
 #include "ts/satellite_delivery.h"
+#include "ts/si_events.h"
 #include "ts/ts_processor.h"
 
 namespace tavrel::sim {
@@ -36,17 +36,12 @@ std::vector<uint8_t> Generate(const MultiplexConfig& config,
     return bytes;
 }
 
-// Every table event of a processor with a copy of its payload; packets are not kept.
-struct Recorded {
-    uint32_t type;
-    uint32_t a;
-    uint32_t length;
-    std::vector<uint8_t> data;
-};
+using testing::SiEvents;
 
+// A processor with every table switch on, its table events and its carousel notifications.
 struct Analysis {
-    std::vector<Recorded> events;
-    std::vector<Recorded> carousel;  // store notifications, with the PID in a
+    SiEvents events;
+    testing::NoticeLog carousel;
     StreamStats stats;
     // Last, so that it goes first: its store still notifies while it is destroyed.
     std::unique_ptr<CTsProcessor> processor = std::make_unique<CTsProcessor>();
@@ -55,48 +50,8 @@ struct Analysis {
         processor->decode_tables = 1;
         processor->data_broadcast = 1;
         processor->program_guide = 1;
-        processor->SetOutputCallback(&OnEvent, &events);
-        processor->SetCarouselCallback(&OnEvent, &carousel);
-    }
-
-    static void OnEvent(uint32_t type, uint32_t a, const void* data, uint32_t length, void* user) {
-        if (type == kEventPacket) {
-            return;
-        }
-        Recorded r{type, a, length, {}};
-        const auto* bytes = static_cast<const uint8_t*>(data);
-        size_t size = 0;
-        switch (type) {
-            case kEventPrograms:
-                size = length * sizeof(ProgramEntry);
-                break;
-            case kEventStreams:
-                size = length * sizeof(StreamEntry);
-                break;
-            case kEventNetwork:
-            case kEventServiceName:
-                size = data != nullptr ? std::strlen(static_cast<const char*>(data)) : 0;
-                break;
-            case kEventTransportStream:
-                size = sizeof(SatelliteDelivery);
-                break;
-            case kEventTime:
-                size = sizeof(BroadcastTime);
-                break;
-            case kEventPresentFollowing:
-            case kEventSchedule:
-                size = sizeof(EventRecord);
-                break;
-            case kModuleCompleted:
-                size = sizeof(ModuleInfo);
-                break;
-            default:
-                break;
-        }
-        if (bytes != nullptr && size > 0) {
-            r.data.assign(bytes, bytes + size);
-        }
-        static_cast<std::vector<Recorded>*>(user)->push_back(std::move(r));
+        events.Attach(*processor);
+        processor->SetCarouselCallback(&testing::NoticeLog::Hook, &carousel);
     }
 
     void Feed(std::span<const uint8_t> bytes, size_t block = 0x8000) {
@@ -104,25 +59,8 @@ struct Analysis {
             processor->Input(bytes.subspan(pos, std::min(block, bytes.size() - pos)), stats);
         }
     }
-
-    std::vector<Recorded> OfType(uint32_t type) const {
-        std::vector<Recorded> out;
-        std::copy_if(events.begin(), events.end(), std::back_inserter(out),
-                     [&](const Recorded& r) { return r.type == type; });
-        return out;
-    }
+    std::vector<SiEvents::Entry> OfType(uint32_t type) const { return events.OfType(type); }
 };
-
-template <typename T>
-T As(const Recorded& r) {
-    T value{};
-    std::memcpy(&value, r.data.data(), std::min(sizeof value, r.data.size()));
-    return value;
-}
-
-std::string Utf8(const std::vector<uint8_t>& sjis) {
-    return ShiftJisToUtf8(std::string(sjis.begin(), sjis.end()));
-}
 
 MultiplexConfig Short(double seconds = 3) {
     MultiplexConfig c;
@@ -313,7 +251,7 @@ TEST(MultiplexFaults, FaultsSitOnTheUnitsTheManifestNames) {
 
 // --- tables ---
 
-TEST(MultiplexTables, PatAndPmtEventsDescribeThePlannedServices) {
+TEST(MultiplexTables, PatPmtSdtAndNitDescribeThePlan) {
     MultiplexManifest m;
     Analysis a;
     a.Feed(Generate(Short(1), &m));
@@ -321,23 +259,20 @@ TEST(MultiplexTables, PatAndPmtEventsDescribeThePlannedServices) {
     const auto pats = a.OfType(kEventPrograms);
     ASSERT_EQ(pats.size(), 1u) << "the PAT repeats with one version";
     EXPECT_EQ(pats[0].a, ts.transport_stream_id);
-    ASSERT_EQ(pats[0].length, ts.services.size());
+    ASSERT_EQ(pats[0].programs.size(), ts.services.size());
     for (size_t i = 0; i < ts.services.size(); ++i) {
-        ProgramEntry e;
-        std::memcpy(&e, pats[0].data.data() + i * sizeof e, sizeof e);
-        EXPECT_EQ(e.program_number, ts.services[i].service_id);
-        EXPECT_EQ(e.pmt_pid, ts.services[i].pmt_pid);
+        EXPECT_EQ(pats[0].programs[i].program_number, ts.services[i].service_id);
+        EXPECT_EQ(pats[0].programs[i].pmt_pid, ts.services[i].pmt_pid);
     }
     const auto pmts = a.OfType(kEventStreams);
     ASSERT_EQ(pmts.size(), ts.services.size());
     for (const PlannedService& s : ts.services) {
         const auto it = std::find_if(pmts.begin(), pmts.end(),
-                                     [&](const Recorded& r) { return r.a == s.service_id; });
+                                     [&](const auto& r) { return r.a == s.service_id; });
         ASSERT_NE(it, pmts.end());
-        ASSERT_EQ(it->length, s.streams.size());
+        ASSERT_EQ(it->streams.size(), s.streams.size());
         for (size_t i = 0; i < s.streams.size(); ++i) {
-            StreamEntry e;
-            std::memcpy(&e, it->data.data() + i * sizeof e, sizeof e);
+            const StreamEntry& e = it->streams[i];
             EXPECT_EQ(e.stream_type, s.streams[i].stream_type);
             EXPECT_EQ(e.elementary_pid, s.streams[i].pid);
             EXPECT_EQ(a.processor->Pid(e.elementary_pid).component_tag, s.streams[i].component_tag);
@@ -346,6 +281,40 @@ TEST(MultiplexTables, PatAndPmtEventsDescribeThePlannedServices) {
     // Two television services with a data carousel each, one one-segment service.
     EXPECT_EQ(a.processor->CarouselPids().size(), 3u);
     EXPECT_EQ(ts.services[2].streams[0].stream_type, 0x1B);
+
+    // Both SDTs, actual and other, name each service once.
+    std::map<uint32_t, std::string> names;
+    for (const auto& r : a.OfType(kEventServiceName)) {
+        names[r.a] = r.text;
+    }
+    size_t count = 0;
+    for (const PlannedTransportStream& planned : m.transport_streams) {
+        for (const PlannedService& s : planned.services) {
+            EXPECT_EQ(names[s.service_id], s.name) << s.service_id;
+            ++count;
+        }
+    }
+    EXPECT_EQ(names.size(), count);
+
+    const auto deliveries = a.OfType(kEventTransportStream);
+    ASSERT_EQ(deliveries.size(), m.network.transport_streams.size());
+    for (size_t i = 0; i < deliveries.size(); ++i) {
+        const PlannedDelivery& d = m.network.transport_streams[i];
+        const SatelliteDelivery& s = deliveries[i].delivery;
+        EXPECT_EQ(deliveries[i].a, m.network.network_id);
+        EXPECT_EQ(deliveries[i].length, d.transport_stream_id);
+        EXPECT_DOUBLE_EQ(s.frequency * 100, BcdToNumber(d.frequency_bcd));
+        EXPECT_DOUBLE_EQ(s.orbital_position * 10, BcdToNumber(d.orbital_position_bcd));
+        EXPECT_DOUBLE_EQ(s.symbol_rate * 10000, BcdToNumber(d.symbol_rate_bcd));
+        EXPECT_EQ(s.west_east_flag, d.east ? 1u : 0u);
+        EXPECT_EQ(s.polarisation, d.polarisation);
+        EXPECT_EQ(s.modulation, d.modulation);
+        EXPECT_EQ(s.fec_inner, d.fec_inner);
+    }
+    const auto networks = a.OfType(kEventNetwork);
+    ASSERT_EQ(networks.size(), 1u);
+    EXPECT_EQ(networks[0].a, m.network.network_id);
+    EXPECT_EQ(networks[0].text, m.network.name);
 }
 
 TEST(MultiplexTables, ChangeOfTransportStreamRaisesEvent2AtItsUnit) {
@@ -382,49 +351,6 @@ TEST(MultiplexTables, ChangeOfTransportStreamRaisesEvent2AtItsUnit) {
     EXPECT_EQ(ShiftJisToUtf8(name), m.transport_streams[1].services[0].name);
 }
 
-TEST(MultiplexTables, ServiceNamesOfBothSdtsDecode) {
-    MultiplexManifest m;
-    Analysis a;
-    a.Feed(Generate(Short(1), &m));
-    std::map<uint32_t, std::string> names;
-    for (const Recorded& r : a.OfType(kEventServiceName)) {
-        names[r.a] = Utf8(r.data);
-    }
-    size_t count = 0;
-    for (const PlannedTransportStream& ts : m.transport_streams) {
-        for (const PlannedService& s : ts.services) {
-            EXPECT_EQ(names[s.service_id], s.name) << s.service_id;
-            ++count;
-        }
-    }
-    EXPECT_EQ(names.size(), count) << "actual and other, once each";
-}
-
-TEST(MultiplexTables, NitNamesTheNetworkAndDeliversEachTransportStream) {
-    MultiplexManifest m;
-    Analysis a;
-    a.Feed(Generate(Short(1), &m));
-    const auto deliveries = a.OfType(kEventTransportStream);
-    ASSERT_EQ(deliveries.size(), m.network.transport_streams.size());
-    for (size_t i = 0; i < deliveries.size(); ++i) {
-        const PlannedDelivery& d = m.network.transport_streams[i];
-        const auto s = As<SatelliteDelivery>(deliveries[i]);
-        EXPECT_EQ(deliveries[i].a, m.network.network_id);
-        EXPECT_EQ(deliveries[i].length, d.transport_stream_id);
-        EXPECT_DOUBLE_EQ(s.frequency * 100, BcdToNumber(d.frequency_bcd));
-        EXPECT_DOUBLE_EQ(s.orbital_position * 10, BcdToNumber(d.orbital_position_bcd));
-        EXPECT_DOUBLE_EQ(s.symbol_rate * 10000, BcdToNumber(d.symbol_rate_bcd));
-        EXPECT_EQ(s.west_east_flag, d.east ? 1u : 0u);
-        EXPECT_EQ(s.polarisation, d.polarisation);
-        EXPECT_EQ(s.modulation, d.modulation);
-        EXPECT_EQ(s.fec_inner, d.fec_inner);
-    }
-    const auto networks = a.OfType(kEventNetwork);
-    ASSERT_EQ(networks.size(), 1u);
-    EXPECT_EQ(networks[0].a, m.network.network_id);
-    EXPECT_EQ(Utf8(networks[0].data), m.network.name);
-}
-
 TEST(MultiplexTables, TotFollowsTheStreamTimeEveryFiveSeconds) {
     MultiplexConfig c = Short(16);
     c.bitrate = 4'000'000;
@@ -436,7 +362,7 @@ TEST(MultiplexTables, TotFollowsTheStreamTimeEveryFiveSeconds) {
     ASSERT_EQ(times.size(), m.tot_times.size());
     ASSERT_EQ(times.size(), 4u);
     for (size_t i = 0; i < times.size(); ++i) {
-        const auto t = As<BroadcastTime>(times[i]);
+        const BroadcastTime& t = times[i].time;
         EXPECT_EQ(t.Moment(), m.tot_times[i]);
         MjdTime expected = c.start;
         AddSeconds(expected, static_cast<int64_t>(5 * i));
@@ -495,9 +421,9 @@ TEST(MultiplexTables, PresentFollowingChangesVersionWhenTheProgrammeEnds) {
     // The first service's programme ends halfway through the stream.
     EXPECT_EQ(s.events[1].start.TotalSeconds(), m.start.TotalSeconds() + 5);
     std::vector<std::pair<uint16_t, uint8_t>> seen;  // event_id, version of events 64
-    for (const Recorded& r : a.OfType(kEventPresentFollowing)) {
+    for (const auto& r : a.OfType(kEventPresentFollowing)) {
         if (r.a == s.service_id) {
-            const auto e = As<EventRecord>(r);
+            const EventRecord& e = r.record;
             seen.emplace_back(e.event_id, e.version);
             EXPECT_EQ(r.length, 1u) << "actual stream";
         }
@@ -561,10 +487,7 @@ TEST(MultiplexCarousel, EveryModuleCompletesWithThePlannedResources) {
     }
     EXPECT_EQ(carousels, 2u);
     EXPECT_EQ(expected, 2u * 5u);
-    const auto completions =
-        std::count_if(a.carousel.begin(), a.carousel.end(),
-                      [](const Recorded& r) { return r.type == kCarouselCompleted; });
-    EXPECT_EQ(completions, 2);
+    EXPECT_EQ(a.carousel.OfCode(kCarouselCompleted).size(), 2u);
 }
 
 TEST(MultiplexCarousel, PngResourcesAreWholePngFiles) {

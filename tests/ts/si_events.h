@@ -7,6 +7,7 @@
 #include "platform/text_encoding.h"
 #include "ts/broadcast_time.h"
 #include "ts/event_record.h"
+#include "ts/program_entries.h"
 #include "ts/satellite_delivery.h"
 #include "ts/ts_processor.h"
 
@@ -22,6 +23,8 @@ struct SiEvents {
         SatelliteDelivery delivery{};
         BroadcastTime time{};
         EventRecord record{};
+        std::vector<ProgramEntry> programs;  // event 16
+        std::vector<StreamEntry> streams;    // event 17
     };
     std::vector<Entry> entries;
 
@@ -36,6 +39,16 @@ struct SiEvents {
         e.a = a;
         e.length = length;
         switch (type) {
+            case kEventPrograms: {
+                const auto* p = static_cast<const ProgramEntry*>(data);
+                e.programs.assign(p, p + length);
+                break;
+            }
+            case kEventStreams: {
+                const auto* p = static_cast<const StreamEntry*>(data);
+                e.streams.assign(p, p + length);
+                break;
+            }
             case kEventNetwork:
             case kEventServiceName:
                 e.text = ShiftJisToUtf8(static_cast<const char*>(data));
