@@ -80,14 +80,6 @@ struct Fixture {
     void Feed(uint16_t pid, const std::vector<uint8_t>& section) {
         Feed(StreamBuilder().Section(pid, section));
     }
-    // Each section starts its own unit, so each completes at once.
-    void FeedEach(uint16_t pid, const std::vector<std::vector<uint8_t>>& sections) {
-        StreamBuilder b;
-        for (const auto& s : sections) {
-            b.Section(pid, s);
-        }
-        Feed(b);
-    }
     std::unique_ptr<EventRecord> Stored(uint16_t service_id, uint16_t event_id) {
         return processor.EventStore().EventById(service_id, event_id);
     }
@@ -291,35 +283,6 @@ TEST(EventParse, DurationOfWholeDaysRollsTheEndDate) {
     EXPECT_EQ(r.end, (MjdTime{58946, 12 * 3600}));
 }
 
-TEST(EitWriter, PresentFollowingRoundTrip) {
-    sim::EitEvent present;
-    present.event_id = 0x0101;
-    present.start = {58944, 23 * 3600 + 1800};
-    present.duration = 3600;
-    present.name = "深夜映画「東京」[字]";
-    present.text = "ＡＢＣとカタカナ";
-    present.video_component_type = 0xB3;
-    present.audio_component_type = 0x03;
-    sim::EitEvent following;
-    following.event_id = 0x0102;
-    following.start = {58945, 1800};
-    following.duration = kUndefinedDuration;
-    following.name = "未定";
-    const auto sections =
-        sim::PresentFollowingSections(true, 0x0400, 0x7FE3, 0x7FE3, 5, &present, &following);
-    ASSERT_EQ(sections.size(), 2u);
-    Fixture f;
-    f.FeedEach(0x0012, sections);
-    const auto raised = f.events.OfType(kEventPresentFollowing);
-    ASSERT_EQ(raised.size(), 2u);
-    EXPECT_EQ(Utf8(raised[0].record.name), "深夜映画「東京」[字]");
-    EXPECT_EQ(Utf8(raised[0].record.text), "ＡＢＣとカタカナ");
-    EXPECT_EQ(raised[0].record.end, (MjdTime{58945, 1800}));
-    EXPECT_EQ(raised[0].record.version, 5);
-    EXPECT_EQ(raised[1].record.event_id, 0x0102);
-    EXPECT_FALSE(raised[1].record.EndDefined());
-}
-
 TEST(EitWriter, LongNameAndTextAreCutToTheirBuffers) {
     sim::EitEvent e;
     e.event_id = 1;
@@ -363,7 +326,11 @@ TEST(EitWriter, ScheduleCoversFourDaysPerTableInThreeHourSegments) {
         EXPECT_EQ(testing::ReferenceCrc32(s), 0u);
     }
     Fixture f;
-    f.FeedEach(0x0012, sections);
+    StreamBuilder b;
+    for (const auto& s : sections) {
+        b.Section(0x0012, s);  // each in its own unit, so that each completes at once
+    }
+    f.Feed(b);
     EXPECT_EQ(f.events.OfType(kEventSchedule).size(), 384u);
     EXPECT_EQ(f.processor.EventStore().EventCount(), 384u);
     const auto at = f.processor.EventStore().EventAt(0x0400, {58948, 3600 * 5});
