@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdio>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "ts/event_store.h"
 
@@ -53,12 +55,22 @@ TEST(EventStoreInsert, LowerKindWinsThenTheVersionDecides) {
     EXPECT_EQ(store.EventCount(), 1u);
 }
 
-TEST(EventStoreInsert, ServicesAreSeparate) {
+TEST(EventStoreInsert, ServicesAreSeparateAndUnknownOnesAreNotCreatedByQueries) {
     CEventStore store;
+    EXPECT_EQ(store.EventAt(3, {kDay, 0}), nullptr);
+    EXPECT_EQ(store.EventById(3, 1), nullptr);
+    std::vector<EventRecord> out;
+    EXPECT_FALSE(store.SortedEvents(store.FindService(3, false), out));
+    EXPECT_FALSE(store.SortedEvents(3, out));
+    EXPECT_EQ(store.ServiceCount(), 0u);
+
     EXPECT_TRUE(store.Insert(Event(1, 1, 0, {kDay, 0}, 60), 10));
-    EXPECT_TRUE(store.Insert(Event(1, 1, 0, {kDay, 0}, 60), 11));
+    EXPECT_TRUE(store.Insert(Event(2, 1, 0, {kDay, 0}, 60), 11));
     EXPECT_EQ(store.ServiceCount(), 2u);
     EXPECT_EQ(store.EventCount(), 2u);
+    EXPECT_EQ(store.EventById(10, 1)->event_id, 1);
+    EXPECT_EQ(store.EventById(10, 2), nullptr);
+    EXPECT_EQ(store.EventById(11, 1), nullptr);
     EXPECT_NE(store.FindService(10, false), nullptr);
     EXPECT_EQ(store.FindService(12, false), nullptr);
     EXPECT_EQ(store.ServiceCount(), 2u);
@@ -81,59 +93,39 @@ TEST(EventStoreEventAt, StartSecondMatchesEndSecondDoesNot) {
     EXPECT_EQ(next->event_id, 2);
 }
 
-TEST(EventStoreEventAt, UnknownServiceGivesNullWithoutCreatingIt) {
-    CEventStore store;
-    EXPECT_EQ(store.EventAt(3, {kDay, 0}), nullptr);
-    EXPECT_EQ(store.EventById(3, 1), nullptr);
-    std::vector<EventRecord> out;
-    EXPECT_FALSE(store.SortedEvents(store.FindService(3, false), out));
-    EXPECT_FALSE(store.SortedEvents(3, out));
-    EXPECT_EQ(store.ServiceCount(), 0u);
-}
-
-TEST(EventStoreEventAt, LatestOpenEndedEventWinsAndTheSupersededOneIsRemoved) {
+TEST(EventStoreEventAt, OpenEndedRule) {
+    // Events of one service (id, start, duration), the one on air at 250 and how many stay: a
+    // later-starting open-ended event supersedes and removes an earlier one.
+    constexpr uint32_t kOpen = kUndefinedDuration;
+    const struct {
+        std::vector<std::tuple<uint16_t, uint32_t, uint32_t>> events;
+        uint16_t on_air;
+        size_t kept;
+    } kCases[] = {
+        {{{5, 100, kOpen}, {6, 200, kOpen}, {7, 300, kOpen}}, 6, 2},  // 7 has not started yet
+        {{{5, 200, kOpen}, {6, 100, kOpen}}, 5, 2},  // an earlier start with a higher id loses
+        {{{1, 0, 1000}, {2, 100, kOpen}}, 1, 2},     // the defined event came first
+        {{{1, 100, kOpen}, {2, 0, 1000}}, 1, 2},     // the open-ended event came first
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(::testing::Message() << "first event " << std::get<0>(c.events[0]));
+        CEventStore store;
+        for (const auto& [id, start, duration] : c.events) {
+            store.Insert(Event(id, 1, 0, {kDay, start}, duration), 7);
+        }
+        const auto r = store.EventAt(7, {kDay, 250});
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->event_id, c.on_air);
+        EXPECT_EQ(store.EventCount(), c.kept);
+    }
+    // An open-ended event matches only after its start second; the one it supersedes goes.
     CEventStore store;
     store.Insert(Event(5, 1, 0, {kDay, 100}, kUndefinedDuration), 7);
     store.Insert(Event(6, 1, 0, {kDay, 200}, kUndefinedDuration), 7);
-    store.Insert(Event(7, 1, 0, {kDay, 300}, kUndefinedDuration), 7);  // not started yet
-    // An open-ended event matches only after its start second.
     EXPECT_EQ(store.EventAt(7, {kDay, 100}), nullptr);
-    const auto r = store.EventAt(7, {kDay, 250});
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(r->event_id, 6);
+    EXPECT_EQ(store.EventAt(7, {kDay, 200})->event_id, 5);
+    EXPECT_EQ(store.EventAt(7, {kDay, 201})->event_id, 6);
     EXPECT_EQ(store.EventById(7, 5), nullptr);
-    EXPECT_NE(store.EventById(7, 6), nullptr);
-    EXPECT_NE(store.EventById(7, 7), nullptr);
-    EXPECT_EQ(store.EventCount(), 2u);
-}
-
-TEST(EventStoreEventAt, EarlierStartingOpenEndedEventWithAHigherIdIsIgnored) {
-    CEventStore store;
-    store.Insert(Event(5, 1, 0, {kDay, 200}, kUndefinedDuration), 7);
-    store.Insert(Event(6, 1, 0, {kDay, 100}, kUndefinedDuration), 7);
-    EXPECT_EQ(store.EventAt(7, {kDay, 250})->event_id, 5);
-    EXPECT_EQ(store.EventCount(), 2u);
-}
-
-TEST(EventStoreEventAt, DefinedEventWinsOnlyWithoutAnOpenEndedOneBeforeIt) {
-    CEventStore defined_first;
-    defined_first.Insert(Event(1, 1, 0, {kDay, 0}, 1000), 7);
-    defined_first.Insert(Event(2, 1, 0, {kDay, 100}, kUndefinedDuration), 7);
-    EXPECT_EQ(defined_first.EventAt(7, {kDay, 500})->event_id, 1);
-
-    CEventStore open_first;
-    open_first.Insert(Event(1, 1, 0, {kDay, 100}, kUndefinedDuration), 7);
-    open_first.Insert(Event(2, 1, 0, {kDay, 0}, 1000), 7);
-    EXPECT_EQ(open_first.EventAt(7, {kDay, 500})->event_id, 1);
-    EXPECT_EQ(open_first.EventCount(), 2u);
-}
-
-TEST(EventStoreEventById, FindsOnlyThatService) {
-    CEventStore store;
-    store.Insert(Event(9, 1, 0, {kDay, 0}, 60), 7);
-    EXPECT_EQ(store.EventById(7, 9)->event_id, 9);
-    EXPECT_EQ(store.EventById(7, 8), nullptr);
-    EXPECT_EQ(store.EventById(8, 9), nullptr);
 }
 
 TEST(EventStoreSortedEvents, SortedByStartAndStableForEqualStarts) {
@@ -175,7 +167,7 @@ TEST(EventStorePurgeEnded, RemovesEndedEventsAndKeepsOpenEndedOnes) {
     EXPECT_EQ(store.ServiceCount(), 2u);  // the emptied service stays
 }
 
-TEST(EventStorePurgeEnded, OneServiceLeavesTheOthers) {
+TEST(EventStorePurgeEnded, OneServiceLeavesTheOthersAndClearEmptiesAll) {
     CEventStore store;
     store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 7);
     store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 8);
@@ -184,12 +176,6 @@ TEST(EventStorePurgeEnded, OneServiceLeavesTheOthers) {
     EXPECT_EQ(store.EventById(8, 1), nullptr);
     store.PurgeEnded({kDay, 1000}, 9);  // unknown: nothing, and not created
     EXPECT_EQ(store.ServiceCount(), 2u);
-}
-
-TEST(EventStoreClear, EmptiesEveryService) {
-    CEventStore store;
-    store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 7);
-    store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 8);
     store.Clear();
     EXPECT_EQ(store.ServiceCount(), 0u);
     EXPECT_EQ(store.EventById(7, 1), nullptr);
