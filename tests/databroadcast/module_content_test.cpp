@@ -35,6 +35,16 @@ std::string AsString(const std::vector<uint8_t>& v) {
     return {v.begin(), v.end()};
 }
 
+// "location=data" of each stored resource in store order, joined by '|'; a record without data
+// shows its location alone.
+std::string Listing(const std::vector<testing::StoredResource>& resources) {
+    std::string out;
+    for (const auto& r : resources) {
+        out += (out.empty() ? "" : "|") + r.location + (r.has_data ? "=" + AsString(r.data) : "");
+    }
+    return out;
+}
+
 // --- Lines and headers ---------------------------------------------------------------------
 
 TEST(LineReading, EndsAtCrLfCrLfOrNul) {
@@ -143,105 +153,69 @@ TEST(Multipart, ThreePartsWithLocations) {
         "BML-1", {{"text/X-arib-bml; charset=\"euc-jp\"", "startup.bml", Bytes("<bml/>\r\n")},
                   {"image/X-arib-png", "img/a.png", Bytes("PNG\r\n--BML-1\r\n")},
                   {"text/css", "s.css", Bytes("")}});
-    CCarouselStore store;
-    store.ParseModuleContent(0x0400, 0x40, 0x0007, 2, "", body);
-    const auto r = StoredResources(store);
-    ASSERT_EQ(r.size(), 3u);
-    // Kept in location order.
-    EXPECT_EQ(r[0].location, "img/a.png");
+    const auto r = Parse(AsString(body), "", 2);
+    // Kept in location order; the length, not the delimiter, ends a part.
+    ASSERT_EQ(Listing(r), "img/a.png=PNG\r\n--BML-1\r\n|s.css=|startup.bml=<bml/>\r\n");
     EXPECT_EQ(r[0].path, "40/0007/img/a.png");
-    EXPECT_EQ(AsString(r[0].data), "PNG\r\n--BML-1\r\n");  // the length, not the delimiter, ends it
-    EXPECT_EQ(r[1].location, "s.css");
-    EXPECT_TRUE(r[1].data.empty());
-    EXPECT_EQ(r[2].location, "startup.bml");
     EXPECT_EQ(r[2].content_type, "text/X-arib-bml; charset=\"euc-jp\"");
-    EXPECT_EQ(AsString(r[2].data), "<bml/>\r\n");
     EXPECT_EQ(r[2].version, 2);
 }
 
 TEST(Multipart, TypedAsMultipartInTheDii) {
     const auto body = sim::MultipartBody("b", {{"text/plain", "a.txt", Bytes("A")}});
-    CCarouselStore store;
-    store.ParseModuleContent(1, 2, 3, 0, "multipart/mixed", body);
-    ASSERT_EQ(StoredResources(store).size(), 1u);
-    EXPECT_EQ(StoredResources(store)[0].location, "a.txt");
+    EXPECT_EQ(Listing(Parse(AsString(body), "multipart/mixed")), "a.txt=A");
 }
 
 TEST(Multipart, PartsWithoutLocationShareOneSlotSoTheLastWins) {
     const auto r = Parse(AsString(sim::MultipartBody(
         "b", {{"image/jpeg", "", Bytes("first")}, {"image/png", "", Bytes("second")}})));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(AsString(r[0].data), "second");
+    ASSERT_EQ(Listing(r), "=second");
     EXPECT_EQ(r[0].content_type, "image/png");
     EXPECT_EQ(r[0].path, "40/0007");
 }
 
-TEST(Multipart, OversizedContentLengthStopsTheParse) {
-    const std::string module =
-        "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
-        "--b\r\nContent-Location: one\r\nContent-Length: 3\r\n\r\n111\r\n"
-        "--b\r\nContent-Location: two\r\nContent-Length: 900\r\n\r\n222\r\n"
-        "--b\r\nContent-Location: three\r\nContent-Length: 3\r\n\r\n333\r\n--b--\r\n";
-    const auto r = Parse(module);
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].location, "one");
-}
-
-TEST(Multipart, NegativeContentLengthStopsTheParse) {
-    const std::string module =
-        "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
-        "--b\r\nContent-Location: one\r\nContent-Length: -2\r\n\r\n111\r\n"
-        "--b\r\nContent-Location: two\r\nContent-Length: 3\r\n\r\n222\r\n--b--\r\n";
-    EXPECT_TRUE(Parse(module).empty());
-}
-
-TEST(Multipart, ContentLengthUpToTheLastByteIsStored) {
-    const std::string module =
-        "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Length: 4\r\n\r\nlast";
-    const auto r = Parse(module);
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(AsString(r[0].data), "last");
-}
-
-TEST(Multipart, DelimitersMatchInAnyCaseAndTheCloseEndsTheWalk) {
-    const std::string module =
-        "content-type: multipart/mixed; boundary=\"Part\"\r\n\r\npreamble\r\n"
-        "--pART\r\nCONTENT-LOCATION: a\r\ncontent-length: 1\r\n\r\nA\r\n"
-        "--PART--\r\n"
-        "--Part\r\nContent-Location: b\r\nContent-Length: 1\r\n\r\nB\r\n";
-    const auto r = Parse(module);
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].location, "a");
-    EXPECT_EQ(AsString(r[0].data), "A");
-}
-
-TEST(Multipart, QuotedBoundaryMayHoldSpacesUnquotedEndsAtOne) {
-    const std::string quoted =
-        "Content-Type: multipart/mixed; boundary=\"two words\"\r\n\r\n"
-        "--two words\r\nContent-Location: q\r\nContent-Length: 1\r\n\r\nQ\r\n--two words--\r\n";
-    ASSERT_EQ(Parse(quoted).size(), 1u);
-    EXPECT_EQ(Parse(quoted)[0].location, "q");
-    const std::string unquoted =
-        "Content-Type: multipart/mixed; boundary=two words\r\n\r\n"
-        "--two words\r\nContent-Location: x\r\nContent-Length: 1\r\n\r\nX\r\n"
-        "--two\r\nContent-Location: y\r\nContent-Length: 1\r\n\r\nY\r\n--two--\r\n";
-    const auto r = Parse(unquoted);
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].location, "y");
-}
-
-TEST(Multipart, PartWithoutLengthIsEmptyAndItsLinesAreScanned) {
-    const std::string module =
-        "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
-        "--b\r\nContent-Location: nolength\r\n\r\nbody line\r\n"
-        "--b\r\nContent-Location: next\r\nContent-Length: 2\r\n\r\nok\r\n--b--\r\n";
-    const auto r = Parse(module);
-    ASSERT_EQ(r.size(), 2u);
-    EXPECT_EQ(r[0].location, "next");
-    EXPECT_EQ(AsString(r[0].data), "ok");
-    EXPECT_EQ(r[1].location, "nolength");
-    EXPECT_TRUE(r[1].has_data);
-    EXPECT_TRUE(r[1].data.empty());
+TEST(Multipart, BoundariesAndContentLengthsCutTheParts) {
+    const std::string head = "Content-Type: multipart/mixed; boundary=b\r\n\r\n";
+    const struct {
+        const char* what;
+        std::string module;
+        const char* stored;
+    } kCases[] = {
+        {"an oversized Content-Length stops the parse",
+         head + "--b\r\nContent-Location: one\r\nContent-Length: 3\r\n\r\n111\r\n"
+                "--b\r\nContent-Location: two\r\nContent-Length: 900\r\n\r\n222\r\n"
+                "--b\r\nContent-Location: three\r\nContent-Length: 3\r\n\r\n333\r\n--b--\r\n",
+         "one=111"},
+        {"a negative Content-Length stops the parse",
+         head + "--b\r\nContent-Location: one\r\nContent-Length: -2\r\n\r\n111\r\n"
+                "--b\r\nContent-Location: two\r\nContent-Length: 3\r\n\r\n222\r\n--b--\r\n",
+         ""},
+        {"a Content-Length up to the last byte is stored",
+         head + "--b\r\nContent-Length: 4\r\n\r\nlast", "=last"},
+        {"a part without length is empty and its lines are scanned",
+         head + "--b\r\nContent-Location: nolength\r\n\r\nbody line\r\n"
+                "--b\r\nContent-Location: next\r\nContent-Length: 2\r\n\r\nok\r\n--b--\r\n",
+         "next=ok|nolength="},
+        {"delimiters match in any case and the close ends the walk",
+         "content-type: multipart/mixed; boundary=\"Part\"\r\n\r\npreamble\r\n"
+         "--pART\r\nCONTENT-LOCATION: a\r\ncontent-length: 1\r\n\r\nA\r\n--PART--\r\n"
+         "--Part\r\nContent-Location: b\r\nContent-Length: 1\r\n\r\nB\r\n",
+         "a=A"},
+        {"a quoted boundary may hold spaces",
+         "Content-Type: multipart/mixed; boundary=\"two words\"\r\n\r\n--two words\r\n"
+         "Content-Location: q\r\nContent-Length: 1\r\n\r\nQ\r\n--two words--\r\n",
+         "q=Q"},
+        {"an unquoted boundary ends at a space",
+         "Content-Type: multipart/mixed; boundary=two words\r\n\r\n"
+         "--two words\r\nContent-Location: x\r\nContent-Length: 1\r\n\r\nX\r\n"
+         "--two\r\nContent-Location: y\r\nContent-Length: 1\r\n\r\nY\r\n--two--\r\n",
+         "y=Y"},
+        {"without a boundary nothing is stored",
+         "Content-Type: multipart/mixed\r\n\r\n--\r\nContent-Length: 1\r\n\r\nA\r\n", ""},
+    };
+    for (const auto& c : kCases) {
+        EXPECT_EQ(Listing(Parse(c.module)), c.stored) << c.what;
+    }
 }
 
 TEST(Multipart, HeadersAreTakenAndCut) {
@@ -259,18 +233,11 @@ TEST(Multipart, HeadersAreTakenAndCut) {
     EXPECT_EQ(r[0].path, "40/0007/" + std::string(79, 'L'));
 }
 
-TEST(Multipart, WithoutBoundaryNothingIsStored) {
-    const std::string module =
-        "Content-Type: multipart/mixed\r\n\r\n--\r\nContent-Length: 1\r\n\r\nA\r\n";
-    EXPECT_TRUE(Parse(module).empty());
-}
-
 TEST(Multipart, ResourceListsAreNeverStored) {
-    const auto r = Parse(
-        AsString(sim::MultipartBody("b", {{"application/X-arib-resourceList", "list", Bytes("L")},
-                                          {"image/jpeg", "pic", Bytes("P")}})));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].location, "pic");
+    EXPECT_EQ(Listing(Parse(AsString(
+                  sim::MultipartBody("b", {{"application/X-arib-resourceList", "list", Bytes("L")},
+                                           {"image/jpeg", "pic", Bytes("P")}})))),
+              "pic=P");
     EXPECT_TRUE(Parse("anything", "application/X-arib-resourceList").empty());
 }
 

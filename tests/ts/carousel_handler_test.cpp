@@ -90,29 +90,6 @@ TEST(CarouselHandler, LiteralCarouselArrivesThroughPackets) {
     EXPECT_EQ(f.Store().Carousel(kCarouselA)->service_id, kProgram);
 }
 
-TEST(CarouselHandler, DiiSplitOverPackets) {
-    Fixture f;
-    std::vector<sim::DiiModule> modules = {{3, 20, 1, sim::TypeDescriptor("image/X-arib-png")}};
-    for (uint16_t id = 10; id < 40; ++id) {
-        modules.push_back({id, 100, 0, {}});
-    }
-    sim::Dii dii;
-    dii.download_id = 1;
-    dii.block_size = 8;
-    dii.modules = modules;
-    const auto dii_section = sim::DiiSection(dii);
-    ASSERT_GT(dii_section.size(), 184u);
-    StreamBuilder b = Programme();
-    b.Section(kCarouselA, dii_section)
-        .Section(kCarouselA, testing::kLiteralDdb0)
-        .Section(kCarouselA, testing::kLiteralDdb1)
-        .Section(kCarouselA, testing::kLiteralDdb2);
-    f.Feed(b);
-    EXPECT_EQ(f.Store().Carousel(kCarouselA)->modules.size(), 31u);
-    ASSERT_EQ(StoredResources(f.Store()).size(), 1u);
-    EXPECT_EQ(StoredResources(f.Store())[0].data, testing::kLiteralModule);
-}
-
 TEST(CarouselHandler, DataBroadcastOffOrDecodeTablesOffIgnoresCarousels) {
     Fixture off;
     off.processor.data_broadcast = 0;
@@ -127,16 +104,15 @@ TEST(CarouselHandler, DataBroadcastOffOrDecodeTablesOffIgnoresCarousels) {
     EXPECT_TRUE(no_tables.Store().Carousels().empty());
 }
 
-TEST(CarouselHandler, ScrambledCompletingPacketDropsTheSection) {
+TEST(CarouselHandler, DiiOverTwoPacketsIsDroppedOnlyWhenTheCompletingOneIsScrambled) {
     Fixture f;
     StreamBuilder b = Programme();
-    // The DII in two packets: only the scrambling of the one that completes it counts.
-    sim::Dii dii;
-    dii.download_id = 1;
-    dii.block_size = 8;
-    for (uint16_t id = 0; id < 30; ++id) {
-        dii.modules.push_back({id, 10, 0, {}});
+    // The literal module behind thirty empty ones, so that the DII needs two packets.
+    std::vector<sim::DiiModule> modules = {{3, 20, 1, sim::TypeDescriptor("image/X-arib-png")}};
+    for (uint16_t id = 10; id < 40; ++id) {
+        modules.push_back({id, 10, 0, {}});
     }
+    const sim::Dii dii = testing::MakeDii(1, 8, modules);
     sim::SectionPacketizer packetizer(kCarouselA);
     auto packets = packetizer.Put(sim::DiiSection(dii));
     ASSERT_EQ(packets.size(), 2u);
@@ -150,26 +126,27 @@ TEST(CarouselHandler, ScrambledCompletingPacketDropsTheSection) {
     packets[0][3] |= 0xC0;
     again.Packet(packets[0]).Packet(packets[1]);
     f.Feed(again);
-    EXPECT_TRUE(f.Store().HasCarousel(kCarouselA));
+    ASSERT_TRUE(f.Store().HasCarousel(kCarouselA));
+    EXPECT_EQ(f.Store().Carousel(kCarouselA)->modules.size(), 31u);
+    // Blocks after it complete the module the whole DII described.
+    f.Feed(StreamBuilder()
+               .Section(kCarouselA, testing::kLiteralDdb0)
+               .Section(kCarouselA, testing::kLiteralDdb1)
+               .Section(kCarouselA, testing::kLiteralDdb2));
+    ASSERT_EQ(StoredResources(f.Store()).size(), 1u);
+    EXPECT_EQ(StoredResources(f.Store())[0].data, testing::kLiteralModule);
 }
 
 TEST(CarouselHandler, ShortFormSectionsCarryTheMessageAtOffsetThree) {
     Fixture f;
-    sim::Dii dii;
-    dii.download_id = 1;
-    dii.block_size = 8;
-    dii.modules.push_back({3, 20, 1, sim::TypeDescriptor("image/X-arib-png")});
+    const auto dii = testing::MakeDii(1, 8, {{3, 20, 1, sim::TypeDescriptor("image/X-arib-png")}});
     StreamBuilder b = Programme();
     b.Section(kCarouselA, sim::MakeShortSection(0x3B, sim::DiiMessage(dii), true, false));
     for (uint16_t n = 0; n < 3; ++n) {
-        sim::Ddb ddb;
-        ddb.download_id = 1;
-        ddb.module_id = 3;
-        ddb.module_version = 1;
-        ddb.block_number = n;
         const auto part = std::span(testing::kLiteralModule).subspan(n * 8u);
-        ddb.block.assign(part.begin(), part.begin() + std::min<size_t>(8, part.size()));
-        b.Section(kCarouselA, sim::MakeShortSection(0x3C, sim::DdbMessage(ddb), true, false));
+        const auto block = testing::Block(
+            1, 3, 1, n, {part.begin(), part.begin() + std::min<size_t>(8, part.size())});
+        b.Section(kCarouselA, sim::MakeShortSection(0x3C, sim::DdbMessage(block), true, false));
     }
     f.Feed(b);
     ASSERT_EQ(StoredResources(f.Store()).size(), 1u);
