@@ -80,14 +80,6 @@ TEST(PacketEngine, DeliversWholeLongUnitsAndInterpretsOnly188Bytes) {
     }
 }
 
-TEST(PacketEngine, PrefersThe188GridWhenSeveralLineUp) {
-    // Offsets are tried in order and, at each, 188 before 192 before 204.
-    Fixture f;
-    const auto s = Stream(PidRun(0x100, 8));
-    f.Feed(s);
-    EXPECT_EQ(f.stats.packet_length, 188u);
-}
-
 TEST(PacketEngine, BrokenSyncByteCountsOnceAndNeedsAFullSearchWindow) {
     Fixture f;
     auto packets = PidRun(0x100, 12);
@@ -250,7 +242,6 @@ TEST(OutputStage, PidSetDropsListedPidsAndModeZeroKeepsOnlyListed) {
     f.Feed(Stream({Packet(0x100, 0), Packet(0x101, 0), Packet(0x102, 0), Packet(0x103, 0)}));
     const auto out0 = f.log.Packets(0);
     ASSERT_EQ(out0.size(), 2u);
-    EXPECT_EQ(sim::MakePacket({}, {}).size(), 188u);
     EXPECT_EQ(out0[0][2], 0x00);
     EXPECT_EQ(out0[1][2], 0x03);
     EXPECT_EQ(f.log.Packets(1).size(), 4u);
