@@ -22,19 +22,10 @@ std::string DecodeToUtf8(const Bytes& arib) {
     return ShiftJisToUtf8(std::string_view(destination.data(), length));
 }
 
+// The UTF-8 form of a code point from U+0800 to U+FFFF: kana, ideographic space, full-width forms.
 std::string Utf8(char32_t cp) {
-    std::string s;
-    if (cp < 0x80) {
-        s += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        s += static_cast<char>(0xC0 | cp >> 6);
-        s += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        s += static_cast<char>(0xE0 | cp >> 12);
-        s += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-        s += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    return s;
+    return {static_cast<char>(0xE0 | cp >> 12), static_cast<char>(0x80 | (cp >> 6 & 0x3F)),
+            static_cast<char>(0x80 | (cp & 0x3F))};
 }
 
 // A JIS X 0208 character by row and cell, through EUC-JP so as not to lean on the
@@ -127,37 +118,22 @@ TEST(AribTextWriter, RandomJapaneseTextReadsBackUnchanged) {
         std::string expected;
         const int length = std::uniform_int_distribution<int>(1, 40)(random);
         for (int i = 0; i < length; ++i) {
-            switch (std::uniform_int_distribution<int>(0, 3)(random)) {
-                case 0: {  // ぁ to ん
-                    const std::string c =
-                        Utf8(std::uniform_int_distribution<char32_t>(0x3041, 0x3093)(random));
-                    input += c;
-                    expected += c;
-                    break;
-                }
-                case 1: {  // ァ to ヶ
-                    const std::string c =
-                        Utf8(std::uniform_int_distribution<char32_t>(0x30A1, 0x30F6)(random));
-                    input += c;
-                    expected += c;
-                    break;
-                }
-                case 2: {
-                    const std::string& c =
-                        kanji[std::uniform_int_distribution<size_t>(0, kanji.size() - 1)(random)];
-                    input += c;
-                    expected += c;
-                    break;
-                }
-                default: {  // ASCII comes back full-width
-                    const char c =
-                        ascii[std::uniform_int_distribution<size_t>(0, ascii.size() - 1)(random)];
-                    input += c;
-                    expected +=
-                        c == ' ' ? Utf8(0x3000) : Utf8(0xFF01 + static_cast<uint8_t>(c) - 0x21);
-                    break;
-                }
+            const auto pick = [&](auto low, auto high) {
+                return std::uniform_int_distribution<decltype(low)>(low, high)(random);
+            };
+            const int kind = pick(0, 3);
+            if (kind == 3) {  // ASCII comes back full-width
+                const char c = ascii[pick(size_t{0}, ascii.size() - 1)];
+                input += c;
+                expected += c == ' ' ? Utf8(0x3000) : Utf8(0xFF01 + static_cast<uint8_t>(c) - 0x21);
+                continue;
             }
+            const std::string c =
+                kind == 0   ? Utf8(pick(char32_t{0x3041}, char32_t{0x3093}))  // ぁ-ん
+                : kind == 1 ? Utf8(pick(char32_t{0x30A1}, char32_t{0x30F6}))  // ァ-ヶ
+                            : kanji[pick(size_t{0}, kanji.size() - 1)];
+            input += c;
+            expected += c;
         }
         ASSERT_EQ(DecodeToUtf8(EncodeAribText(input)), expected) << input;
     }

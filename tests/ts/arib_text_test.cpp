@@ -36,25 +36,23 @@ std::string DecodeToUtf8(const Bytes& source) {
     return ShiftJisToUtf8(Decode(source));
 }
 
-// The UTF-8 form of code point cp.
+// The UTF-8 form of a code point from U+0800 to U+FFFF: kana, ideographic space, full-width forms.
 std::string Utf8(char32_t cp) {
-    std::string s;
-    if (cp < 0x80) {
-        s += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        s += static_cast<char>(0xC0 | cp >> 6);
-        s += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        s += static_cast<char>(0xE0 | cp >> 12);
-        s += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-        s += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    return s;
+    return {static_cast<char>(0xE0 | cp >> 12), static_cast<char>(0x80 | (cp >> 6 & 0x3F)),
+            static_cast<char>(0x80 | (cp & 0x3F))};
 }
 
 const std::string kAi = "\x88\x9F";     // 亜, JIS 0x3021
 const std::string kSpace = "\x81\x40";  // full-width space
 const Bytes kAiCode = {0x30, 0x21};
+
+Bytes Repeat(const Bytes& code, int times) {
+    Bytes out;
+    for (int i = 0; i < times; ++i) {
+        out.insert(out.end(), code.begin(), code.end());
+    }
+    return out;
+}
 
 TEST(AribText, KanjiSetConvertsJisRowAndCellToShiftJis) {
     EXPECT_EQ(Decode({ESC, 0x24, 0x42, 0x30, 0x21}), kAi);
@@ -68,17 +66,9 @@ TEST(AribText, KanjiSetConvertsJisRowAndCellToShiftJis) {
     EXPECT_EQ(Decode({0x50, 0x21}), "\x98\x9F");  // 弌, first Kanji of level 2
     EXPECT_EQ(Decode({0x7E, 0x7E}), "\xEF\xFC");  // row 94, cell 94
     EXPECT_EQ(DecodeToUtf8({0x46, 0x7C, 0x4B, 0x5C}), "日本");
-}
-
-TEST(AribText, JisCompatibleKanjiPlanesUseTheKanjiArithmetic) {
+    // The JIS compatible Kanji planes use the same arithmetic.
     EXPECT_EQ(Decode({ESC, 0x24, 0x39, 0x30, 0x21}), kAi);
     EXPECT_EQ(Decode({ESC, 0x24, 0x3A, 0x30, 0x21}), kAi);
-}
-
-TEST(AribText, HiraganaComesThroughGrByDefault) {
-    EXPECT_EQ(Decode({0xA2}), "\x82\xA0");  // あ
-    EXPECT_EQ(Decode({0xA4}), "\x82\xA2");  // い
-    EXPECT_EQ(DecodeToUtf8({0xA2, 0xA4, 0x30, 0x21}), "あい亜");
 }
 
 TEST(AribText, LockingShiftsMoveGlBetweenG0AndG1) {
@@ -114,6 +104,8 @@ TEST(AribText, TwoByteDesignationsConsumeThreeToFiveBytes) {
     // ESC $ ( without the SP designates nothing and takes two bytes: "( B" is then a Kanji
     // code of its own (row 8, cell 34).
     EXPECT_EQ(Decode({ESC, 0x24, 0x28, 0x42}), "\x84\xC0");
+    // Kanji in G3, G3 into GR: 0xB0 0xA1 runs through the arithmetic unchanged (low 8 bits).
+    EXPECT_EQ(Decode({ESC, 0x24, 0x2B, 0x42, ESC, 0x7C, 0xB0, 0xA1}), "\x08\x1F");
 }
 
 TEST(AribText, UnknownEscapesAndFinalsChangeNothing) {
@@ -130,9 +122,7 @@ TEST(AribText, SingleShiftDecodesOneCharacterAndLeavesGlAlone) {
     EXPECT_EQ(Decode({SS3, 0x21, 0x30, 0x21}), "\x83\x40" + kAi);  // ァ
     // A two-byte set in G2 takes two code bytes after the shift.
     EXPECT_EQ(Decode({ESC, 0x2A, 0x42, SS2, 0x30, 0x21}), kAi);
-}
-
-TEST(AribText, SingleShiftedByteAboveSevenBitsYieldsNothing) {
+    // A shifted byte above seven bits yields nothing.
     EXPECT_EQ(Decode({SS2, 0xA1, 0x30, 0x21}), kAi);
     EXPECT_EQ(Decode({SS3, 0xFF, 0x30, 0x21}), kAi);
     EXPECT_EQ(Decode({SS2, 0x80, 0x30, 0x21}), kAi);
@@ -180,7 +170,8 @@ TEST(AribText, AlphanumericSetIsFullWidthAsciiWithFiveExceptions) {
     }
 }
 
-TEST(AribText, HiraganaTableFollowsTheJisRow) {
+TEST(AribText, HiraganaComesThroughGrByDefaultInTheOrderOfItsJisRow) {
+    EXPECT_EQ(DecodeToUtf8({0xA2, 0xA4, 0x30, 0x21}), "あい亜");
     EXPECT_EQ(Decode({0xA1}), "\x82\x9F");  // ぁ
     EXPECT_EQ(Decode({0xF3}), "\x82\xF1");  // ん
     EXPECT_EQ(Decode({0xF4, 0xF5, 0xF6}), kSpace + kSpace + kSpace);
@@ -252,30 +243,18 @@ TEST(AribText, MosaicProportionalAndJisX0201SetsProduceNothing) {
     }
 }
 
-TEST(AribText, TwoByteSetInGrConvertsTheRawBytes) {
-    // Kanji in G3, G3 into GR: 0xB0 0xA1 runs through the arithmetic unchanged (low 8 bits).
-    EXPECT_EQ(Decode({ESC, 0x24, 0x2B, 0x42, ESC, 0x7C, 0xB0, 0xA1}), "\x08\x1F");
-}
-
 TEST(AribText, RoomRuleKeepsWholeCharactersAndTheNul) {
-    Bytes twenty_kanji;
-    for (int i = 0; i < 20; ++i) {
-        twenty_kanji.insert(twenty_kanji.end(), kAiCode.begin(), kAiCode.end());
-    }
+    std::vector<char> thirty(30, '\x55');
+    EXPECT_EQ(DecodeAribText(Repeat(kAiCode, 20), thirty), 28u);
     std::string fourteen;
-    for (int i = 0; i < 14; ++i) {
+    while (fourteen.size() < 28) {
         fourteen += kAi;
     }
-    std::vector<char> thirty(30, '\x55');
-    EXPECT_EQ(DecodeAribText(twenty_kanji, thirty), 28u);
     EXPECT_EQ(std::string(thirty.data(), 28), fourteen);
     EXPECT_EQ(thirty[28], '\0');
     EXPECT_EQ(thirty[29], '\x55') << "nothing is written after the NUL";
 
-    Bytes long_text;
-    for (int i = 0; i < 100; ++i) {
-        long_text.insert(long_text.end(), kAiCode.begin(), kAiCode.end());
-    }
+    const Bytes long_text = Repeat(kAiCode, 100);
     for (const auto& [size, longest] :
          {std::pair<size_t, size_t>{21, 18}, {81, 78}, {161, 158}, {4, 2}, {3, 0}, {2, 0}}) {
         EXPECT_EQ(Decode(long_text, size).size(), longest) << size;
@@ -283,21 +262,16 @@ TEST(AribText, RoomRuleKeepsWholeCharactersAndTheNul) {
     // A mark that no longer fits is skipped, yet a shorter character after it still goes in.
     EXPECT_EQ(Decode({0x30, 0x21, ESC, 0x24, 0x3B, 0x7A, 0x56, ESC, 0x24, 0x42, 0x30, 0x21}, 6),
               kAi + kAi);
-}
-
-TEST(AribText, TinyDestinationsGetOnlyTheNul) {
+    // Tiny destinations get only the NUL.
     std::vector<char> one(1, '\x55');
     EXPECT_EQ(DecodeAribText(kAiCode, one), 0u);
     EXPECT_EQ(one[0], '\0');
     EXPECT_EQ(DecodeAribText(kAiCode, std::span<char>()), 0u);
 }
 
-TEST(AribText, NulEndsTheText) {
+TEST(AribText, NulEndsTheTextAndNoStateSurvivesBetweenCalls) {
     EXPECT_EQ(Decode({0x30, 0x21, 0x00, 0x30, 0x21}), kAi);
     EXPECT_EQ(Decode({0x00, 0x30, 0x21}), "");
-}
-
-TEST(AribText, NoStateSurvivesBetweenCalls) {
     EXPECT_EQ(Decode({LS1, ESC, 0x7C, ESC, 0x28, 0x4A}), "");
     EXPECT_EQ(Decode({0x30, 0x21, 0xA2}), kAi + "\x82\xA0");
 }
