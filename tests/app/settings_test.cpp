@@ -30,6 +30,25 @@ std::vector<std::string> KeyLines(const std::string& text) {
     return out;
 }
 
+// A settings file in a fresh folder.
+struct Scratch {
+    TempDir dir;
+    const SettingsFile file{dir.Path()};
+
+    // Writes `text` as the settings file and reads it.
+    Settings Load(const std::string& text) const {
+        WriteText(file.SettingsPath(), text);
+        Settings settings;
+        file.LoadSave(settings, false);
+        return settings;
+    }
+    // Writes `settings` and gives the file's text.
+    std::string Save(Settings settings) const {
+        file.LoadSave(settings, true);
+        return ReadText(file.SettingsPath());
+    }
+};
+
 TEST(Settings, FreshStartReadsDefaultsAndWritesEveryKeyInTableOrder) {
     TempDir dir;
     const SettingsFile file(dir.Path());
@@ -83,9 +102,8 @@ TEST(Settings, FreshStartReadsDefaultsAndWritesEveryKeyInTableOrder) {
 }
 
 TEST(Settings, EveryFieldSurvivesAWriteAndARead) {
-    TempDir dir;
-    const SettingsFile file(dir.Path());
-    Settings written = file.Defaults();
+    const Scratch s;
+    Settings written = s.file.Defaults();
     int32_t n = 1;
     for (const SettingKey& key : SettingKeys()) {
         if (const auto* member = std::get_if<int32_t Settings::*>(&key.member)) {
@@ -95,35 +113,28 @@ TEST(Settings, EveryFieldSurvivesAWriteAndARead) {
         }
         ++n;
     }
-    file.LoadSave(written, true);
+    s.Save(written);
     Settings read;
-    file.LoadSave(read, false);
+    s.file.LoadSave(read, false);
     EXPECT_EQ(read, written);
 }
 
 TEST(Settings, KeyWithAnEmptyValueTakesItsDefault) {
-    TempDir dir;
-    const SettingsFile file(dir.Path());
-    WriteText(file.SettingsPath(),
-              "[Tavrel_M]\nNETWORK_PORT=\nTIMER_PERIOD=  \nNETWORK_ADDRESS=\nREC_AUTOPATH=\n"
-              "LAST_CHANNEL=\n");
-    Settings settings;
-    file.LoadSave(settings, false);
+    const Scratch s;
+    const Settings settings = s.Load(
+        "[Tavrel_M]\nNETWORK_PORT=\nTIMER_PERIOD=  \nNETWORK_ADDRESS=\nREC_AUTOPATH=\n"
+        "LAST_CHANNEL=\n");
     EXPECT_EQ(settings.network_port, 1234);
     EXPECT_EQ(settings.timer_period, 1);
     EXPECT_EQ(settings.last_channel, -1);
     EXPECT_EQ(settings.network_address, "localhost");
-    EXPECT_EQ(settings.rec_autopath, dir.Path());
+    EXPECT_EQ(settings.rec_autopath, s.dir.Path());
 }
 
 TEST(Settings, TextThatIsNotANumberReadsAsZero) {
-    TempDir dir;
-    const SettingsFile file(dir.Path());
-    WriteText(file.SettingsPath(),
-              "[Tavrel_M]\nNETWORK_PORT=abc\nTIMER_PERIOD=12ms\nPOS_X= -250\nLAST_CHANNEL=+3\n"
-              "NETWORK_SEND_SIZE=99999999999\nPOS_Y=-99999999999\n");
-    Settings settings;
-    file.LoadSave(settings, false);
+    const Settings settings = Scratch().Load(
+        "[Tavrel_M]\nNETWORK_PORT=abc\nTIMER_PERIOD=12ms\nPOS_X= -250\nLAST_CHANNEL=+3\n"
+        "NETWORK_SEND_SIZE=99999999999\nPOS_Y=-99999999999\n");
     EXPECT_EQ(settings.network_port, 0);
     EXPECT_EQ(settings.timer_period, 12);
     EXPECT_EQ(settings.pos_x, -250);
@@ -133,62 +144,42 @@ TEST(Settings, TextThatIsNotANumberReadsAsZero) {
 }
 
 TEST(Settings, EndpointAddressesAreWrittenBackAsRead) {
-    TempDir dir;
-    const SettingsFile file(dir.Path());
-    WriteText(file.SettingsPath(), "[Tavrel_M]\nLAST_EP_IN=129\nLAST_EP_OUT=2\n");
-    Settings settings;
-    file.LoadSave(settings, false);
+    const Scratch s;
+    const Settings settings = s.Load("[Tavrel_M]\nLAST_EP_IN=129\nLAST_EP_OUT=2\n");
     EXPECT_EQ(settings.last_ep_in, 129);
     EXPECT_EQ(settings.last_ep_out, 2);
-    file.LoadSave(settings, true);
-    const std::string text = ReadText(file.SettingsPath());
+    const std::string text = s.Save(settings);
     EXPECT_NE(text.find("LAST_EP_IN=129\n"), std::string::npos);
     EXPECT_NE(text.find("LAST_EP_OUT=2\n"), std::string::npos);
 }
 
 TEST(Settings, UnknownSectionsAndCommentsSurviveAWrite) {
-    TempDir dir;
-    const SettingsFile file(dir.Path());
-    WriteText(file.SettingsPath(),
-              "; written by hand\n"
-              "[Mine]\n"
-              "colour=blue\n"
-              "\n"
-              "[Tavrel_M]\n"
-              "; keep this note\n"
-              "POS_X=10\n"
-              "UNKNOWN_KEY=5\n");
-    Settings settings;
-    file.LoadSave(settings, false);
+    const Scratch s;
+    Settings settings = s.Load(
+        "; written by hand\n[Mine]\ncolour=blue\n\n[Tavrel_M]\n; keep this note\nPOS_X=10\n"
+        "UNKNOWN_KEY=5\n");
     EXPECT_EQ(settings.pos_x, 10);
     settings.pos_x = 20;
-    file.LoadSave(settings, true);
-
-    const std::string text = ReadText(file.SettingsPath());
+    const std::string text = s.Save(settings);
     EXPECT_EQ(text.rfind("; written by hand\n[Mine]\ncolour=blue\n\n[Tavrel_M]\n; keep this note\n"
                          "POS_X=20\nUNKNOWN_KEY=5\n",
                          0),
               0u);
     Settings again;
-    file.LoadSave(again, false);
+    s.file.LoadSave(again, false);
     EXPECT_EQ(again, settings);
 }
 
 TEST(Settings, SectionAndKeyNamesInOtherLetterCasesAreFound) {
-    TempDir dir;
-    const SettingsFile file(dir.Path());
-    WriteText(file.SettingsPath(),
-              "[tavrel_m]\nnetwork_port=5555\nNetwork_Address=example.test\n"
-              "[TAVREL_M_PSI]\nDecode_Psi=1\n");
-    Settings settings;
-    file.LoadSave(settings, false);
+    const Scratch s;
+    const Settings settings = s.Load(
+        "[tavrel_m]\nnetwork_port=5555\nNetwork_Address=example.test\n[TAVREL_M_PSI]\nDecode_Psi="
+        "1\n");
     EXPECT_EQ(settings.network_port, 5555);
     EXPECT_EQ(settings.network_address, "example.test");
     EXPECT_EQ(settings.decode_psi, 1);
-
     // Writing updates those lines instead of adding second copies.
-    file.LoadSave(settings, true);
-    const std::string text = ReadText(file.SettingsPath());
+    const std::string text = s.Save(settings);
     EXPECT_EQ(text.find("[Tavrel_M]"), std::string::npos);
     EXPECT_EQ(text.find("NETWORK_PORT=5555"), text.rfind("NETWORK_PORT=5555"));
     EXPECT_EQ(text.find("network_port"), std::string::npos);
