@@ -11,45 +11,29 @@ namespace {
 constexpr int64_t kMjdOfUnixEpoch = 40587;
 
 TEST(MjdTime, KnownDatesConvertBothWays) {
-    EXPECT_EQ(MjdFromDate(1, 2009, 1), 54832);
-    EXPECT_EQ(DateFromMjd(54832), (CalendarDate{1, 1, 2009}));
-    EXPECT_EQ(MjdFromDate(11, 1858, 18), 1);
-    EXPECT_EQ(DateFromMjd(1), (CalendarDate{18, 11, 1858}));
-    EXPECT_EQ(MjdFromDate(12, 1999, 31), 51543);
-    EXPECT_EQ(DateFromMjd(51544), (CalendarDate{1, 1, 2000}));
-}
-
-TEST(MjdTime, MjdZeroMeansNoDate) {
+    const struct {
+        int year, month, day;
+        uint16_t mjd;
+    } kDates[] = {
+        {2009, 1, 1, 54832},  {1858, 11, 18, 1},    {1999, 12, 31, 51543},
+        {2000, 1, 1, 51544},  {2008, 2, 28, 54524}, {2008, 2, 29, 54525},  // leap day, no gap
+        {2008, 3, 1, 54526},  {2000, 2, 29, 51603}, {2000, 3, 1, 51604},   // 2000: divisible by 400
+        {1900, 2, 28, 15078}, {1900, 3, 1, 15079},                         // 1900: no leap day
+        {2038, 4, 22, 65535},
+    };
+    for (const auto& d : kDates) {
+        SCOPED_TRACE(d.mjd);
+        EXPECT_EQ(MjdFromDate(d.month, d.year, d.day), d.mjd);
+        EXPECT_EQ(DateFromMjd(d.mjd), (CalendarDate{d.day, d.month, d.year}));
+    }
+    // MJD 0 means no date; the 16-bit MJD wraps after 2038-04-22.
     EXPECT_EQ(DateFromMjd(0), (CalendarDate{0, 0, 0}));
-}
-
-TEST(MjdTime, LeapDayHasNoGapOnEitherSide) {
-    EXPECT_EQ(MjdFromDate(2, 2008, 28), 54524);
-    EXPECT_EQ(MjdFromDate(2, 2008, 29), 54525);
-    EXPECT_EQ(MjdFromDate(3, 2008, 1), 54526);
-    EXPECT_EQ(DateFromMjd(54525), (CalendarDate{29, 2, 2008}));
-    EXPECT_EQ(DateFromMjd(54526), (CalendarDate{1, 3, 2008}));
-    // 2000 is a leap year although a century: divisible by 400.
-    EXPECT_EQ(MjdFromDate(2, 2000, 29), 51603);
-    EXPECT_EQ(MjdFromDate(3, 2000, 1), 51604);
-    EXPECT_EQ(DateFromMjd(51603), (CalendarDate{29, 2, 2000}));
-}
-
-TEST(MjdTime, CenturyYearsWithoutLeapDay) {
-    EXPECT_EQ(MjdFromDate(2, 1900, 28), 15078);
-    EXPECT_EQ(MjdFromDate(3, 1900, 1), 15079);
-    EXPECT_EQ(DateFromMjd(15078), (CalendarDate{28, 2, 1900}));
-    EXPECT_EQ(DateFromMjd(15079), (CalendarDate{1, 3, 1900}));
+    EXPECT_EQ(MjdFromDate(4, 2038, 23), 0);
     // 2100 lies past the 16-bit range: the MJD wraps, the day difference stays one.
     EXPECT_EQ(MjdFromDate(3, 2100, 1), static_cast<uint16_t>(88128));
     EXPECT_EQ(MjdFromDate(2, 2100, 28), static_cast<uint16_t>(88127));
     EXPECT_EQ(DateFromMjd(88127), (CalendarDate{28, 2, 2100}));
     EXPECT_EQ(DateFromMjd(88128), (CalendarDate{1, 3, 2100}));
-}
-
-TEST(MjdTime, MjdFromDateWrapsAtSixteenBits) {
-    EXPECT_EQ(MjdFromDate(4, 2038, 22), 65535);
-    EXPECT_EQ(MjdFromDate(4, 2038, 23), 0);
 }
 
 TEST(MjdTime, AgreesWithTheCivilCalendarEveryDayFrom1900To2037) {
