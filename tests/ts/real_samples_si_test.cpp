@@ -55,7 +55,7 @@ SiRun Analyze(const std::vector<uint8_t>& bytes) {
         GTEST_SKIP() << "sample " << testing::SamplePath(name) << " is not present"; \
     }
 
-TEST(RealSamplesSi, TokyoSdtNamesSixServices) {
+TEST(RealSamplesSi, TokyoSdtNamesSixServicesNitNamesTheNetworkWithoutSatelliteDelivery) {
     LOAD_SAMPLE(bytes, "tokyomx_psi_all.ts");
     const SiRun run = Analyze(*bytes);
     EXPECT_EQ(run.events.OfType(kEventServiceName).size(), 6u);
@@ -65,11 +65,6 @@ TEST(RealSamplesSi, TokyoSdtNamesSixServices) {
         {0x5DB8, "ＭＸワンセグ１"},     {0x5DB9, "ＭＸワンセグ２"},
     };
     EXPECT_EQ(run.names, expected);
-}
-
-TEST(RealSamplesSi, TokyoNitNamesTheNetworkWithoutSatelliteDelivery) {
-    LOAD_SAMPLE(bytes, "tokyomx_psi_all.ts");
-    const SiRun run = Analyze(*bytes);
     EXPECT_EQ(
         run.events.Types(),
         (std::vector<uint32_t>{kEventPrograms, kEventStreams, kEventTransportStream, kEventNetwork,
@@ -84,7 +79,7 @@ TEST(RealSamplesSi, TokyoNitNamesTheNetworkWithoutSatelliteDelivery) {
     EXPECT_EQ(network[0].text, "東京７");
 }
 
-TEST(RealSamplesSi, SatelliteNitListsTwentySixStreamsWithDeliveryDescriptors) {
+TEST(RealSamplesSi, SatelliteNitListsTwentySixStreamsAndOtherPresentFollowingIsKept) {
     LOAD_SAMPLE(bytes, "test-101.ts");
     const SiRun run = Analyze(*bytes);
     const auto streams = run.events.OfType(kEventTransportStream);
@@ -105,11 +100,7 @@ TEST(RealSamplesSi, SatelliteNitListsTwentySixStreamsWithDeliveryDescriptors) {
     const auto network = run.events.OfType(kEventNetwork);
     ASSERT_EQ(network.size(), 1u);
     EXPECT_EQ(network[0].text, "ＢＳＤｉｇｉｔａｌ");
-}
 
-TEST(RealSamplesSi, SatelliteCaptureKeepsOtherPresentFollowingAndDropsOtherSchedules) {
-    LOAD_SAMPLE(bytes, "test-101.ts");
-    const SiRun run = Analyze(*bytes);
     EXPECT_TRUE(run.events.OfType(kEventSchedule).empty());  // only tables 0x60 are carried
     const auto pf = run.events.OfType(kEventPresentFollowing);
     ASSERT_EQ(pf.size(), 1u);
@@ -124,7 +115,7 @@ TEST(RealSamplesSi, SatelliteCaptureKeepsOtherPresentFollowingAndDropsOtherSched
     EXPECT_EQ(testing::Utf8(r.name), "[再]ＶＡＮで勝ち馬さがしてみませんか＃７６");
 }
 
-TEST(RealSamplesSi, TerrestrialPresentFollowingForTwoServices) {
+TEST(RealSamplesSi, TerrestrialPresentFollowingForTwoServicesSdtAndNit) {
     LOAD_SAMPLE(bytes, "isdbt-akita-2020-sections.ts");
     const SiRun run = Analyze(*bytes);
     const auto pf = run.events.OfType(kEventPresentFollowing);
@@ -152,11 +143,6 @@ TEST(RealSamplesSi, TerrestrialPresentFollowingForTwoServices) {
         }
     }
     EXPECT_EQ(per_service, (std::map<uint16_t, int>{{0x4800, 2}, {0x4801, 2}}));
-}
-
-TEST(RealSamplesSi, TerrestrialSdtAndNit) {
-    LOAD_SAMPLE(bytes, "isdbt-akita-2020-sections.ts");
-    const SiRun run = Analyze(*bytes);
     const std::map<uint16_t, std::string> expected = {
         {0x4800, "ＮＨＫ総合１・秋田"},
         {0x4801, "ＮＨＫ総合２・秋田"},
