@@ -36,11 +36,17 @@ Tree ReadTree(const std::string& root) {
     return tree;
 }
 
-// Puts one finished module into the carousel on kPid.
-void Deliver(CarouselFixture& f, const sim::BuiltModule& m) {
-    EXPECT_TRUE(f.Dii(MakeDii(1, 4066, {m.entry})));
-    f.AllBlocks(
-        sim::ModuleDdbSections(1, m.entry.module_id, m.entry.module_version, 4066, m.bytes));
+// Puts finished modules into the carousel on kPid.
+void Deliver(CarouselFixture& f, const std::vector<sim::BuiltModule>& modules) {
+    std::vector<sim::DiiModule> entries;
+    for (const auto& m : modules) {
+        entries.push_back(m.entry);
+    }
+    EXPECT_TRUE(f.Dii(MakeDii(1, 4066, entries)));
+    for (const auto& m : modules) {
+        f.AllBlocks(
+            sim::ModuleDdbSections(1, m.entry.module_id, m.entry.module_version, 4066, m.bytes));
+    }
 }
 
 // A carousel whose one module holds parts with the given locations.
@@ -49,7 +55,7 @@ void DeliverLocations(CarouselFixture& f, const std::vector<std::string>& locati
     for (const std::string& location : locations) {
         parts.push_back({"image/jpeg", location, Bytes("data of " + location)});
     }
-    Deliver(f, sim::MultipartModule(7, 0, "b", parts));
+    Deliver(f, {sim::MultipartModule(7, 0, "b", parts)});
 }
 
 TEST(ResourceNames, ExtensionByContentTypeIsCaseSensitive) {
@@ -84,14 +90,15 @@ TEST(ResourceNames, SafeRelativePathKeepsNamesAndDropsEscapes) {
     EXPECT_EQ(SafeRelativePath("40/0003/\x83\x5C.png"), "40/0003/\xE3\x82\xBD.png");
 }
 
-TEST(WriteResources, PngModuleIsWrittenAsTagSlashModuleDotPng) {
+TEST(WriteResources, PngModuleIsWrittenAsTagSlashModuleDotPngALowerCaseTypeWithoutExtension) {
     CarouselFixture f;
     const std::string png = "\x89PNG\r\n\x1A\n-image-";
-    Deliver(f, sim::PngModule(3, 0, Bytes(png)));
+    Deliver(f, {sim::PngModule(3, 0, Bytes(png)),
+                sim::SingleResourceModule(4, 0, "image/x-arib-png", Bytes("p"))});
     const test_support::TempDir dir;
     const std::string out = dir.File("1024-20080315-193005");
     EXPECT_EQ(f.store.WriteResources(out, kPid), 1);
-    EXPECT_EQ(ReadTree(out), (Tree{{"40/0003.png", png}}));
+    EXPECT_EQ(ReadTree(out), (Tree{{"40/0003.png", png}, {"40/0004", "p"}}));
 }
 
 TEST(WriteResources, PartsWithLocationsAreNamedByThemWithoutExtension) {
@@ -104,17 +111,9 @@ TEST(WriteResources, PartsWithLocationsAreNamedByThemWithoutExtension) {
                                           {"40/0007/b.txt", "data of b.txt"}}));
 }
 
-TEST(WriteResources, LowerCaseTypeGetsNoExtension) {
-    CarouselFixture f;
-    Deliver(f, sim::SingleResourceModule(3, 0, "image/x-arib-png", Bytes("p")));
-    const test_support::TempDir dir;
-    EXPECT_EQ(f.store.WriteResources(dir.Path(), kPid), 1);
-    EXPECT_EQ(ReadTree(dir.Path()), (Tree{{"40/0003", "p"}}));
-}
-
 TEST(WriteResources, PidWithoutCarouselWritesNothing) {
     CarouselFixture f;
-    Deliver(f, sim::PngModule(3, 0, Bytes("p")));
+    Deliver(f, {sim::PngModule(3, 0, Bytes("p"))});
     const test_support::TempDir dir;
     const std::string out = dir.File("out");
     EXPECT_EQ(f.store.WriteResources(out, 0x0141), 0);
@@ -141,7 +140,7 @@ TEST(WriteResources, TwoWritesGiveIdenticalTrees) {
 
 TEST(WriteResources, OnlyTheCarouselsServiceAndTagAreWritten) {
     CarouselFixture f;
-    Deliver(f, sim::PngModule(3, 0, Bytes("mine")));
+    Deliver(f, {sim::PngModule(3, 0, Bytes("mine"))});
     ResourceRecord other;
     other.length = 5;
     SetText(other.content_type, "image/jpeg");

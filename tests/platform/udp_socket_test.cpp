@@ -12,16 +12,11 @@ namespace {
 
 using test_support::LoopbackReceiver;
 
-TEST(ResolveIpv4, FindsLoopbackForLocalhostAndDottedAddresses) {
+TEST(ResolveIpv4, FindsLoopbackForLocalhostAndDottedAddressesNothingForOthers) {
     const auto localhost = ResolveIpv4("localhost");
     ASSERT_TRUE(localhost.has_value());
     EXPECT_EQ((*localhost)[0], 127);
-    const auto dotted = ResolveIpv4("127.0.0.1");
-    ASSERT_TRUE(dotted.has_value());
-    EXPECT_EQ(*dotted, (std::array<uint8_t, 4>{127, 0, 0, 1}));
-}
-
-TEST(ResolveIpv4, UnresolvableOrEmptyNamesGiveNothing) {
+    EXPECT_EQ(ResolveIpv4("127.0.0.1"), (std::array<uint8_t, 4>{127, 0, 0, 1}));
     EXPECT_FALSE(ResolveIpv4("tavrel-no-such-host.invalid").has_value());
     EXPECT_FALSE(ResolveIpv4("").has_value());
 }

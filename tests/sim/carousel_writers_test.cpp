@@ -78,16 +78,6 @@ TEST(ModuleBuilder, MultipartBodyLayout) {
     EXPECT_TRUE(m.entry.module_info.empty());
 }
 
-TEST(ModuleBuilder, PngModuleCarriesItsTypeDescriptor) {
-    const std::vector<uint8_t> png = {0x89, 'P', 'N', 'G'};
-    const auto m = PngModule(1, 0, png);
-    EXPECT_EQ(m.bytes, png);
-    const std::string type = "image/X-arib-png";
-    std::vector<uint8_t> expected = {0x01, static_cast<uint8_t>(type.size())};
-    expected.insert(expected.end(), type.begin(), type.end());
-    EXPECT_EQ(m.entry.module_info, expected);
-}
-
 TEST(ModuleBuilder, CompressedModuleInflatesBackAndStatesItsSize) {
     const std::string text(3000, 'q');
     const std::vector<uint8_t> content(text.begin(), text.end());
