@@ -12,12 +12,12 @@
 #include "databroadcast/carousel_fixture.h"
 #include "platform/text_encoding.h"
 #include "sim/pes_writer.h"
+#include "support/event_log.h"
 #include "ts/broadcast_time.h"
 #include "ts/event_record.h"
 #include "ts/processor_callback.h"
 #include "ts/program_entries.h"
 #include "ts/satellite_delivery.h"
-#include "ts/si_events.h"
 #include "ts/ts_processor.h"
 
 namespace tavrel::sim {
@@ -36,11 +36,11 @@ std::vector<uint8_t> Generate(const MultiplexConfig& config,
     return bytes;
 }
 
-using testing::SiEvents;
+using testing::EventLog;
 
 // A processor with every table switch on, its table events and its carousel notifications.
 struct Analysis {
-    SiEvents events;
+    EventLog events;
     testing::NoticeLog carousel;
     StreamStats stats;
     // Last, so that it goes first: its store still notifies while it is destroyed.
@@ -59,7 +59,7 @@ struct Analysis {
             processor->Input(bytes.subspan(pos, std::min(block, bytes.size() - pos)), stats);
         }
     }
-    std::vector<SiEvents::Entry> OfType(uint32_t type) const { return events.OfType(type); }
+    std::vector<EventLog::Entry> OfType(uint32_t type) const { return events.OfType(type); }
 };
 
 MultiplexConfig Short(double seconds = 3) {

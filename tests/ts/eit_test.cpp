@@ -8,14 +8,14 @@
 #include "sim/pat_writer.h"
 #include "sim/section_writer.h"
 #include "support/crc_reference.h"
+#include "support/event_log.h"
 #include "support/stream_builder.h"
-#include "ts/si_events.h"
 #include "ts/ts_processor.h"
 
 namespace tavrel {
 namespace {
 
-using testing::SiEvents;
+using testing::EventLog;
 using testing::StreamBuilder;
 using testing::Utf8;
 
@@ -70,7 +70,7 @@ const std::vector<uint8_t> kEitFollowingOther = {
 struct Fixture {
     CTsProcessor processor;
     StreamStats stats;
-    SiEvents events;
+    EventLog events;
     Fixture() {
         events.Attach(processor);
         processor.decode_tables = 1;

@@ -7,15 +7,15 @@
 #include "sim/pat_writer.h"
 #include "sim/pmt_writer.h"
 #include "sim/section_writer.h"
+#include "support/event_log.h"
 #include "support/stream_builder.h"
-#include "ts/si_events.h"
 #include "ts/stream_types.h"
 #include "ts/ts_processor.h"
 
 namespace tavrel {
 namespace {
 
-using testing::SiEvents;
+using testing::EventLog;
 using testing::StreamBuilder;
 
 // PAT of transport stream 0x7FE3, version 0: programme 0 -> NIT PID 0x0010, programme 0x0400
@@ -46,7 +46,7 @@ const std::vector<uint8_t> kPmtV1 = {0x02, 0xB0, 0x25, 0x04, 0x00, 0xC3, 0x00, 0
 struct Fixture {
     CTsProcessor processor;
     StreamStats stats;
-    SiEvents log;
+    EventLog log;
     Fixture() {
         log.Attach(processor);
         processor.decode_tables = 1;

@@ -21,7 +21,7 @@ struct Fixture {
     StreamStats stats;
     EventLog log;
     explicit Fixture(uint32_t decode = 1) {
-        log.Attach(processor);
+        log.Attach(processor, true);
         processor.decode_tables = decode;
         processor.AddOutput(1);
     }

@@ -6,17 +6,17 @@
 #include <map>
 #include <string>
 
+#include "support/event_log.h"
 #include "support/samples.h"
-#include "ts/si_events.h"
 #include "ts/ts_processor.h"
 
 namespace tavrel {
 namespace {
 
-using testing::SiEvents;
+using testing::EventLog;
 
 struct SiRun {
-    SiEvents events;
+    EventLog events;
     std::map<uint16_t, std::string> names;  // from ServiceName after the run
 };
 

@@ -13,14 +13,14 @@
 #include "sim/section_writer.h"
 #include "sim/tot_writer.h"
 #include "support/crc_reference.h"
+#include "support/event_log.h"
 #include "support/stream_builder.h"
-#include "ts/si_events.h"
 #include "ts/ts_processor.h"
 
 namespace tavrel {
 namespace {
 
-using testing::SiEvents;
+using testing::EventLog;
 using testing::StreamBuilder;
 
 // Names in the literals are JIS X 0208 codes through G0 (Kanji), the decoder's default.
@@ -86,7 +86,7 @@ const std::vector<uint8_t> kTdt = {0x70, 0x70, 0x05, 0xE6, 0x40, 0x19, 0x00, 0x0
 struct Fixture {
     CTsProcessor processor;
     StreamStats stats;
-    SiEvents events;
+    EventLog events;
     Fixture() {
         events.Attach(processor);
         processor.decode_tables = 1;

@@ -43,7 +43,7 @@ struct Fixture {
     CTsProcessor processor;
     StreamStats stats;
     EventLog log;
-    Fixture() { log.Attach(processor); }
+    Fixture() { log.Attach(processor, true); }
     void Feed(const std::vector<uint8_t>& bytes) { processor.Input(bytes, stats); }
 };
 
