@@ -23,12 +23,6 @@ TEST(ProfileFile, MissingFileSectionOrKeyGivesTheDefault) {
     EXPECT_EQ(profile.GetString("S", "K", "dflt"), "v");
 }
 
-TEST(ProfileFile, NamesMatchInAnyLetterCase) {
-    const ProfileFile profile = ProfileFile::Parse("[tavrel_m]\nnetwork_port=5555\n");
-    EXPECT_EQ(profile.GetString("Tavrel_M", "NETWORK_PORT", ""), "5555");
-    EXPECT_EQ(profile.GetString("TAVREL_M", "Network_Port", ""), "5555");
-}
-
 TEST(ProfileFile, EmptyValueGivesTheCallersDefault) {
     const ProfileFile profile = ProfileFile::Parse("[S]\nK=\nL=   \n");
     EXPECT_EQ(profile.Find("S", "K"), std::string());

@@ -158,11 +158,8 @@ TEST(CarouselHandler, OtherTablesOnTheCarouselPidAreIgnored) {
     auto dii = testing::kLiteralDii;
     dii[0] = 0x3D;  // stream descriptors
     sim::FixCrc(dii);
-    auto ddb_as_dii = testing::kLiteralDdb0;
-    ddb_as_dii[0] = 0x3B;  // a DDB message under the DII table
-    sim::FixCrc(ddb_as_dii);
     StreamBuilder b = Programme();
-    b.Section(kCarouselA, dii).Section(kCarouselA, ddb_as_dii);
+    b.Section(kCarouselA, dii);
     f.Feed(b);
     EXPECT_FALSE(f.Store().HasCarousel(kCarouselA));
     EXPECT_TRUE(f.notices.notices.empty());
