@@ -10,6 +10,7 @@
 #include "sim/ddb_writer.h"
 #include "sim/dii_writer.h"
 #include "sim/eit_writer.h"
+#include "sim/elementary_headers.h"
 #include "sim/multiplex_plan.h"
 #include "sim/nit_writer.h"
 #include "sim/packetizer.h"
@@ -155,18 +156,31 @@ constexpr uint8_t kBrokenSyncByte = 0xB8;
 
 enum class Coding { kMpeg2Video, kH264, kAac };
 
-// Elementary stream filler that decoders and probes read as well-formed but empty: H.264
-// access units of an access unit delimiter and filler data, MPEG-2 video and AAC stuffing
-// without start codes or sync words. No byte is a sync byte, so a grid search cannot lock on
-// a payload.
-void FillElementary(std::span<uint8_t> bytes, Coding coding, bool unit_start) {
-    const uint8_t fill = coding == Coding::kAac ? 0x00 : 0xFF;
+// Elementary stream filler that demuxers and probes read as well-formed: each frame begins
+// with the headers that give its size or sample rate (MPEG-2 sequence and picture headers,
+// H.264 parameter sets, an ADTS header), and the rest is stuffing (filler data, 0xFF, or
+// zeros for AAC). No byte is a sync byte, so a grid search cannot lock on a payload.
+void FillElementary(std::span<uint8_t> bytes, Coding coding, bool unit_start, size_t frame_bytes) {
+    // Zeros are stuffing between MPEG-2 start codes and after the end of an AAC frame; 0xFF
+    // is the payload of H.264 filler data.
+    const uint8_t fill = coding == Coding::kH264 ? 0xFF : 0x00;
     std::fill(bytes.begin(), bytes.end(), fill);
-    if (coding == Coding::kH264 && unit_start) {
-        static constexpr uint8_t kAccessUnit[] = {0x00, 0x00, 0x00, 0x01, 0x09,
-                                                  0xF0, 0x00, 0x00, 0x01, 0x0C};
-        std::copy_n(kAccessUnit, std::min(bytes.size(), sizeof kAccessUnit), bytes.begin());
+    if (!unit_start) {
+        return;
     }
+    std::vector<uint8_t> head;
+    switch (coding) {
+        case Coding::kMpeg2Video:
+            head = Mpeg2VideoFrameStart(1440, 1080);
+            break;
+        case Coding::kH264:
+            head = H264FrameStart(128, 96);
+            break;
+        case Coding::kAac:
+            head = AdtsHeader(static_cast<uint16_t>(std::min<size_t>(frame_bytes, 0x1FFF)));
+            break;
+    }
+    std::copy_n(head.begin(), std::min(bytes.size(), head.size()), bytes.begin());
 }
 
 void WriteHeader(Packet& p, uint16_t pid, bool unit_start, bool adaptation) {
@@ -344,8 +358,10 @@ void MultiplexGenerator::Impl::BuildElementaryStreams() {
                 std::copy(pes.begin(), pes.end(), p.begin() + static_cast<long>(pos));
                 pos += pes.size();
             }
+            // An audio frame fills its bounded PES packet.
+            const size_t frame_bytes = pes_length == 0 ? 0 : pes_length + 6 - pes.size();
             FillElementary(std::span<uint8_t>(p.data() + pos, p.size() - pos), plan.coding,
-                           unit_start);
+                           unit_start, frame_bytes);
         };
         build(es.start, true, false);
         build(es.start_pcr, true, true);

@@ -310,6 +310,25 @@ TEST_F(FfprobeWitness, ListsTheSameProgrammesAndPids) {
     }
 }
 
+TEST_F(FfprobeWitness, FindsStreamParametersAndFfmpegCopiesEveryStream) {
+    Folder folder;
+    const Generated g = Generate(folder, Config());
+    const JsonValue probe = Probe(g.path);
+    for (const JsonValue& s : probe["streams"].Arr()) {
+        if (!s.Has("codec_type")) {
+            continue;  // the data carousels: ffprobe has no type for them
+        }
+        if (s["codec_type"].Str() == "video") {
+            EXPECT_GT(s["width"].Int(), 0);
+        } else if (s["codec_type"].Str() == "audio") {
+            EXPECT_EQ(s["sample_rate"].Str(), "48000");
+        }
+    }
+    const std::string command = "ffmpeg -v fatal -i '" + g.path +
+                                "' -map 0 -c copy -copy_unknown -f null - > /dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+}
+
 TEST_F(FfprobeWitness, SeesOnlyTheKeptProgrammesAfterFiltering) {
     Folder folder;
     const Generated g = Generate(folder, Config());
