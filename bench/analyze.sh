@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Throughput of `tavrel-cli analyze` on a generated 1 GiB multiplex, next to `cat` and to
-# ffmpeg copying the same file through its demuxer, in one run on the same cached file.
+# ffmpeg copying the same file through its demuxer (data streams too: -copy_unknown), in one
+# run on the same cached file.
 # Usage: bench/analyze.sh [SIZE_MIB]   (build the release preset first)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,7 +33,7 @@ echo "file: $bytes bytes"
 echo "cat:     $(rate "$cat_s") MB/s"
 echo "analyze: $(rate "$analyze_s") MB/s, peak memory $(( rss_kib / 1024 )) MiB"
 if command -v ffmpeg >/dev/null; then
-    t0=$(now); ffmpeg -v error -i "$file" -map 0 -c copy -f null - ; t1=$(now)
+    t0=$(now); ffmpeg -v fatal -i "$file" -map 0 -c copy -copy_unknown -f null -; t1=$(now)
     ffmpeg_s=$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')
     echo "ffmpeg:  $(rate "$ffmpeg_s") MB/s"
     awk -v a="$analyze_s" -v f="$ffmpeg_s" -v c="$cat_s" 'BEGIN {
