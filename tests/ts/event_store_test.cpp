@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <iterator>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -104,11 +105,12 @@ TEST(EventStoreEventAt, OpenEndedRule) {
     } kCases[] = {
         {{{5, 100, kOpen}, {6, 200, kOpen}, {7, 300, kOpen}}, 6, 2},  // 7 has not started yet
         {{{5, 200, kOpen}, {6, 100, kOpen}}, 5, 2},  // an earlier start with a higher id loses
-        {{{1, 0, 1000}, {2, 100, kOpen}}, 1, 2},     // the defined event came first
-        {{{1, 100, kOpen}, {2, 0, 1000}}, 1, 2},     // the open-ended event came first
+        {{{1, 0, 1000}, {2, 100, kOpen}}, 1, 2},     // the defined event has the lower id
+        {{{1, 100, kOpen}, {2, 0, 1000}}, 1, 2},     // the open-ended event has the lower id
     };
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(::testing::Message() << "first event " << std::get<0>(c.events[0]));
+    for (size_t i = 0; i < std::size(kCases); ++i) {
+        SCOPED_TRACE(i);
+        const auto& c = kCases[i];
         CEventStore store;
         for (const auto& [id, start, duration] : c.events) {
             store.Insert(Event(id, 1, 0, {kDay, start}, duration), 7);
