@@ -41,7 +41,7 @@ bool Recorder::Write(std::span<const uint8_t> data) {
         static_cast<uint32_t>(std::min<size_t>(data.size(), std::numeric_limits<uint32_t>::max()));
     // A short take drops the rest of the delivery; the buffer is still drained below, or a
     // delivery that filled it would make every later one fail too.
-    bool ok = buffer_.Write(data.data(), length) == data.size();
+    bool ok = buffer_.Write(data.first(length)) == data.size();
     // One block per packet-sized delivery; the loop only matters for deliveries larger than a
     // block, which would otherwise pile up until the buffer refuses data.
     while (buffer_.Held() > flush_size_) {
@@ -56,24 +56,19 @@ bool Recorder::Flush(uint32_t n) {
     if (!file_.IsOpen()) {
         return false;
     }
-    if (block_.empty()) {
-        block_.resize(std::max<uint32_t>(flush_size_, 1));
-    }
     n = std::min(n, buffer_.Held());
+    const uint32_t piece_size = std::max<uint32_t>(flush_size_, 1);
     bool ok = true;
     while (n > 0) {
-        const uint32_t piece = std::min<uint32_t>(n, static_cast<uint32_t>(block_.size()));
-        const uint32_t got = buffer_.Read(block_.data(), piece, true);
-        if (got == 0) {
-            break;
-        }
-        n -= got;
-        // A failed block is lost (it has left the buffer) and bytes written stays as it was.
-        if (file_.Write(std::span<const uint8_t>(block_.data(), got))) {
-            bytes_written_.fetch_add(got, std::memory_order_relaxed);
+        const std::span<const uint8_t> piece = buffer_.Front(std::min(n, piece_size));
+        // A failed block is lost (it leaves the buffer) and bytes written stays as it was.
+        if (file_.Write(piece)) {
+            bytes_written_.fetch_add(piece.size(), std::memory_order_relaxed);
         } else {
             ok = false;
         }
+        buffer_.Consume(static_cast<uint32_t>(piece.size()));
+        n -= static_cast<uint32_t>(piece.size());
     }
     return ok;
 }

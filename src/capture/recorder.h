@@ -4,9 +4,8 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <vector>
 
-#include "capture/chunk_buffer.h"
+#include "capture/flat_fifo.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 
@@ -62,8 +61,8 @@ public:
 private:
     const Clock& clock_;
     const uint32_t flush_size_;
-    CBuffer buffer_{kBufferLimit};
-    std::vector<uint8_t> block_;  // one flush-size block, kept between flushes
+    // The design's 2 MiB chunk buffer, kept flat: a recording writes one packet at a time.
+    FlatFifo buffer_{kBufferLimit};
     OutputFile file_;
     std::string path_;
     std::string directory_;
