@@ -25,9 +25,12 @@ rate() { awk -v b="$bytes" -v t="$1" 'BEGIN { printf "%.1f", b / t / 1e6 }'; }
 t0=$(now); cat "$file" > /dev/null; t1=$(now)
 cat_s=$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')
 
-t0=$(now); /usr/bin/time -f "%M" -o "$work/rss" "$cli" analyze "$file" --json > "$work/report.json"; t1=$(now)
+# GNU time gives the peak memory; without it the figure is left out.
+measure=()
+[ -x /usr/bin/time ] && measure=(/usr/bin/time -f "%M" -o "$work/rss")
+t0=$(now); "${measure[@]}" "$cli" analyze "$file" --json > "$work/report.json"; t1=$(now)
 analyze_s=$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')
-rss_kib=$(cat "$work/rss")
+rss_kib=$(cat "$work/rss" 2>/dev/null || echo 0)
 
 echo "file: $bytes bytes"
 echo "cat:     $(rate "$cat_s") MB/s"
