@@ -11,14 +11,6 @@
 namespace tavrel::sim {
 namespace {
 
-void PutText(std::vector<uint8_t>& out, const std::vector<uint8_t>& text) {
-    if (text.size() > 255) {
-        throw std::invalid_argument("text too long for its length byte");
-    }
-    PutU8(out, static_cast<uint32_t>(text.size()));
-    PutBytes(out, text);
-}
-
 void PutLanguage(std::vector<uint8_t>& out, std::string_view language) {
     if (language.size() != 3) {
         throw std::invalid_argument("language code is three letters");
@@ -38,8 +30,8 @@ std::vector<uint8_t> ShortEventDescriptor(std::string_view name_utf8, std::strin
                                           std::string_view language) {
     std::vector<uint8_t> body;
     PutLanguage(body, language);
-    PutText(body, EncodeAribText(name_utf8));
-    PutText(body, EncodeAribText(text_utf8));
+    PutLengthPrefixed(body, EncodeAribText(name_utf8));
+    PutLengthPrefixed(body, EncodeAribText(text_utf8));
     return Descriptor(0x4D, body);
 }
 

@@ -1,29 +1,16 @@
 #include "sim/sdt_writer.h"
 
-#include <stdexcept>
-
 #include "sim/arib_text_writer.h"
 #include "sim/section_writer.h"
 
 namespace tavrel::sim {
-namespace {
-
-void PutText(std::vector<uint8_t>& out, const std::vector<uint8_t>& text) {
-    if (text.size() > 255) {
-        throw std::invalid_argument("name too long for its length byte");
-    }
-    PutU8(out, static_cast<uint32_t>(text.size()));
-    PutBytes(out, text);
-}
-
-}  // namespace
 
 std::vector<uint8_t> ServiceDescriptor(uint8_t service_type, std::string_view provider_utf8,
                                        std::string_view name_utf8) {
     std::vector<uint8_t> body;
     PutU8(body, service_type);
-    PutText(body, EncodeAribText(provider_utf8));
-    PutText(body, EncodeAribText(name_utf8));
+    PutLengthPrefixed(body, EncodeAribText(provider_utf8));
+    PutLengthPrefixed(body, EncodeAribText(name_utf8));
     return Descriptor(0x48, body);
 }
 

@@ -29,6 +29,14 @@ void PutBytes(std::vector<uint8_t>& out, std::span<const uint8_t> bytes) {
     out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
+void PutLengthPrefixed(std::vector<uint8_t>& out, std::span<const uint8_t> bytes) {
+    if (bytes.size() > 255) {
+        throw std::invalid_argument("too long for a one-byte length");
+    }
+    PutU8(out, static_cast<uint32_t>(bytes.size()));
+    PutBytes(out, bytes);
+}
+
 void FixCrc(std::vector<uint8_t>& section) {
     if (section.size() < 4) {
         throw std::invalid_argument("section shorter than its CRC");

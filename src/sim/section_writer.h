@@ -33,6 +33,8 @@ void PutU16(std::vector<uint8_t>& out, uint32_t v);
 void PutU24(std::vector<uint8_t>& out, uint32_t v);
 void PutU32(std::vector<uint8_t>& out, uint32_t v);
 void PutBytes(std::vector<uint8_t>& out, std::span<const uint8_t> bytes);
+// Bytes behind a one-byte length, as descriptors carry names and texts.
+void PutLengthPrefixed(std::vector<uint8_t>& out, std::span<const uint8_t> bytes);
 
 // Recomputes the CRC_32 at the end of a section in place (after a test edits it).
 void FixCrc(std::vector<uint8_t>& section);
