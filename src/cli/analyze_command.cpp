@@ -133,12 +133,8 @@ int RunAnalyze(const std::vector<std::string>& args, std::ostream& out, std::ost
             // programme's streams first. A pipe cannot be read twice and is filtered from the
             // moment its PMTs are known.
             Analyzer scout(options);
-            input.ForEachBlock([&](const uint8_t* d, size_t n) {
-                scout.Feed(d, n);
-                for (const auto& [program, streams] : scout.Pmts()) {
-                    first_pass_pmts[program] = streams;
-                }
-            });
+            input.ForEachBlock([&](const uint8_t* d, size_t n) { scout.Feed(d, n); });
+            first_pass_pmts = scout.AllPmts();
             input.Rewind();
         }
 

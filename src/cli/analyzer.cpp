@@ -127,6 +127,7 @@ void Analyzer::OnEvent(uint32_t type, uint32_t a, const void* data, uint32_t len
         case kEventStreams: {
             const auto* entries = static_cast<const StreamEntry*>(data);
             pmts_[static_cast<uint16_t>(a)].assign(entries, entries + length);
+            all_pmts_[static_cast<uint16_t>(a)] = pmts_[static_cast<uint16_t>(a)];
             TryApplyFilter();
             break;
         }

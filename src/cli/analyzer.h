@@ -135,6 +135,8 @@ public:
     const CTsProcessor& Processor() const { return *processor_; }
     // Streams of each programme by the last PMT seen.
     const std::map<uint16_t, std::vector<StreamEntry>>& Pmts() const { return pmts_; }
+    // The same over the whole input, across changes of transport stream.
+    const std::map<uint16_t, std::vector<StreamEntry>>& AllPmts() const { return all_pmts_; }
     bool FilterApplied() const { return filter_applied_; }
 
 private:
@@ -150,6 +152,7 @@ private:
     StreamStats stats_;
     AnalysisReport report_;
     std::map<uint16_t, std::vector<StreamEntry>> pmts_;
+    std::map<uint16_t, std::vector<StreamEntry>> all_pmts_;
     std::vector<ProgramEntry> pat_;
     std::set<uint16_t> event_services_;  // services the event store was given events of
     Recorder* recorder_ = nullptr;
