@@ -5,12 +5,11 @@
 #include <cstdint>
 #include <string>
 
+#include "device/device_notification.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
 
 namespace tavrel {
-
-class DeviceNotificationRecipient;
 
 // Data callback of a connected tuner: one completed transfer, the running total of bytes
 // received split into its low and high 32 bits, and the user pointer given with it.
