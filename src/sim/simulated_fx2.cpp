@@ -17,6 +17,7 @@ namespace {
 constexpr size_t kLogLimit = 65536;
 constexpr uint32_t kPartialAfterMs = 100;  // a paced read returns what it has after this long
 constexpr size_t kSourceChunk = 256 * 1024;
+constexpr uint32_t kIdleWaitMs = 50;  // looks again this often with reads that cannot progress
 constexpr const char* kPathPrefix = "\\\\?\\sim-fx2#";
 
 std::vector<uint8_t> Utf16Descriptor(const std::string& text) {
@@ -559,11 +560,16 @@ void SimulatedFx2::Serve() {
     while (!stopping_) {
         const uint32_t now = clock_.TickCount();
         std::vector<bool> blocked(devices_.size(), false);
+        uint32_t wait_ms = kIdleWaitMs;  // until a pending read may be ready
         for (auto it = reads_.begin(); it != reads_.end();) {
             Read& r = *it;
             Device& dev = *devices_[static_cast<size_t>(r.device)];
+            const uint32_t age = now - r.begin_tick;
             if (blocked[static_cast<size_t>(r.device)] || faults_.no_data ||
-                now - r.begin_tick < faults_.slow_ms) {
+                age < faults_.slow_ms) {
+                if (!faults_.no_data && age < faults_.slow_ms) {
+                    wait_ms = std::min(wait_ms, faults_.slow_ms - age);
+                }
                 blocked[static_cast<size_t>(r.device)] = true;  // reads complete in order
                 ++it;
                 continue;
@@ -576,7 +582,12 @@ void SimulatedFx2::Serve() {
                 n = std::min<uint64_t>(n, 1 + (r.sequence * 7919) % (r.want - 1));
             }
             const bool full = n == r.want || (faults_.short_reads && n > 0);
-            if (!full && !(n > 0 && now - r.begin_tick >= kPartialAfterMs)) {
+            if (!full && !(n > 0 && age >= kPartialAfterMs)) {
+                // Sleep until the pacing allows the whole read, or until it may go short.
+                const double missing = static_cast<double>(r.want - n);
+                const auto ms =
+                    static_cast<uint32_t>(missing * 1000.0 / dev.source->ByteRate()) + 1;
+                wait_ms = std::min({wait_ms, ms, n > 0 ? kPartialAfterMs - age : ms});
                 blocked[static_cast<size_t>(r.device)] = true;
                 ++it;
                 continue;
@@ -596,11 +607,11 @@ void SimulatedFx2::Serve() {
             r.overlapped->Complete(header + static_cast<uint32_t>(got), true);
             it = reads_.erase(it);
         }
-        // Paced reads are looked at every millisecond; otherwise new requests wake the thread.
+        // New requests, aborts and fault changes wake the thread early.
         if (reads_.empty()) {
             wake_.wait(lock);
         } else {
-            wake_.wait_for(lock, std::chrono::milliseconds(1));
+            wake_.wait_for(lock, std::chrono::milliseconds(std::max<uint32_t>(wait_ms, 1)));
         }
     }
 }
