@@ -91,6 +91,20 @@ public:
     std::atomic<int> removals{0};
 };
 
+// A tuner over the simulator with a sink on its callback, opened.
+struct Rig {
+    explicit Rig(const SimulatedFx2Config& config, uint32_t wait_ms = 1000,
+                 DeviceNotificationRecipient* recipient = nullptr)
+        : tuner(sim::MakeSimulatedTuner(config)) {
+        tuner.device->data_callback = &Sink::Callback;
+        tuner.device->callback_user = &sink;
+        tuner.device->transfer_wait_ms = wait_ms;
+        EXPECT_TRUE(tuner.device->Open("", recipient, nullptr));
+    }
+    Sink sink;
+    sim::SimulatedTuner tuner;
+};
+
 TEST(EzUsbFx2, WithoutDevicesOpensButCannotConnect) {
     SimulatedFx2Config config;
     config.boards.clear();
@@ -197,12 +211,10 @@ TEST(EzUsbFx2, EveryStreamedByteReachesTheCallbackOnceInOrder) {
         config.faults = c.faults;
         config.stream.multiplex.packet_size = c.packet_size;
         const auto [bytes, crc] = Expected(config.stream.multiplex);
-        auto tuner = sim::MakeSimulatedTuner(config);
+        Rig rig(config);
+        auto& tuner = rig.tuner;
+        auto& sink = rig.sink;
         auto& dev = *tuner.device;
-        Sink sink;
-        dev.data_callback = &Sink::Callback;
-        dev.callback_user = &sink;
-        ASSERT_TRUE(dev.Open("", nullptr, nullptr));
         ASSERT_TRUE(dev.Connect(0, c.in.address, kNoEndpoint));
         EXPECT_TRUE(dev.IsConnected());
         EXPECT_TRUE(WaitFor([&] { return sink.Bytes() >= bytes; }));
@@ -262,64 +274,51 @@ TEST(EzUsbFx2, FirmwareInitWritesThreeCommandsBeforeTheFirstRead) {
     }
 }
 
-TEST(EzUsbFx2, SilentDeviceCountsOneFailurePerPendingReadPerTimeout) {
-    SimulatedFx2Config config = FastConfig();
-    config.faults.no_data = true;
-    auto tuner = sim::MakeSimulatedTuner(config);
-    auto& dev = *tuner.device;
-    Sink sink;
-    dev.data_callback = &Sink::Callback;
-    dev.callback_user = &sink;
-    dev.transfer_wait_ms = 100;
-    ASSERT_TRUE(dev.Open("", nullptr, nullptr));
-    ASSERT_TRUE(dev.Connect(0, 0x81, kNoEndpoint));
-    ASSERT_TRUE(WaitFor([&] { return dev.failure_count.load() >= 2 * CDTV_EzUSBFX2::kSlotCount; }));
-    ASSERT_TRUE(dev.Disconnect());
-    EXPECT_EQ(dev.success_count.load(), 0u);
-    EXPECT_EQ(dev.total_bytes.load(), 0u);
-    EXPECT_EQ(sink.calls, 0u);
-    EXPECT_EQ(tuner.driver->OverlappingReads(), 0u);
-    // Statistics stay until the next Connect, which resets them.
-    const uint32_t failures = dev.failure_count.load();
-    Sleep(20);
-    EXPECT_EQ(dev.failure_count.load(), failures);
-    tuner.driver->SetFaults({});
-    ASSERT_TRUE(dev.Connect(0, 0x81, kNoEndpoint));
-    EXPECT_LT(dev.failure_count.load(), failures);
-    EXPECT_TRUE(dev.Disconnect());
-}
-
-TEST(EzUsbFx2, SlowReadIsCancelledBeforeItsBufferIsQueuedAgain) {
-    // Every read completes 150 ms after its begin, well past the 40 ms wait: without the
-    // cancel the slot would be queued again while the driver still writes into it.
-    SimulatedFx2Config config = FastConfig();
-    config.faults.slow_ms = 150;
-    auto tuner = sim::MakeSimulatedTuner(config);
-    auto& dev = *tuner.device;
-    Sink sink;
-    dev.data_callback = &Sink::Callback;
-    dev.callback_user = &sink;
-    dev.transfer_wait_ms = 40;
-    ASSERT_TRUE(dev.Open("", nullptr, nullptr));
-    ASSERT_TRUE(dev.Connect(0, 0x81, kNoEndpoint));
-    ASSERT_TRUE(WaitFor([&] { return dev.failure_count.load() >= 3 * CDTV_EzUSBFX2::kSlotCount; }));
-    ASSERT_TRUE(dev.Disconnect());
-    EXPECT_EQ(tuner.driver->OverlappingReads(), 0u);
-    EXPECT_EQ(sink.calls, 0u);
-    EXPECT_EQ(tuner.driver->BytesStreamed(), 0u);
-    EXPECT_FALSE(WithCode(tuner.driver->Requests(), ioctl::kAbortPipe).empty());
+TEST(EzUsbFx2, ReadsLateOrNeverCountOnlyAsFailures) {
+    struct Case {
+        const char* name;
+        sim::SimFaults faults;
+        uint32_t wait_ms;
+    };
+    // A silent device, and one whose reads complete 150 ms after their begin: without the
+    // cancel after the wait, a slot would be queued again while the driver still owns it.
+    for (const Case& c :
+         {Case{"silent", {true, 0, false, 0}, 100}, Case{"slow", {false, 0, false, 150}, 40}}) {
+        SCOPED_TRACE(c.name);
+        SimulatedFx2Config config = FastConfig();
+        config.faults = c.faults;
+        Rig rig(config, c.wait_ms);
+        auto& dev = *rig.tuner.device;
+        ASSERT_TRUE(dev.Connect(0, 0x81, kNoEndpoint));
+        // One failure per pending read per wait: every slot fails at least twice over.
+        ASSERT_TRUE(
+            WaitFor([&] { return dev.failure_count.load() >= 2 * CDTV_EzUSBFX2::kSlotCount; }));
+        ASSERT_TRUE(dev.Disconnect());
+        EXPECT_EQ(dev.success_count.load(), 0u);
+        EXPECT_EQ(dev.total_bytes.load(), 0u);
+        EXPECT_EQ(rig.sink.calls, 0u);
+        EXPECT_EQ(rig.tuner.driver->BytesStreamed(), 0u);
+        EXPECT_EQ(rig.tuner.driver->OverlappingReads(), 0u);
+        EXPECT_FALSE(WithCode(rig.tuner.driver->Requests(), ioctl::kAbortPipe).empty());
+        // Statistics stay until the next Connect, which resets them.
+        const uint32_t failures = dev.failure_count.load();
+        Sleep(20);
+        EXPECT_EQ(dev.failure_count.load(), failures);
+        rig.tuner.driver->SetFaults({});
+        ASSERT_TRUE(dev.Connect(0, 0x81, kNoEndpoint));
+        EXPECT_LT(dev.failure_count.load(), failures);
+        EXPECT_TRUE(dev.Disconnect());
+    }
 }
 
 TEST(EzUsbFx2, DisconnectCollectsPendingReadsAndUnplugStopsData) {
     SimulatedFx2Config config;  // real time: reads are pending most of the time
     config.stream.multiplex.bitrate = 4'000'000;
-    auto tuner = sim::MakeSimulatedTuner(config);
-    auto& dev = *tuner.device;
     Recipient recipient;
-    Sink sink;
-    dev.data_callback = &Sink::Callback;
-    dev.callback_user = &sink;
-    ASSERT_TRUE(dev.Open("", &recipient, nullptr));
+    Rig rig(config, 1000, &recipient);
+    auto& tuner = rig.tuner;
+    auto& sink = rig.sink;
+    auto& dev = *tuner.device;
     ASSERT_TRUE(dev.Connect(0, 0x81, 0x01));
     ASSERT_TRUE(WaitFor([&] { return sink.Bytes() > 0; }));
     tuner.driver->Unplug(0);
