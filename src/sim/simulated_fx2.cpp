@@ -137,7 +137,7 @@ private:
 struct SimulatedFx2::Device {
     SimBoard board;
     bool present = true;
-    std::unique_ptr<Source> source;  // created at the first read
+    std::unique_ptr<Source> source;
     bool pacing_started = false;
     uint32_t pacing_start = 0;
     uint64_t paced_bytes = 0;  // delivered since pacing_start
@@ -178,6 +178,8 @@ SimulatedFx2::SimulatedFx2(SimulatedFx2Config config, const Clock& clock)
     for (const auto& board : config_.boards) {
         devices_.push_back(std::make_unique<Device>());
         devices_.back()->board = board;
+        // Made here so that a missing stream file is the caller's error, not the thread's.
+        devices_.back()->source = std::make_unique<Source>(config_.stream);
     }
     thread_ = std::make_unique<Thread>([this] { Serve(); });
 }
@@ -573,9 +575,6 @@ void SimulatedFx2::Serve() {
                 blocked[static_cast<size_t>(r.device)] = true;  // reads complete in order
                 ++it;
                 continue;
-            }
-            if (!dev.source) {
-                dev.source = std::make_unique<Source>(config_.stream);
             }
             uint64_t n = std::min<uint64_t>(r.want, Budget(dev, now));
             if (faults_.short_reads && r.want > 1) {

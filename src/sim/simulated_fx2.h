@@ -90,6 +90,8 @@ struct LoggedRequest {
 // service thread completes the pending reads in order, paced by `clock`.
 class SimulatedFx2 final : public UsbDriver {
 public:
+    // Throws std::runtime_error when the stream file cannot be opened and
+    // std::invalid_argument for a multiplex configuration the generator refuses.
     explicit SimulatedFx2(SimulatedFx2Config config = {},
                           const Clock& clock = SystemClock::Instance());
     ~SimulatedFx2() override;

@@ -337,5 +337,11 @@ TEST(EzUsbFx2, DisconnectCollectsPendingReadsAndUnplugStopsData) {
     EXPECT_EQ(dev.GetDeviceCount(), 1);
 }
 
+TEST(EzUsbFx2, AMissingStreamFileIsRefusedAtConstruction) {
+    SimulatedFx2Config config;
+    config.stream.ts_file = "/nonexistent/tavrel-stream.ts";
+    EXPECT_THROW(sim::MakeSimulatedTuner(config), std::runtime_error);
+}
+
 }  // namespace
 }  // namespace tavrel
