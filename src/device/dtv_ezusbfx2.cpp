@@ -8,6 +8,12 @@
 #include "platform/sleep.h"
 
 namespace tavrel {
+namespace {
+
+// With all reads in flight the submit thread looks again at least this often.
+constexpr uint32_t kIdleWaitMs = 100;
+
+}  // namespace
 
 CDTV_EzUSBFX2::CDTV_EzUSBFX2(UsbDriver& driver, const Clock& clock)
     : CDTV_Base(clock), driver_(driver) {}
@@ -150,6 +156,7 @@ bool CDTV_EzUSBFX2::Disconnect() {
         return false;
     }
     stop_->Set();
+    slot_freed_.Set();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
     const auto left = [&] {
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -220,8 +227,10 @@ int CDTV_EzUSBFX2::SubmitLoop() {
             slot->length = TransferSlot::kBufferSize;
             slot->context = in_->BeginTransfer(slot->buffer, *slot->overlapped);
             Append(pending_, slot);
+            Sleep(1);
+        } else {
+            slot_freed_.Wait(kIdleWaitMs);
         }
-        Sleep(1);
     }
     in_->AbortPipe();
     if (out_ != nullptr) {
@@ -275,6 +284,7 @@ int CDTV_EzUSBFX2::CompletionLoop() {
         if (slot->context == nullptr) {
             slot->overlapped.reset();
             Append(free_, slot);
+            slot_freed_.Set();
         }
         Sleep(1);
     }

@@ -83,6 +83,9 @@ private:
     std::deque<TransferSlot*> pending_;
 
     std::unique_ptr<Event> stop_;
+    // Set when a slot goes back to the free list (and at stop): with every read in flight the
+    // submit thread waits on it instead of waking each millisecond to find nothing to queue.
+    Event slot_freed_{false};
     std::unique_ptr<Thread> submit_thread_;
     std::unique_ptr<Thread> completion_thread_;
     UsbEndpoint* in_ = nullptr;
