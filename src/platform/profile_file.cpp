@@ -167,15 +167,18 @@ std::string ProfileFile::Text() const {
 }
 
 bool ProfileFile::Save(const std::string& path) const {
+    return ReplaceFileText(path, Text());
+}
+
+bool ReplaceFileText(const std::string& path, std::string_view text) {
     // Written beside the target and renamed over it, so an interrupted write never leaves a
-    // half file in place of the settings.
+    // half file in place of the old one.
     const std::string temp = path + ".tmp" + std::to_string(getpid());
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         if (!out) {
             return false;
         }
-        const std::string text = Text();
         out.write(text.data(), static_cast<std::streamsize>(text.size()));
         out.flush();
         if (!out) {

@@ -50,4 +50,8 @@ private:
     std::vector<Line> lines_;
 };
 
+// Replaces the file with the text in one step (a new file renamed over the old one). False on
+// failure, with the old file left as it was.
+bool ReplaceFileText(const std::string& path, std::string_view text);
+
 }  // namespace tavrel
