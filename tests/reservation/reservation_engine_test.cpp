@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 #include <optional>
 
 #include "platform/file.h"
@@ -438,6 +440,59 @@ TEST(ServicePids, ExcludedPidsBelongOnlyToOtherProgrammes) {
         EXPECT_EQ(ComputeExcludedPids(table, t.services), t.excluded);
     }
     EXPECT_TRUE(ComputeExcludedPids({}, std::vector<uint16_t>{0x0400}).empty());
+}
+
+}  // namespace
+}  // namespace tavrel
+
+namespace tavrel {
+namespace {
+
+// The processing thread delivers output 1 and PMTs while the UI thread ticks a recording
+// through; every block is whole in the file (run under ThreadSanitizer too).
+TEST(ReservationThreads, OutputOneAndPmtsArriveWhileTheEngineTicks) {
+    TempDir dir;
+    ReservationManager manager(SystemClock::Instance(), nullptr, nullptr);
+    std::atomic<int> filters{0};
+    ReservationStreamCallbacks callbacks;
+    callbacks.filter = [&](uint32_t, std::span<const uint16_t>, std::span<const uint16_t>) {
+        ++filters;
+    };
+    manager.SetStreamCallbacks(callbacks);
+    const MjdTime start = At(2008, 3, 1, 21, 0, 0);
+    Reservation r = DateReservation(start, 30, RSV_SERVICE_LIMIT);
+    CopyText(r.Dir, dir.Path());
+    CopyText(r.EnableServiceID, "1024");
+    ASSERT_TRUE(manager.SetReservation(r, -1));
+
+    std::atomic<bool> stop{false};
+    std::thread processing([&] {
+        std::array<uint8_t, 188 * 7> block{};
+        for (size_t i = 0; i < block.size(); i += 188) {
+            block[i] = 0x47;
+        }
+        const StreamEntry streams[] = {{0x02, 0, 0x0100}};
+        for (uint16_t n = 0; !stop.load(); ++n) {
+            manager.WriteReservationData(block);
+            if (n % 64 == 0) {
+                manager.UpdateServicePids(0x0400 + (n / 64) % 4, streams);
+            }
+            std::this_thread::yield();
+        }
+    });
+    for (MjdTime t = Plus(start, -40); t <= Plus(start, 40); t = Plus(t, 1)) {
+        manager.ScheduleTick(t);
+        (void)manager.GetReservationStatus();
+        std::this_thread::yield();
+    }
+    stop = true;
+    processing.join();
+
+    ASSERT_EQ(manager.Finished().size(), 1u);
+    EXPECT_EQ(manager.Finished()[0].State(), RSV_STATE_FINISHED);
+    EXPECT_GE(filters.load(), 1);
+    const std::vector<uint8_t> file = ReadWholeFile(dir.File("20080301-2100.ts"));
+    EXPECT_EQ(file.size() % (188 * 7), 0u);
 }
 
 }  // namespace
