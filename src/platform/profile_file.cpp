@@ -90,6 +90,16 @@ size_t ProfileFile::FindSection(std::string_view section) const {
     return kNone;
 }
 
+std::vector<std::string> ProfileFile::SectionNames() const {
+    std::vector<std::string> names;
+    for (const Line& line : lines_) {
+        if (line.is_section) {
+            names.push_back(line.name);
+        }
+    }
+    return names;
+}
+
 size_t ProfileFile::FindKey(size_t header, std::string_view key) const {
     for (size_t i = header + 1; i < lines_.size() && !lines_[i].is_section; ++i) {
         if (!lines_[i].name.empty() && EqualNoCase(lines_[i].name, key)) {

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <set>
 
 #include "app/settings.h"
 #include "platform/profile_file.h"
@@ -70,7 +71,25 @@ std::vector<Reservation> ParseSchedule(std::string_view text) {
     const ProfileFile file = ProfileFile::Parse(text);
     std::vector<Reservation> result;
     const int32_t count = Atoi(file.GetString(kFileSection, "ScheduleNum", "0"));
-    for (int32_t i = 1; i <= count; ++i) {
+    // Only the sections the file has can hold a reservation: a damaged count of two billion
+    // must not mean two billion look-ups.
+    std::set<int32_t> numbers;
+    for (const std::string& name : file.SectionNames()) {
+        constexpr std::string_view kPrefix = "schedule_";
+        if (name.size() <= kPrefix.size() || name.size() > kPrefix.size() + 10) {
+            continue;
+        }
+        std::string lower = name.substr(0, kPrefix.size());
+        for (char& c : lower) {
+            c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        }
+        const std::string digits = name.substr(kPrefix.size());
+        const int32_t i = Atoi(digits);
+        if (lower == kPrefix && i >= 1 && i <= count && std::to_string(i) == digits) {
+            numbers.insert(i);
+        }
+    }
+    for (const int32_t i : numbers) {
         const std::string section = "Schedule_" + std::to_string(i);
         auto number = [&](std::string_view key) { return Atoi(file.GetString(section, key, "0")); };
         const auto flag = static_cast<uint32_t>(number("Flag"));

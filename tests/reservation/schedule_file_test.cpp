@@ -141,6 +141,17 @@ TEST(ScheduleFile, TakesWhatAHandEditedFileHolds) {
     EXPECT_EQ(read[1].StartDateMJD, 0u);
 }
 
+TEST(ScheduleFile, ADamagedCountReadsOnlyTheSectionsThere) {
+    const std::vector<Reservation> read = ParseSchedule(
+        "[Tavrel_Schedule]\nScheduleNum=2147483647\n"
+        "[schedule_3]\nFlag=524288\nStartTimeSec=3\n"
+        "[Schedule_03]\nFlag=524288\n"  // not the name of section 3
+        "[Schedule_1]\nFlag=524288\nStartTimeSec=1\n");
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_EQ(read[0].StartTimeSec, 1u);  // in section number order
+    EXPECT_EQ(read[1].StartTimeSec, 3u);
+}
+
 TEST(ScheduleFile, ManagerLoadsSortedAndSavesThroughItsPath) {
     test_support::TempDir dir;
     const std::string path = dir.File("schedule.ini");
