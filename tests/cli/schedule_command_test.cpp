@@ -60,10 +60,8 @@ TEST(ScheduleCommand, AddsListsAndRemovesThroughTheDialogsChecks) {
          "無効なパスです。"},
         {{"add", file, "--date", "2008-03-02 21:30:00", "--length", "24:00:00"}, kExitUsage,
          "23:59:59"},
-        {{"add", file, "--event", "5"}, kExitUsage, "--service"},
         {{"add", file, "--date", "2008-02-30 00:00:00"}, kExitUsage, "does not exist"},
         {{"remove", file, "3"}, kExitUsage, "from 1 to 2"},
-        {{"move", file}, kExitUsage, "list, add or remove"},
     };
     for (const auto& t : refused) {
         r = Schedule(t.args);

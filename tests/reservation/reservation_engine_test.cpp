@@ -98,18 +98,6 @@ TEST_F(ReservationEngine, DateReservationIsPreparedStartedAndStoppedOnTime) {
     EXPECT_EQ(manager.ActivePath(), dir.File("20080301-2100_1.ts"));
 }
 
-TEST_F(ReservationEngine, ZeroLengthRecordsFromFiveBeforeToTwoAfterTheStart) {
-    const MjdTime start = At(2008, 3, 1, 21, 0, 0);
-    ASSERT_TRUE(manager.SetReservation(DateIn(start, 0), -1));
-    auto recording =
-        TickUntil(manager, Plus(start, -40), start, [&] { return manager.ActiveIsRecording(); });
-    ASSERT_TRUE(recording);
-    EXPECT_EQ(*recording, Plus(start, -4));
-    auto stopped = TickUntil(manager, Plus(*recording, 1), Plus(start, 60),
-                             [&] { return !manager.RecordingActive(); });
-    EXPECT_EQ(stopped, Plus(start, 2));
-}
-
 TEST_F(ReservationEngine, StatusTextCountsDownToThePreparation) {
     const MjdTime start = At(2008, 3, 1, 21, 0, 0);
     ASSERT_TRUE(manager.SetReservation(DateIn(start, 60), -1));
@@ -184,16 +172,6 @@ TEST_F(ReservationEngine, EventReservationTakesStartAndLengthWithOffsetsFromTheG
     EXPECT_EQ(pending[0].EventID, 0x1001);
     EXPECT_EQ(pending[1].StartTimeSec, 21u * 3600 + 58 * 60);
     EXPECT_EQ(pending[1].RecordSec, 1800u + 300);
-}
-
-TEST_F(ReservationEngine, NegativeLengthAfterOffsetsBecomesZero) {
-    Reservation r = EventReservation(1, 1);
-    r.OffsetStart = 10;  // ten minutes late for a five-minute programme
-    ASSERT_TRUE(manager.SetReservation(r, -1));
-    guide.Put(1, 1, At(2008, 3, 1, 20, 0, 0), 300, 1);
-    manager.ScheduleTick(At(2008, 3, 1, 12, 0, 0));
-    EXPECT_EQ(manager.Pending()[0].RecordSec, 0u);
-    EXPECT_EQ(manager.Pending()[0].StartTimeSec, 20u * 3600 + 600);
 }
 
 TEST_F(ReservationEngine, OpenEndedProgrammeIsRecordedUntilAnotherIsOnAir) {
@@ -351,18 +329,6 @@ TEST_F(ReservationEngine, EndCheckFollowsTheActiveEntryWhereverItSits) {
     EXPECT_EQ(manager.Finished()[0].StartTimeSec, start.seconds);
     EXPECT_EQ(manager.Finished()[0].State(), RSV_STATE_FINISHED);
     EXPECT_EQ(manager.Finished()[1].State(), RSV_STATE_INVALID);
-}
-
-TEST_F(ReservationEngine, DeletingARunningRecordingEndsItAtTheNextTick) {
-    const MjdTime start = At(2008, 3, 1, 21, 0, 0);
-    ASSERT_TRUE(manager.SetReservation(DateIn(start, 600), -1));
-    ASSERT_TRUE(
-        TickUntil(manager, Plus(start, -10), start, [&] { return manager.ActiveIsRecording(); }));
-    EXPECT_FALSE(manager.CancelPreparation(0));
-    manager.EndActiveRecording();
-    manager.ScheduleTick(Plus(start, 2));
-    EXPECT_FALSE(manager.RecordingActive());
-    EXPECT_EQ(manager.Finished().at(0).State(), RSV_STATE_FINISHED);
 }
 
 TEST_F(ReservationEngine, ProgrammeMovedLaterWhilePreparingIsPreparedAgainInTime) {

@@ -87,19 +87,6 @@ TEST(ReservationOverlap, ClosedIntervalsOfDateReservations) {
     }
 }
 
-TEST(ReservationOverlap, PendingOpenEndedEventEndsBeforeItsStart) {
-    ScriptedUi ui;
-    ui.answer = MessageAnswer::kNo;
-    ReservationManager manager(SystemClock::Instance(), &ui, nullptr);
-    Reservation event = EventReservation(1, 1);
-    event.SetStart(At(2008, 3, 1, 21, 0, 0));
-    event.RecordSec = kUndeterminedLength;
-    ASSERT_TRUE(manager.SetReservation(event, -1));
-    // [21:00:00 - 1 s, 21:00:00] meets a reservation ending 20:59:59 but not one ending 20:59:58.
-    EXPECT_FALSE(manager.SetReservation(DateReservation(At(2008, 3, 1, 20, 59, 0), 59), -1));
-    EXPECT_TRUE(manager.SetReservation(DateReservation(At(2008, 3, 1, 20, 59, 0), 58), -1));
-}
-
 TEST(ReservationLists, SetChecksTheIndexAndNeverTestsAnEntryAgainstItself) {
     ScriptedUi ui;
     ui.answer = MessageAnswer::kNo;
