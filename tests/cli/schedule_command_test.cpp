@@ -31,10 +31,11 @@ TEST(ScheduleCommand, AddsListsAndRemovesThroughTheDialogsChecks) {
     const std::string folder = dir.Path();
 
     Outcome r = Schedule({"add", file, "--date", "2008-03-01 21:00:00", "--length", "00:30:00",
-                      "--service", "0x400", "--daily", "--dir", folder});
+                          "--service", "0x400", "--daily", "--dir", folder});
     ASSERT_EQ(r.status, kExitOk) << r.err;
-    EXPECT_EQ(r.out, "録画予約(1件)\n1\t日付\t2008年03月01日(土) 21時00分00秒\t00 時間 30 分 00 秒"
-                     "\t[毎日][サービスID=1024]\n");
+    EXPECT_EQ(r.out,
+              "録画予約(1件)\n1\t日付\t2008年03月01日(土) 21時00分00秒\t00 時間 30 分 00 秒"
+              "\t[毎日][サービスID=1024]\n");
 
     r = Schedule({"add", file, "--service", "1024", "--event", "0x1a2b", "--offset-start", "-2",
                   "--offset-end", "3", "--dir", folder, "--file", "news"});
@@ -56,9 +57,11 @@ TEST(ScheduleCommand, AddsListsAndRemovesThroughTheDialogsChecks) {
         const char* message;
     } refused[] = {
         {{"add", file, "--date", "2008-03-01 21:30:00", "--dir", folder}, kExitFailure, "overlaps"},
-        {{"add", file, "--date", "2008-03-02 21:30:00", "--dir", folder + "/none"}, kExitUsage,
+        {{"add", file, "--date", "2008-03-02 21:30:00", "--dir", folder + "/none"},
+         kExitUsage,
          "無効なパスです。"},
-        {{"add", file, "--date", "2008-03-02 21:30:00", "--length", "24:00:00"}, kExitUsage,
+        {{"add", file, "--date", "2008-03-02 21:30:00", "--length", "24:00:00"},
+         kExitUsage,
          "23:59:59"},
         {{"add", file, "--date", "2008-02-30 00:00:00"}, kExitUsage, "does not exist"},
         {{"remove", file, "3"}, kExitUsage, "from 1 to 2"},

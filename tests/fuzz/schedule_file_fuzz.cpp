@@ -15,8 +15,8 @@ bool SameNumbers(const tavrel::Reservation& a, const tavrel::Reservation& b) {
     return (a.Flag & tavrel::RSV_KEEP_MASK) == b.Flag && a.StartDateMJD == b.StartDateMJD &&
            a.StartTimeSec == b.StartTimeSec && a.RecordSec == b.RecordSec &&
            a.NetworkID == b.NetworkID && a.StreamID == b.StreamID && a.ServiceID == b.ServiceID &&
-           a.EventID == b.EventID && a.OffsetStart == b.OffsetStart &&
-           a.OffsetEnd == b.OffsetEnd && a.ChVal == b.ChVal;
+           a.EventID == b.EventID && a.OffsetStart == b.OffsetStart && a.OffsetEnd == b.OffsetEnd &&
+           a.ChVal == b.ChVal;
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 
 #include <atomic>
 #include <functional>
-#include <thread>
 #include <optional>
+#include <thread>
 
 #include "platform/file.h"
 #include "platform/temp_dir.h"
