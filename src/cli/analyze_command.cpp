@@ -182,12 +182,24 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (!args.empty() && args[0] == "generate") {
         return RunGenerate(rest, out, err);
     }
+    if (!args.empty() && args[0] == "schedule") {
+        return RunSchedule(rest, out, err);
+    }
     err << "usage: tavrel-cli analyze FILE|- [--json] [--events] [--keep-null] [--extract DIR]\n"
            "                  [--output OUT.ts] [--drop-service SID]... [--keep-service SID]\n"
            "       tavrel-cli generate OUT.ts [--seconds N] [--packet-size 188|192|204]\n"
            "                  [--bitrate BPS] [--start \"YYYY-MM-DD hh:mm:ss\"] [--seed N]\n"
            "                  [--sync-errors N] [--cc-errors N] [--scrambled N]\n"
-           "                  [--tsid-change-at SECONDS]\n";
+           "                  [--tsid-change-at SECONDS]\n"
+           "       tavrel-cli schedule list FILE\n"
+           "       tavrel-cli schedule add FILE --date \"YYYY-MM-DD hh:mm:ss\" [--length "
+           "hh:mm:ss]\n"
+           "                  [--service SID] [--daily|--weekly] [--dir DIR] [--file NAME]\n"
+           "                  [--ext EXT] [--no-service-limit] [--force]\n"
+           "       tavrel-cli schedule add FILE --service SID --event EID [--network NID]\n"
+           "                  [--stream TSID] [--offset-start MIN] [--offset-end MIN]\n"
+           "                  [--no-service-limit] [--dir DIR] [--file NAME] [--ext EXT]\n"
+           "       tavrel-cli schedule remove FILE N\n";
     return kExitUsage;
 }
 

@@ -13,23 +13,6 @@
 namespace tavrel::cli {
 namespace {
 
-// "YYYY-MM-DD hh:mm:ss" as a broadcast date and time.
-MjdTime ParseStart(const std::string& text) {
-    int y, mo, d, h, mi, s;
-    char tail;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) !=
-            6 ||
-        y < 1900 || y > 2037 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 ||
-        s > 59 || h < 0 || mi < 0 || s < 0) {
-        throw UsageError{"--start needs \"YYYY-MM-DD hh:mm:ss\", not '" + text + "'"};
-    }
-    const CalendarDate back = DateFromMjd(MjdFromDate(mo, y, d));
-    if (back.day != d || back.month != mo) {
-        throw UsageError{"--start names a day that does not exist: '" + text + "'"};
-    }
-    return sim::MultiplexConfig::StartAt(y, mo, d, h, mi, s);
-}
-
 struct GenerateOptions {
     std::string output;
     sim::MultiplexConfig config;
@@ -56,7 +39,7 @@ GenerateOptions ParseGenerate(const std::vector<std::string>& args) {
         } else if (a == "--bitrate") {
             o.config.bitrate = ParseNumber(walk.Value(a), 2'000'000, 1'000'000'000, a);
         } else if (a == "--start") {
-            o.config.start = ParseStart(walk.Value(a));
+            o.config.start = ParseDateTime(walk.Value(a), a);
         } else if (a == "--seed") {
             o.config.seed = ParseNumber(walk.Value(a), 0, UINT64_MAX, a);
         } else if (a == "--sync-errors") {

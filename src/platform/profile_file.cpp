@@ -90,6 +90,16 @@ size_t ProfileFile::FindSection(std::string_view section) const {
     return kNone;
 }
 
+std::vector<std::string> ProfileFile::SectionNames() const {
+    std::vector<std::string> names;
+    for (const Line& line : lines_) {
+        if (line.is_section) {
+            names.push_back(line.name);
+        }
+    }
+    return names;
+}
+
 size_t ProfileFile::FindKey(size_t header, std::string_view key) const {
     for (size_t i = header + 1; i < lines_.size() && !lines_[i].is_section; ++i) {
         if (!lines_[i].name.empty() && EqualNoCase(lines_[i].name, key)) {
@@ -167,15 +177,18 @@ std::string ProfileFile::Text() const {
 }
 
 bool ProfileFile::Save(const std::string& path) const {
+    return ReplaceFileText(path, Text());
+}
+
+bool ReplaceFileText(const std::string& path, std::string_view text) {
     // Written beside the target and renamed over it, so an interrupted write never leaves a
-    // half file in place of the settings.
+    // half file in place of the old one.
     const std::string temp = path + ".tmp" + std::to_string(getpid());
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         if (!out) {
             return false;
         }
-        const std::string text = Text();
         out.write(text.data(), static_cast<std::streamsize>(text.size()));
         out.flush();
         if (!out) {
