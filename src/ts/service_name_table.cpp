@@ -6,6 +6,7 @@
 #include "platform/text_encoding.h"
 
 namespace tavrel {
+
 void ServiceNameTable::Set(uint16_t service_id, std::span<const char> name) {
     Name stored{};
     const auto nul = std::find(name.begin(), name.end(), '\0');
