@@ -468,13 +468,13 @@ int CServiceWindow::RunCommand(uint32_t command, std::optional<size_t> selected_
     }
     switch (command) {
         case kCommandDateReserveCurrent:
-            return ReserveByDate(selected_row, Which::kCurrent);
+            return Reserve(selected_row, Which::kCurrent, false);
         case kCommandDateReserveNext:
-            return ReserveByDate(selected_row, Which::kNext);
+            return Reserve(selected_row, Which::kNext, false);
         case kCommandEventReserveCurrent:
-            return ReserveByEvent(selected_row, Which::kCurrent);
+            return Reserve(selected_row, Which::kCurrent, true);
         case kCommandEventReserveNext:
-            return ReserveByEvent(selected_row, Which::kNext);
+            return Reserve(selected_row, Which::kNext, true);
         case kCommandGuide:
             return ShowGuide(selected_row);
         case kCommandDataBroadcast:
@@ -496,8 +496,7 @@ std::optional<uint16_t> CServiceWindow::ServiceIdAt(std::optional<size_t> row) c
 }
 
 std::optional<EventRecord> CServiceWindow::SelectedProgramme(std::optional<size_t> selected_row,
-                                                             Which which) {
-    const ScopedLock hold(lock_);
+                                                             Which which) const {
     const std::optional<uint16_t> service_id = ServiceIdAt(selected_row);
     if (!service_id) {
         return std::nullopt;
@@ -512,32 +511,23 @@ std::optional<EventRecord> CServiceWindow::SelectedProgramme(std::optional<size_
 
 // The requests may open a modal dialog: they run without the window lock, so the processing
 // thread's handlers never wait for the user.
-int CServiceWindow::ReserveByDate(std::optional<size_t> selected_row, Which which) {
-    const std::optional<EventRecord> record = SelectedProgramme(selected_row, which);
+int CServiceWindow::Reserve(std::optional<size_t> selected_row, Which which, bool by_event) {
+    std::optional<EventRecord> record;
     ReservationRequests* requests = nullptr;
     {
         const ScopedLock hold(lock_);
+        record = SelectedProgramme(selected_row, which);
         requests = reservations_;
     }
     if (!record || requests == nullptr) {
         return 0;
+    }
+    const std::string_view name = RecordText(record->name);
+    if (by_event) {
+        return requests->RequestEventReservation(0, 0, record->service_id, record->event_id, name);
     }
     return requests->RequestDateReservation(record->service_id, record->start, record->duration,
-                                            RecordText(record->name));
-}
-
-int CServiceWindow::ReserveByEvent(std::optional<size_t> selected_row, Which which) {
-    const std::optional<EventRecord> record = SelectedProgramme(selected_row, which);
-    ReservationRequests* requests = nullptr;
-    {
-        const ScopedLock hold(lock_);
-        requests = reservations_;
-    }
-    if (!record || requests == nullptr) {
-        return 0;
-    }
-    return requests->RequestEventReservation(0, 0, record->service_id, record->event_id,
-                                             RecordText(record->name));
+                                            name);
 }
 
 int CServiceWindow::ShowGuide(std::optional<size_t> selected_row) {

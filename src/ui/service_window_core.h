@@ -215,9 +215,10 @@ public:
 private:
     enum class Which { kCurrent, kNext };
 
-    int ReserveByDate(std::optional<size_t> selected_row, Which which);
-    int ReserveByEvent(std::optional<size_t> selected_row, Which which);
-    std::optional<EventRecord> SelectedProgramme(std::optional<size_t> selected_row, Which which);
+    int Reserve(std::optional<size_t> selected_row, Which which, bool by_event);
+    // The row's programme, with the lock held; none without a row or a programme.
+    std::optional<EventRecord> SelectedProgramme(std::optional<size_t> selected_row,
+                                                 Which which) const;
     // The row's service id, with the lock held.
     std::optional<uint16_t> ServiceIdAt(std::optional<size_t> row) const;
 

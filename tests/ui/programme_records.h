@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/text_encoding.h"
+#include "support/timed_event.h"
 #include "ts/event_record.h"
 #include "ts/mjd_time.h"
 
@@ -21,19 +22,9 @@ inline MjdTime At(uint32_t mjd, int hour, int minute) {
 inline EventRecord Programme(uint16_t service_id, uint16_t event_id, MjdTime start,
                              uint32_t duration, const std::string& name, uint8_t version = 0,
                              const std::string& text = {}) {
-    EventRecord r;
-    r.kind = kEventKindPresentFollowingActual;
-    r.version = version;
+    EventRecord r =
+        TimedEvent(event_id, kEventKindPresentFollowingActual, version, start, duration);
     r.service_id = service_id;
-    r.event_id = event_id;
-    r.start = start;
-    r.duration = duration;
-    if (duration == kUndefinedDuration) {
-        r.end = {start.mjd, kUndefinedDuration};
-    } else {
-        r.end = start;
-        AddSeconds(r.end, duration);
-    }
     const std::string sjis = Utf8ToShiftJis(name);
     std::copy_n(sjis.begin(), std::min(sjis.size(), r.name.size() - 1), r.name.begin());
     const std::string detail = Utf8ToShiftJis(text);
