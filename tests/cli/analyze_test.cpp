@@ -6,6 +6,7 @@
 #include <random>
 #include <sstream>
 
+#include "cli/analyzer.h"
 #include "cli/commands.h"
 #include "sim/pat_writer.h"
 #include "sim/pmt_writer.h"
@@ -149,6 +150,39 @@ TEST(AnalyzeCommand, RealCapturesGiveTheirProgrammes) {
             EXPECT_TRUE(JsonValue::Parse(json.out)) << name;
         }
     }
+}
+
+TEST(AnalyzeCommand, JsonNumbersOfTheRealSatelliteCaptureReadBackExactly) {
+    const std::string path = testing::SamplePath("test-101.ts");
+    if (!std::filesystem::exists(path)) {
+        GTEST_SKIP() << "sample " << path << " is not present";
+    }
+    AnalyzeOptions options;
+    options.input = path;
+    Analyzer analyzer(options);
+    const std::vector<uint8_t> bytes = ReadFile(path);
+    analyzer.Feed(bytes.data(), bytes.size());
+    ASSERT_TRUE(analyzer.Finish());
+
+    const Result r = RunCli({"analyze", path, "--json"});
+    ASSERT_EQ(r.status, kExitOk) << r.err;
+    EXPECT_NE(r.out.find("\"frequency\": 11727.48,"), std::string::npos);
+    const auto v = JsonValue::Parse(r.out);
+    ASSERT_TRUE(v);
+    size_t compared = 0;
+    for (const JsonValue& network : (*v)["networks"].Arr()) {
+        const auto& decoded =
+            analyzer.Report().networks.at(static_cast<uint16_t>(network["network_id"].Int()));
+        for (const JsonValue& ts : network["transport_streams"].Arr()) {
+            const SatelliteDelivery& d = decoded.transport_streams.at(
+                static_cast<uint16_t>(ts["transport_stream_id"].Int()));
+            EXPECT_EQ(ts["satellite"]["frequency"].Number(), d.frequency);
+            EXPECT_EQ(ts["satellite"]["orbital_position"].Number(), d.orbital_position);
+            EXPECT_EQ(ts["satellite"]["symbol_rate"].Number(), d.symbol_rate);
+            ++compared;
+        }
+    }
+    EXPECT_EQ(compared, 26u);
 }
 
 // Two programmes: 0x0400 with video 0x0111, 0x0401 with video 0x0211; both use audio 0x0112.
