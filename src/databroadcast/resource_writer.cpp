@@ -23,7 +23,7 @@ std::string_view ExtensionForContentType(std::string_view content_type) {
             return extension;
         }
     }
-    return {};
+    return ".bin";
 }
 
 namespace {

@@ -11,8 +11,10 @@
 
 namespace tavrel {
 
-// The extension a resource without location gets from its content type (case-sensitive):
-// ".bml", ".bta", ".png", ".jpg", or none.
+// The extension of the file of a resource without location, from its content type
+// (case-sensitive): ".bml", ".bta", ".png", ".jpg", else ".bin". Never none, so that the file
+// "CT/MMMM.ext" cannot take the name of the folder "CT/MMMM" that the same module's resources
+// with a location need.
 std::string_view ExtensionForContentType(std::string_view content_type);
 
 // A resource path as stored (Shift_JIS, '/'-separated, its location as broadcast) turned into
