@@ -27,9 +27,12 @@ std::string SafeRelativePath(std::string_view path);
 // in decimal, e.g. "1024-20080315-193005".
 std::string ResourceFolderName(uint16_t service_id, const CalendarDate& date,
                                const ClockTime& time);
-// The same at the local time of clock.
+// The same at a local time, or at the local time of clock.
+std::string ResourceFolderName(uint16_t service_id, const MjdTime& local);
 std::string ResourceFolderName(uint16_t service_id, const Clock& clock);
 // That folder inside the one the user chose.
+std::string ResourceFolderPath(std::string_view chosen_folder, uint16_t service_id,
+                               const MjdTime& local);
 std::string ResourceFolderPath(std::string_view chosen_folder, uint16_t service_id,
                                const Clock& clock);
 
