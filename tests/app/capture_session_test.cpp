@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -416,6 +417,44 @@ TEST(ProcessorQueries, ReachTheRunningProcessor) {
     EXPECT_TRUE(reservation_data) << "output 1 reaches the reservation port while capturing";
     EXPECT_NE(std::find(ports.calls.begin(), ports.calls.end(), "new stream 1"), ports.calls.end())
         << "the end of the stream is announced at stop";
+}
+
+// The processing thread writes every packet while the main thread starts and stops the
+// recording and the sending under it; run under ThreadSanitizer too.
+TEST(CaptureCycle, RecordingAndSendingStopWhileTheProcessingThreadWrites) {
+    test_support::TempDir dir;
+    test_support::LoopbackReceiver receiver;
+    Settings s;
+    s.rec_autofilename = 1;
+    s.rec_autopath = dir.Path();
+    s.network_address = "127.0.0.1";
+    s.network_port = receiver.Port();
+    s.network_send_size = 188 * 7;
+    AppHarness h(s);
+    h.tuner->stream = Multiplex(0.1);
+    h.tuner->transfer_size = 188 * 50;
+    h.tuner->loop = true;
+    ASSERT_TRUE(h.Initialise());
+    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    h.tuner->Release();
+    ASSERT_TRUE(h.tuner->WaitDelivered());
+    for (int i = 0; i < 20; ++i) {
+        h.clock.Advance(1000);  // a new automatic name each time
+        ASSERT_TRUE(h.app->StartRecording());
+        ASSERT_TRUE(h.app->StartSending());
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        h.app->RunStatusDisplay();
+        h.app->ToggleRecording();
+        h.app->ToggleSending();
+        h.ui_thread.Drain();
+    }
+    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+        EXPECT_EQ(entry.file_size() % 188, 0u) << "only whole packets are recorded";
+        ++files;
+    }
+    EXPECT_EQ(files, 20u);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -31,7 +32,8 @@ public:
     bool connect_result = true;
     std::vector<uint8_t> stream;
     uint32_t transfer_size = 0x8000;
-    bool loop = false;  // deliver the stream again and again until disconnected
+    bool loop = false;      // deliver the stream again and again until disconnected
+    uint32_t pause_ms = 0;  // between transfers, to stream at a tuner's pace
 
     // What happened.
     int connects = 0;
@@ -142,6 +144,9 @@ private:
                 success_count.store(success_count.load() + 1);
                 data_callback(stream.data() + pos, n, static_cast<uint32_t>(total),
                               static_cast<uint32_t>(total >> 32), callback_user);
+                if (pause_ms != 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+                }
             }
             delivered_.Set();
             if (loop && !stop_) {
