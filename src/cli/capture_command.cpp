@@ -263,9 +263,10 @@ CaptureOptions ParseCaptureOptions(const std::vector<std::string>& args) {
 
 std::string StatusLine(const MainWindowState& w) {
     std::string line =
-        w.time.text + "s ok " + w.success.text + " ng " + w.failure.text + " " + w.rate.text +
-        " | buf " + OneLine(w.buffer.text) + " | pkt " + w.packet_length.text + " sync " +
-        w.sync_errors.text + " cc " + w.discontinuities.text + " scr " + w.scrambled.text + " | " +
+        "time " + w.time.text + " ok " + w.success.text + " ng " + w.failure.text + " " +
+        w.rate.text + " | buf " + OneLine(w.buffer.text) + " | pkt " + w.packet_length.text +
+        " sync " + w.sync_errors.text + " cc " + w.discontinuities.text + " scr " +
+        w.scrambled.text + " | " +
         (w.broadcast_time.text.empty() ? "(no time)" : OneLine(w.broadcast_time.text)) + " | " +
         w.recording.text;
     if (w.free_space.text != " ") {

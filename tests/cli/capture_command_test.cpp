@@ -57,7 +57,7 @@ TEST(CaptureCommand, RecordsSendsAndPrintsTheStatusTexts) {
     const std::string text = out.str();
     EXPECT_NE(text.find("recording to " + file + "\n"), std::string::npos) << text;
     const std::regex line(
-        R"((^|\n)(\d+)s ok \d+ ng 0 \d+\.\d\d Mbps \| buf \d+KB/10240KB R:0 Sy:0 St:0 \| )"
+        R"((^|\n)time (\d+) ok \d+ ng 0 \d+\.\d\d Mbps \| buf \d+KB/10240KB R:0 Sy:0 St:0 \| )"
         R"(pkt 188 sync 0 cc \d+ scr 0 \| ([ *]2009/01/02 03:04:\d\d|\(no time\)) \| )"
         R"((録画中 \d+ MByte|録画バッファ中) 空き \d+ MByte 0:0\d 録画自動停止設定なし \| )"
         R"((送信中\(127\.0\.0\.1\) \d+ MByte|送信バッファ中)\n)");
