@@ -31,6 +31,13 @@ WindowPlace ChildPlace(int32_t show, int32_t& x, int32_t& y, int32_t width, int3
     return place;
 }
 
+template <class Port>
+void ToggleVisible(Port& port) {
+    WindowPlace place = port.Place();
+    place.visible = !place.visible;
+    port.SetPlace(place);
+}
+
 }  // namespace
 
 CaptureApp::CaptureApp(Settings settings, AppEnvironment env)
@@ -230,16 +237,12 @@ void CaptureApp::ToggleChannelWindow() {
 
 void CaptureApp::ToggleServiceWindow() {
     ScopedLock lock(app_lock_);
-    WindowPlace place = service_->Place();
-    place.visible = !place.visible;
-    service_->SetPlace(place);
+    ToggleVisible(*service_);
 }
 
 void CaptureApp::ToggleScheduleWindow() {
     ScopedLock lock(app_lock_);
-    WindowPlace place = reservations_->Place();
-    place.visible = !place.visible;
-    reservations_->SetPlace(place);
+    ToggleVisible(*reservations_);
 }
 
 std::optional<OptionsDialogCore> CaptureApp::OpenOptions() {

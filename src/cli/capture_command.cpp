@@ -63,9 +63,9 @@ std::string OneLine(std::string text) {
 }
 
 // The built-in tuner: none yet in this build.
-std::unique_ptr<CDTV_Base> NoDevice(const CaptureOptions&, std::string& error) {
+Tuner NoDevice(const CaptureOptions&, std::string& error) {
     error = "no tuner device is available in this build";
-    return nullptr;
+    return {};
 }
 
 void ListDevices(CaptureApp& app, std::ostream& out) {
@@ -136,14 +136,15 @@ int Capture(const CaptureOptions& o, std::ostream& out, std::ostream& err,
     QueuedUiThread ui_thread;
     ConsoleUi ui(err, o.record);
     std::string error;
-    std::unique_ptr<CDTV_Base> device = factory(o, error);
-    if (!device) {
+    // Declared before the application: the backing outlives the device the application owns.
+    Tuner tuner = factory(o, error);
+    if (!tuner.device) {
         err << "tavrel-cli: " << error << "\n";
         return kExitFailure;
     }
     CaptureApp app(settings, AppEnvironment{SystemClock::Instance(), ui_thread, ui,
                                             SystemTimerResolution::Instance()});
-    if (!app.Initialise(std::move(device))) {
+    if (!app.Initialise(std::move(tuner.device))) {
         err << "tavrel-cli: the tuner cannot be opened\n";
         return kExitFailure;
     }

@@ -36,9 +36,15 @@ struct CaptureOptions {
 // Throws UsageError.
 CaptureOptions ParseCaptureOptions(const std::vector<std::string>& args);
 
-// Makes the tuner the capture runs on; null with `error` set when there is none.
-using DeviceFactory =
-    std::function<std::unique_ptr<CDTV_Base>(const CaptureOptions& options, std::string& error)>;
+// The tuner a capture runs on, with whatever it needs kept alive until after the device is
+// gone (a driver backend the device borrows).
+struct Tuner {
+    std::shared_ptr<void> backing;
+    std::unique_ptr<CDTV_Base> device;
+};
+
+// Makes the tuner; a null device with `error` set when there is none.
+using DeviceFactory = std::function<Tuner(const CaptureOptions& options, std::string& error)>;
 
 // The status line of one second, from the texts the main window shows.
 std::string StatusLine(const MainWindowState& window);

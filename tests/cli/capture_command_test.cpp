@@ -33,13 +33,13 @@ const std::vector<uint8_t>& Stream() {
 }
 
 // A tuner streaming that multiplex in a loop, at about 50 Mbit/s, from the moment it connects.
-std::unique_ptr<CDTV_Base> LoopingTuner(const CaptureOptions&, std::string&) {
+Tuner LoopingTuner(const CaptureOptions&, std::string&) {
     auto tuner = std::make_unique<FakeTuner>(SystemClock::Instance());
     tuner->stream = Stream();
     tuner->loop = true;
     tuner->pause_ms = 5;
     tuner->Release();
-    return tuner;
+    return {nullptr, std::move(tuner)};
 }
 
 TEST(CaptureCommand, RecordsSendsAndPrintsTheStatusTexts) {
