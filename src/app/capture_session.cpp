@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/capture_app.h"
-#include "device/firmware_init.h"
+#include "device/dtv_ezusbfx2.h"
 #include "ts/broadcast_time.h"
 #include "ts/ts_processor.h"
 
@@ -79,8 +79,8 @@ StartError CaptureApp::Start() {
     }
     device_->data_callback = &CaptureApp::DeviceDataCallback;
     device_->callback_user = this;
-    if (auto* fx2 = dynamic_cast<tavrel::FirmwareInitCapable*>(device_.get())) {
-        fx2->SetFirmwareInit(firmware_init);
+    if (auto* fx2 = dynamic_cast<CDTV_EzUSBFX2*>(device_.get())) {
+        fx2->firmware_init = firmware_init;
     }
     // The transfer threads take their priorities when Connect starts them.
     device_->submit_priority = settings_.thread_priority_rec;

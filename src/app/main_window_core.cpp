@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "app/capture_app.h"
-#include "device/firmware_init.h"
+#include "device/dtv_ezusbfx2.h"
 
 namespace tavrel {
 namespace {
@@ -186,7 +186,7 @@ void CaptureApp::SetDeviceControlsEnabled(bool enabled) {
 }
 
 bool CaptureApp::DeviceTakesFirmwareInit() const {
-    return dynamic_cast<const tavrel::FirmwareInitCapable*>(device_.get()) != nullptr;
+    return dynamic_cast<const CDTV_EzUSBFX2*>(device_.get()) != nullptr;
 }
 
 void CaptureApp::OnDeviceChange(bool /*arrival*/) {

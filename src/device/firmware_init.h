@@ -1,13 +1,24 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <span>
+
 namespace tavrel {
 
-// A tuner that can send the firmware-init commands when it connects. The main window offers
-// its check box only for such devices, and a capture start passes the box's state on.
-class FirmwareInitCapable {
-public:
-    virtual ~FirmwareInitCapable() = default;
-    virtual void SetFirmwareInit(bool on) = 0;
+// One write of the command sequence that puts some boards' bridge firmware into streaming.
+struct FirmwareInitStep {
+    std::array<uint8_t, 2> bytes;
+    uint8_t length;
+
+    std::span<const uint8_t> Bytes() const { return {bytes.data(), length}; }
 };
+
+// Sent on the bulk OUT endpoint, each step as one transfer, before the first read.
+inline constexpr std::array<FirmwareInitStep, 3> kFirmwareInitSequence{{
+    {{0x80, 0x00}, 2},
+    {{0x8B, 0x00}, 1},
+    {{0x80, 0x01}, 2},
+}};
 
 }  // namespace tavrel

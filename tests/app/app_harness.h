@@ -12,6 +12,7 @@
 #include "platform/timer_resolution.h"
 #include "platform/ui_services.h"
 #include "platform/ui_thread.h"
+#include "sim/simulated_fx2.h"
 
 namespace tavrel::test_support {
 
@@ -61,19 +62,30 @@ public:
     std::vector<uint32_t> ended;
 };
 
-// An application with a fake tuner, a fake clock, a UI thread the test drains and scripted
-// dialogs. The tuner is a FakeFirmwareTuner when asked for.
+enum class TunerKind {
+    kFake,          // FakeTuner, reachable through `tuner`
+    kSimulatedFx2,  // the built-in CDTV_EzUSBFX2 over the simulated driver, through `fx2`
+};
+
+// An application with a tuner, a fake clock, a UI thread the test drains and scripted dialogs.
 struct AppHarness {
-    explicit AppHarness(Settings s = Settings{}, bool firmware_tuner = false)
+    explicit AppHarness(Settings s = Settings{}, TunerKind kind = TunerKind::kFake,
+                        sim::SimulatedFx2Config fx2_config = {})
         : settings(std::move(s)) {
         app = std::make_unique<CaptureApp>(settings, AppEnvironment{clock, ui_thread, ui, timer});
-        std::unique_ptr<FakeTuner> t = firmware_tuner ? std::make_unique<FakeFirmwareTuner>(clock)
-                                                      : std::make_unique<FakeTuner>(clock);
+        if (kind == TunerKind::kSimulatedFx2) {
+            sim::SimulatedTuner simulated = sim::MakeSimulatedTuner(std::move(fx2_config));
+            driver = std::move(simulated.driver);
+            fx2 = simulated.device.get();
+            pending_device = std::move(simulated.device);
+            return;
+        }
+        auto t = std::make_unique<FakeTuner>(clock);
         tuner = t.get();
         pending_device = std::move(t);
     }
     ~AppHarness() {
-        if (app && app->Capturing()) {
+        if (app && app->Capturing() && tuner) {
             tuner->Release();
         }
         app.reset();
@@ -89,9 +101,11 @@ struct AppHarness {
     ScriptedUi ui;
     FakeTimer timer;
     Settings settings;
+    std::unique_ptr<sim::SimulatedFx2> driver;  // outlives the device the application owns
     std::unique_ptr<CaptureApp> app;
     FakeTuner* tuner = nullptr;
-    std::unique_ptr<FakeTuner> pending_device;
+    CDTV_EzUSBFX2* fx2 = nullptr;
+    std::unique_ptr<CDTV_Base> pending_device;
 };
 
 }  // namespace tavrel::test_support

@@ -14,6 +14,7 @@
 #include "platform/temp_dir.h"
 #include "platform/text_encoding.h"
 #include "sim/multiplex.h"
+#include "sim/simulated_fx2.h"
 #include "ts/broadcast_time.h"
 #include "ts/processor_callback.h"
 
@@ -118,10 +119,9 @@ TEST(CaptureStart, SucceedsAndStopRestoresTheControls) {
     Settings s;
     s.timer_period = 4;
     s.last_channel = 27;
-    AppHarness h(s, true);
+    AppHarness h(s);
     h.tuner->capabilities = kCapabilityChannel;
     ASSERT_TRUE(h.Initialise());
-    h.app->Window().firmware_init.checked = true;
     ASSERT_EQ(h.app->StartStop(), StartError::kNone);
 
     const MainWindowState& w = h.app->Window();
@@ -129,11 +129,10 @@ TEST(CaptureStart, SucceedsAndStopRestoresTheControls) {
     EXPECT_TRUE(w.connect.checked);
     EXPECT_EQ(h.tuner->last_in, 0x81);
     EXPECT_EQ(h.tuner->last_out, 0x02);
-    EXPECT_TRUE(static_cast<test_support::FakeFirmwareTuner*>(h.tuner)->firmware_init);
     EXPECT_EQ(h.tuner->channels_set, std::vector<int>{27});
     EXPECT_EQ(h.timer.active, std::vector<uint32_t>{4});
-    for (const bool enabled : {w.device.enabled, w.research.enabled, w.endpoint_in.enabled,
-                               w.endpoint_out.enabled, w.firmware_init.enabled}) {
+    for (const bool enabled :
+         {w.device.enabled, w.research.enabled, w.endpoint_in.enabled, w.endpoint_out.enabled}) {
         EXPECT_FALSE(enabled);
     }
     EXPECT_TRUE(w.record.enabled);
@@ -147,8 +146,8 @@ TEST(CaptureStart, SucceedsAndStopRestoresTheControls) {
     h.ui_thread.Drain();
     EXPECT_FALSE(h.app->Capturing());
     EXPECT_FALSE(w.connect.checked);
-    EXPECT_TRUE(w.device.enabled && w.research.enabled && w.endpoint_in.enabled &&
-                w.firmware_init.enabled);
+    EXPECT_TRUE(w.device.enabled && w.research.enabled && w.endpoint_in.enabled);
+    EXPECT_FALSE(w.firmware_init.visible) << "only the FX2 device has firmware init";
     EXPECT_FALSE(w.record.enabled);
     EXPECT_FALSE(w.send.enabled);
     EXPECT_TRUE(h.timer.active.empty());
@@ -455,6 +454,46 @@ TEST(CaptureCycle, RecordingAndSendingStopWhileTheProcessingThreadWrites) {
         ++files;
     }
     EXPECT_EQ(files, 20u);
+}
+
+// The built-in device end to end: the FX2 device's transfer threads over the simulated driver,
+// with firmware init on, record exactly the generated multiplex.
+TEST(CaptureCycle, SimulatedFx2RecordsTheGeneratedStream) {
+    test_support::TempDir dir;
+    Settings s;
+    s.no_reject_nullpacket = 1;
+    s.hv_kelvra_init = 1;
+    sim::MultiplexConfig multiplex;
+    multiplex.seconds = 0.3;
+    multiplex.seed = 11;
+    const std::vector<uint8_t> expected = Multiplex(0.3, 11);
+
+    sim::SimulatedFx2Config config;
+    config.stream.multiplex = multiplex;
+    config.stream.loop = false;
+    config.stream.pacing = sim::Pacing::kAsFastAsPossible;
+    AppHarness h(s, test_support::TunerKind::kSimulatedFx2, config);
+    h.ui.save_path = dir.File("fx2.ts");
+    ASSERT_TRUE(h.Initialise());
+    EXPECT_TRUE(h.app->Window().firmware_init.visible);
+    EXPECT_EQ(h.app->Window().endpoint_out.entries.back().text, "0x01");
+
+    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    ASSERT_TRUE(h.app->StartRecording());
+    EXPECT_TRUE(h.fx2->firmware_init);
+    for (int i = 0; i < 5000 && h.driver->BytesStreamed() < expected.size(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(h.driver->BytesStreamed(), expected.size());
+    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    EXPECT_EQ(test_support::ReadWholeFile(dir.File("fx2.ts")), expected);
+    EXPECT_EQ(h.app->Stats().overflow_resets.load(), 0u);
+
+    bool init_sent = false;
+    for (const sim::LoggedRequest& r : h.driver->Requests()) {
+        init_sent |= r.endpoint == 0x01 && r.data == std::vector<uint8_t>{0x80, 0x00};
+    }
+    EXPECT_TRUE(init_sent) << "the firmware-init sequence went out on the OUT endpoint";
 }
 
 }  // namespace

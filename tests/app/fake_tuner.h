@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "device/dtv_base.h"
-#include "device/firmware_init.h"
 #include "platform/event.h"
 
 namespace tavrel::test_support {
@@ -162,14 +161,6 @@ private:
     Event release_{true};
     Event delivered_{true};
     std::thread thread_;
-};
-
-// The same tuner with the firmware-init commands.
-class FakeFirmwareTuner final : public FakeTuner, public FirmwareInitCapable {
-public:
-    using FakeTuner::FakeTuner;
-    void SetFirmwareInit(bool on) override { firmware_init = on; }
-    bool firmware_init = false;
 };
 
 }  // namespace tavrel::test_support

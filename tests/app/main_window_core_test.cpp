@@ -110,14 +110,16 @@ TEST(DeviceSearch, ListsDevicesAndEnablesConnectOnlyWithOne) {
     }
 }
 
-TEST(DeviceSearch, FirmwareInitBoxOnlyForDevicesThatTakeIt) {
-    for (const bool capable : {false, true}) {
+TEST(DeviceSearch, FirmwareInitBoxOnlyForTheFx2Device) {
+    for (const auto kind :
+         {test_support::TunerKind::kFake, test_support::TunerKind::kSimulatedFx2}) {
+        const bool fx2 = kind == test_support::TunerKind::kSimulatedFx2;
         Settings s;
         s.hv_kelvra_init = 1;
-        AppHarness h(s, capable);
+        AppHarness h(s, kind);
         ASSERT_TRUE(h.Initialise());
-        EXPECT_EQ(h.app->Window().firmware_init.visible, capable);
-        EXPECT_EQ(h.app->Window().firmware_init.enabled, capable);
+        EXPECT_EQ(h.app->Window().firmware_init.visible, fx2);
+        EXPECT_EQ(h.app->Window().firmware_init.enabled, fx2);
         EXPECT_TRUE(h.app->Window().firmware_init.checked);
     }
 }
