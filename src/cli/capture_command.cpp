@@ -13,6 +13,7 @@
 #include "cli/multiplex_options.h"
 #include "cli/options.h"
 #include "platform/ui_thread.h"
+#include "sim/simulated_fx2.h"
 
 namespace tavrel::cli {
 namespace {
@@ -62,10 +63,21 @@ std::string OneLine(std::string text) {
     return text;
 }
 
-// The built-in tuner: none yet in this build.
-Tuner NoDevice(const CaptureOptions&, std::string& error) {
-    error = "no tuner device is available in this build";
-    return {};
+// The built-in tuner: the FX2 device over the simulated driver, streaming the generated
+// multiplex or the --source file in real time.
+Tuner SimulatedTuner(const CaptureOptions& o, std::string& error) {
+    sim::SimulatedFx2Config config;
+    config.stream.multiplex = o.multiplex;
+    config.stream.ts_file = o.source;
+    config.stream.file_bitrate = o.multiplex.bitrate;
+    try {
+        sim::SimulatedTuner tuner = sim::MakeSimulatedTuner(std::move(config));
+        return {std::shared_ptr<sim::SimulatedFx2>(std::move(tuner.driver)),
+                std::move(tuner.device)};
+    } catch (const std::exception& e) {
+        error = e.what();
+        return {};
+    }
 }
 
 void ListDevices(CaptureApp& app, std::ostream& out) {
@@ -290,7 +302,7 @@ int RunCaptureWith(const std::vector<std::string>& args, std::ostream& out, std:
 }
 
 int RunCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    return RunCaptureWith(args, out, err, &NoDevice);
+    return RunCaptureWith(args, out, err, &SimulatedTuner);
 }
 
 }  // namespace tavrel::cli

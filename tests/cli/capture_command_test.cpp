@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -119,6 +120,28 @@ TEST(CaptureCommand, RefusesWhatItCannotDo) {
         EXPECT_EQ(err.str(), "tavrel-cli: " + c.message + "\n");
     }
 }
+
+#ifdef TAVREL_CLI_PATH
+// The program itself on its built-in simulated tuner: a real-time capture of 2 s.
+TEST(CaptureCommand, ProgramCapturesTheSimulatedTuner) {
+    test_support::TempDir dir;
+    const std::string command = std::string(TAVREL_CLI_PATH) +
+                                " capture --seconds 2 --start '2009-01-02 03:04:05' --record " +
+                                dir.File("sim.ts") + " --settings-dir " + dir.Path() + " > " +
+                                dir.File("out.txt") + " 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << test_support::ReadText(dir.File("out.txt"));
+    const std::string text = test_support::ReadText(dir.File("out.txt"));
+    const std::regex line(
+        R"(\ntime 2 ok \d+ ng 0 \d+\.\d\d Mbps \| buf \d+KB/10240KB R:0 Sy:0 St:0 \| pkt 188 )"
+        R"(sync 0 cc 0 scr 0 \| [ *]2009/01/02 03:04:0\d \| 録画(中 \d+ MByte|バッファ中) )"
+        R"(空き \d+ MByte 0:02 録画自動停止設定なし \| 送信停止中\n)");
+    EXPECT_TRUE(std::regex_search(text, line)) << text;
+    std::smatch recorded;
+    ASSERT_TRUE(std::regex_search(text, recorded, std::regex(R"(recorded (\d+) bytes to )")));
+    EXPECT_EQ(std::filesystem::file_size(dir.File("sim.ts")), std::stoull(recorded[1]));
+    EXPECT_GT(std::stoull(recorded[1]), 2'000'000u);  // 16 Mbit/s for about 2 s
+}
+#endif
 
 }  // namespace
 }  // namespace tavrel::cli
