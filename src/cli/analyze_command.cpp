@@ -185,6 +185,9 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (!args.empty() && args[0] == "schedule") {
         return RunSchedule(rest, out, err);
     }
+    if (!args.empty() && args[0] == "capture") {
+        return RunCapture(rest, out, err);
+    }
     err << "usage: tavrel-cli analyze FILE|- [--json] [--events] [--keep-null] [--extract DIR]\n"
            "                  [--output OUT.ts] [--drop-service SID]... [--keep-service SID]\n"
            "       tavrel-cli generate OUT.ts [--seconds N] [--packet-size 188|192|204]\n"
@@ -199,7 +202,11 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
            "       tavrel-cli schedule add FILE --service SID --event EID [--network NID]\n"
            "                  [--stream TSID] [--offset-start MIN] [--offset-end MIN]\n"
            "                  [--no-service-limit] [--dir DIR] [--file NAME] [--ext EXT]\n"
-           "       tavrel-cli schedule remove FILE N\n";
+           "       tavrel-cli schedule remove FILE N\n"
+           "       tavrel-cli capture [--list-devices] [--device N] [--in EP] [--out EP|none]\n"
+           "                  [--firmware-init] [--source FILE.ts] [multiplex options]\n"
+           "                  [--seconds N] [--record FILE | --record-auto] [--stop-timer MIN]\n"
+           "                  [--udp HOST:PORT] [--udp-size N] [--settings-dir DIR]\n";
     return kExitUsage;
 }
 

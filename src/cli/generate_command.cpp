@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "cli/commands.h"
+#include "cli/multiplex_options.h"
 #include "cli/options.h"
 #include "platform/clock.h"
 #include "sim/multiplex.h"
@@ -23,33 +24,10 @@ GenerateOptions ParseGenerate(const std::vector<std::string>& args) {
     o.config.start = NowLocal(SystemClock::Instance());
     bool have_output = false;
     ArgumentWalk walk(args);
-    auto count = [&](const std::string& option) {
-        return static_cast<uint32_t>(ParseNumber(walk.Value(option), 0, 1'000'000, option));
-    };
     while (walk.More()) {
         const std::string& a = walk.Next();
-        if (a == "--seconds") {
-            o.config.seconds = static_cast<double>(ParseNumber(walk.Value(a), 1, 86400, a));
-        } else if (a == "--packet-size") {
-            o.config.packet_size = static_cast<uint32_t>(ParseNumber(walk.Value(a), 188, 204, a));
-            if (o.config.packet_size != 188 && o.config.packet_size != 192 &&
-                o.config.packet_size != 204) {
-                throw UsageError{"--packet-size is 188, 192 or 204"};
-            }
-        } else if (a == "--bitrate") {
-            o.config.bitrate = ParseNumber(walk.Value(a), 2'000'000, 1'000'000'000, a);
-        } else if (a == "--start") {
-            o.config.start = ParseDateTime(walk.Value(a), a);
-        } else if (a == "--seed") {
-            o.config.seed = ParseNumber(walk.Value(a), 0, UINT64_MAX, a);
-        } else if (a == "--sync-errors") {
-            o.config.sync_errors = count(a);
-        } else if (a == "--cc-errors") {
-            o.config.continuity_errors = count(a);
-        } else if (a == "--scrambled") {
-            o.config.scrambled_packets = count(a);
-        } else if (a == "--tsid-change-at") {
-            o.config.change_seconds = static_cast<double>(ParseNumber(walk.Value(a), 0, 86400, a));
+        if (ParseMultiplexOption(a, walk, o.config)) {
+            continue;
         } else if (ArgumentWalk::IsOption(a)) {
             throw UsageError{"unknown option " + a};
         } else if (!have_output) {
