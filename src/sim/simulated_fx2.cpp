@@ -28,15 +28,26 @@ std::vector<uint8_t> Utf16Descriptor(const std::string& text) {
     return d;
 }
 
+uint8_t Lo(uint32_t v) {
+    return static_cast<uint8_t>(v);
+}
+
+uint8_t Hi(uint32_t v) {
+    return static_cast<uint8_t>(v >> 8);
+}
+
+// The fixed-size descriptors are spelled out byte by byte: g++ 12 at -O3 mistakes a short
+// vector that grows by push_back for an overflow.
 std::vector<uint8_t> DeviceDescriptor(const SimBoard& b) {
-    std::vector<uint8_t> d{18, 1};
-    PutU16LE(d, 0x0200);
-    d.insert(d.end(), {0, 0, 0, 64});
-    PutU16LE(d, b.vendor_id);
-    PutU16LE(d, b.product_id);
-    PutU16LE(d, 0x0000);
-    d.insert(d.end(), {1, 2, 3, 1});
-    return d;
+    // clang-format off
+    return {18, 1,                                // length, device descriptor
+            0x00, 0x02,                           // USB 2.0
+            0, 0, 0, 64,                          // class per interface, control packet size
+            Lo(b.vendor_id), Hi(b.vendor_id),     // idVendor
+            Lo(b.product_id), Hi(b.product_id),   // idProduct
+            0x00, 0x00,                           // bcdDevice
+            1, 2, 3, 1};                          // string indexes, one configuration
+    // clang-format on
 }
 
 std::vector<uint8_t> ConfigurationDescriptor(const SimBoard& b) {
@@ -52,9 +63,8 @@ std::vector<uint8_t> ConfigurationDescriptor(const SimBoard& b) {
             body.push_back(ep.interval);
         }
     }
-    std::vector<uint8_t> d{9, 2};
-    PutU16LE(d, static_cast<uint32_t>(9 + body.size()));
-    d.insert(d.end(), {interfaces, 1, 0, 0x80, 50});
+    const auto total = static_cast<uint32_t>(9 + body.size());
+    std::vector<uint8_t> d{9, 2, Lo(total), Hi(total), interfaces, 1, 0, 0x80, 50};
     d.insert(d.end(), body.begin(), body.end());
     return d;
 }
