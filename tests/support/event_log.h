@@ -1,8 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/text_encoding.h"
@@ -110,5 +112,42 @@ struct EventLog {
 inline std::string Utf8(std::span<const char> shift_jis) {
     return ShiftJisBufferToUtf8(shift_jis);
 }
+
+// The fields of a programme event, its texts as UTF-8, as one value to compare.
+inline auto Fields(const EventRecord& r) {
+    return std::tuple(r.kind, r.version, r.event_id, r.start, r.end, r.duration,
+                      r.video_component_type, r.audio_component_type, Utf8(r.name), Utf8(r.text));
+}
+inline auto Fields(const SatelliteDelivery& d) {
+    return std::tuple(d.frequency, d.orbital_position, d.west_east_flag, d.polarisation,
+                      d.modulation, d.symbol_rate, d.fec_inner);
+}
+
+// A processor with its events recorded and the table and programme guide switches on.
+struct ProcessorRun {
+    CTsProcessor processor;
+    StreamStats stats;
+    EventLog log;
+
+    explicit ProcessorRun(bool packets = false) {
+        log.Attach(processor, packets);
+        processor.decode_tables = 1;
+        processor.program_guide = 1;
+    }
+    // In blocks of the size the capture thread reads.
+    void Feed(std::span<const uint8_t> bytes, size_t block = 0x8000) {
+        for (size_t pos = 0; pos < bytes.size(); pos += block) {
+            processor.Input(bytes.subspan(pos, std::min(block, bytes.size() - pos)), stats);
+        }
+    }
+    // A service's name as UTF-8, "(unknown)" when the processor has none.
+    std::string Name(uint16_t service_id) const {
+        char name[64];
+        if (!processor.ServiceName(service_id, name, sizeof name)) {
+            return "(unknown)";
+        }
+        return Utf8(name);
+    }
+};
 
 }  // namespace tavrel::testing

@@ -15,7 +15,6 @@
 namespace tavrel {
 namespace {
 
-using testing::EventLog;
 using testing::StreamBuilder;
 using testing::Utf8;
 
@@ -67,16 +66,10 @@ const std::vector<uint8_t> kEitFollowingOther = {
     0x6A, 0x70, 0x6E, 0x04, 0x3F, 0x3C, 0x4C, 0x6B, 0x00, 0x20, 0x01, 0xE6, 0x41, 0x00,
     0x30, 0x00, 0xFF, 0xFF, 0xFF, 0x80, 0x00, 0xD7, 0x59, 0xD8, 0xE5,
 };
-struct Fixture {
-    CTsProcessor processor;
-    StreamStats stats;
-    EventLog events;
-    Fixture() {
-        events.Attach(processor);
-        processor.decode_tables = 1;
-        processor.program_guide = 1;
-    }
-    void Feed(const StreamBuilder& b) { processor.Input(b.Bytes(), stats); }
+
+// With the table and guide switches on; Stored gives the store's copy of an event.
+struct Tables : testing::ProcessorRun {
+    void Feed(const StreamBuilder& b) { ProcessorRun::Feed(b.Bytes()); }
     void Feed(uint16_t pid, const std::vector<uint8_t>& section) {
         Feed(StreamBuilder().Section(pid, section));
     }
@@ -92,10 +85,13 @@ TEST(EitLiterals, CrcFieldsMatchABitwiseCrc) {
     }
 }
 
-TEST(EitHandler, PresentEventIsStoredAndRaisedWithEveryField) {
-    Fixture f;
-    f.Feed(0x0012, kEitPresent);
-    const auto raised = f.events.OfType(kEventPresentFollowing);
+TEST(EitHandler, PresentEventIsStoredAndRaisedWithEveryFieldOncePerVersion) {
+    Tables f;
+    f.Feed(StreamBuilder()
+               .Section(0x0012, kEitPresent)
+               .Section(0x0012, kEitPresent)
+               .Section(0x0012, kEitPresent));
+    const auto raised = f.log.OfType(kEventPresentFollowing);
     ASSERT_EQ(raised.size(), 1u);
     EXPECT_EQ(raised[0].a, 0x0400u);
     EXPECT_EQ(raised[0].length, 1u);  // actual stream
@@ -114,52 +110,51 @@ TEST(EitHandler, PresentEventIsStoredAndRaisedWithEveryField) {
     const auto stored = f.Stored(0x0400, 0x1000);
     ASSERT_NE(stored, nullptr);
     EXPECT_EQ(Utf8(stored->name), "ニュース");
-}
-
-TEST(EitHandler, RepeatIsFilteredAndANewVersionRaisesAgain) {
-    Fixture f;
-    f.Feed(StreamBuilder()
-               .Section(0x0012, kEitPresent)
-               .Section(0x0012, kEitPresent)
-               .Section(0x0012, kEitPresent));
-    EXPECT_EQ(f.events.OfType(kEventPresentFollowing).size(), 1u);
     // Same contents, new version: the record's version differs, so the store changes.
     f.Feed(0x0012, kEitPresentV1);
-    const auto raised = f.events.OfType(kEventPresentFollowing);
-    ASSERT_EQ(raised.size(), 2u);
-    EXPECT_EQ(raised[1].record.version, 1);
+    ASSERT_EQ(f.log.OfType(kEventPresentFollowing).size(), 2u);
+    EXPECT_EQ(f.log.OfType(kEventPresentFollowing)[1].record.version, 1);
 }
 
 TEST(EitHandler, ScheduleThenPresentFollowingThenScheduleNoLonger) {
-    Fixture f;
+    Tables f;
     f.Feed(0x0012, kEitSchedule);
-    ASSERT_EQ(f.events.OfType(kEventSchedule).size(), 1u);
-    EXPECT_EQ(f.events.OfType(kEventSchedule)[0].record.kind, kEventKindScheduleActual);
-    EXPECT_EQ(f.events.OfType(kEventSchedule)[0].length, 1u);
+    ASSERT_EQ(f.log.OfType(kEventSchedule).size(), 1u);
+    EXPECT_EQ(f.log.OfType(kEventSchedule)[0].record.kind, kEventKindScheduleActual);
+    EXPECT_EQ(f.log.OfType(kEventSchedule)[0].length, 1u);
     EXPECT_EQ(Utf8(f.Stored(0x0400, 0x1000)->name), "予定");
 
     f.Feed(0x0012, kEitPresent);
-    EXPECT_EQ(f.events.OfType(kEventPresentFollowing).size(), 1u);
+    EXPECT_EQ(f.log.OfType(kEventPresentFollowing).size(), 1u);
     EXPECT_EQ(Utf8(f.Stored(0x0400, 0x1000)->name), "ニュース");
 
     f.Feed(0x0012, kEitScheduleV1);  // a new schedule version no longer changes it
-    EXPECT_EQ(f.events.OfType(kEventSchedule).size(), 1u);
+    EXPECT_EQ(f.log.OfType(kEventSchedule).size(), 1u);
     EXPECT_EQ(Utf8(f.Stored(0x0400, 0x1000)->name), "ニュース");
     EXPECT_EQ(f.Stored(0x0400, 0x1000)->kind, kEventKindPresentFollowingActual);
 }
 
-TEST(EitHandler, OtherStreamScheduleNeverReachesTheStore) {
-    Fixture f;
-    f.Feed(0x0012, kEitScheduleOther);
-    EXPECT_TRUE(f.events.entries.empty());
-    EXPECT_EQ(f.processor.EventStore().EventCount(), 0u);
-    EXPECT_EQ(f.processor.EventStore().ServiceCount(), 0u);
+TEST(EitHandler, EveryEitPidIsReadOnlyWithBothSwitchesOnAndOtherSchedulesNever) {
+    for (const uint16_t pid : {0x0012, 0x0026, 0x0027}) {
+        Tables f;
+        f.Feed(pid, kEitPresent);
+        EXPECT_EQ(f.log.OfType(kEventPresentFollowing).size(), 1u) << pid;
+    }
+    Tables off, no_tables, other;
+    off.processor.program_guide = 0;
+    no_tables.processor.decode_tables = 0;
+    for (Tables* f : {&off, &no_tables, &other}) {
+        f->Feed(0x0012, f == &other ? kEitScheduleOther : kEitPresent);
+        EXPECT_TRUE(f->log.entries.empty());
+        EXPECT_EQ(f->processor.EventStore().EventCount(), 0u);
+        EXPECT_EQ(f->processor.EventStore().ServiceCount(), 0u);
+    }
 }
 
 TEST(EitHandler, OtherStreamEventsAreNotActualAndEndAcrossMidnight) {
-    Fixture f;
+    Tables f;
     f.Feed(0x0012, kEitFollowingOther);
-    const auto raised = f.events.OfType(kEventPresentFollowing);
+    const auto raised = f.log.OfType(kEventPresentFollowing);
     ASSERT_EQ(raised.size(), 2u);
     EXPECT_EQ(raised[0].length, 0u);
     EXPECT_EQ(raised[0].a, 0x0401u);
@@ -168,66 +163,47 @@ TEST(EitHandler, OtherStreamEventsAreNotActualAndEndAcrossMidnight) {
     EXPECT_EQ(late.kind, kEventKindPresentFollowingOther);
     EXPECT_EQ(late.version, 3);
     EXPECT_EQ(late.start, (MjdTime{58944, 23 * 3600 + 1800}));
-    EXPECT_EQ(late.end.mjd, 58945u);
-    EXPECT_EQ(late.end.seconds, 1800u);
+    EXPECT_EQ(late.end, (MjdTime{58945, 1800}));
     EXPECT_EQ(late.duration, 3600u);
     EXPECT_EQ(Utf8(late.name), "深夜");
     // Undefined duration: the end keeps the start's MJD and has no seconds.
     const EventRecord& open = raised[1].record;
     EXPECT_EQ(open.event_id, 0x2001);
     EXPECT_EQ(open.duration, kUndefinedDuration);
-    EXPECT_EQ(open.end.mjd, 58945u);
-    EXPECT_EQ(open.end.seconds, kUndefinedDuration);
+    EXPECT_EQ(open.end, (MjdTime{58945, kUndefinedDuration}));
     EXPECT_FALSE(open.EndDefined());
     EXPECT_EQ(open.name[0], '\0');
     EXPECT_EQ(open.video_component_type, 0);
 }
 
-TEST(EitHandler, EveryEitPidIsReadAndOnlyWithTheGuideSwitchOn) {
-    for (const uint16_t pid : {0x0012, 0x0026, 0x0027}) {
-        Fixture f;
-        f.Feed(pid, kEitPresent);
-        EXPECT_EQ(f.events.OfType(kEventPresentFollowing).size(), 1u) << pid;
+TEST(EitHandler, LengthsPastTheirEndsAreReadOnlyUpToTheirContainer) {
+    std::vector<uint8_t> loop = kEitPresent;
+    loop[24] = 0x8F;  // the event's descriptors_loop_length becomes 0xFFF
+    loop[25] = 0xFF;
+    sim::FixCrc(loop);
+    std::vector<uint8_t> name = kEitPresent;
+    name[31] = 0xF0;  // event_name_length far beyond the short event descriptor
+    sim::FixCrc(name);
+    for (const auto* section : {&loop, &name}) {
+        Tables f;
+        f.Feed(0x0012, *section);
+        const auto raised = f.log.OfType(kEventPresentFollowing);
+        ASSERT_EQ(raised.size(), 1u);
+        const EventRecord& r = raised[0].record;
+        EXPECT_EQ(r.event_id, 0x1000);
+        if (section == &loop) {
+            EXPECT_EQ(Utf8(r.name), "ニュース");
+        } else {
+            EXPECT_EQ(r.text[0], '\0');
+        }
+        // The descriptors after the damaged one still count.
+        EXPECT_EQ(r.video_component_type, 0xB3);
+        EXPECT_EQ(r.audio_component_type, 0x03);
     }
-    Fixture off;
-    off.processor.program_guide = 0;
-    off.Feed(0x0012, kEitPresent);
-    EXPECT_TRUE(off.events.entries.empty());
-    EXPECT_EQ(off.processor.EventStore().EventCount(), 0u);
-    Fixture no_tables;
-    no_tables.processor.decode_tables = 0;
-    no_tables.Feed(0x0012, kEitPresent);
-    EXPECT_TRUE(no_tables.events.entries.empty());
-}
-
-TEST(EitHandler, DescriptorLoopPastTheSectionIsReadOnlyUpToTheCrc) {
-    std::vector<uint8_t> section = kEitPresent;
-    section[24] = 0x8F;  // the event's descriptors_loop_length becomes 0xFFF
-    section[25] = 0xFF;
-    sim::FixCrc(section);
-    Fixture f;
-    f.Feed(0x0012, section);
-    const auto raised = f.events.OfType(kEventPresentFollowing);
-    ASSERT_EQ(raised.size(), 1u);
-    EXPECT_EQ(Utf8(raised[0].record.name), "ニュース");
-    EXPECT_EQ(raised[0].record.audio_component_type, 0x03);
-}
-
-TEST(EitHandler, ShortEventNameLengthPastItsDescriptorStaysInside) {
-    std::vector<uint8_t> section = kEitPresent;
-    section[31] = 0xF0;  // event_name_length far beyond the descriptor
-    sim::FixCrc(section);
-    Fixture f;
-    f.Feed(0x0012, section);
-    const auto raised = f.events.OfType(kEventPresentFollowing);
-    ASSERT_EQ(raised.size(), 1u);
-    EXPECT_EQ(raised[0].record.event_id, 0x1000);
-    EXPECT_EQ(raised[0].record.text[0], '\0');
-    EXPECT_EQ(raised[0].record.video_component_type, 0xB3);  // the next descriptor still counts
 }
 
 TEST(EitHandler, StoreIsEmptiedByANewTransportStream) {
-    Fixture f;
+    Tables f;
     f.Feed(StreamBuilder()
                .Section(0, sim::PatSection(0x7FE3, 0, {{0x0400, 0x01F0}}))
                .Section(0x0012, kEitPresent));
@@ -235,25 +211,32 @@ TEST(EitHandler, StoreIsEmptiedByANewTransportStream) {
     f.Feed(0, sim::PatSection(0x7FE4, 0, {{0x0400, 0x01F0}}));
     EXPECT_EQ(f.processor.EventStore().EventCount(), 0u);
     f.Feed(0x0012, kEitPresent);  // new again for the new stream
-    EXPECT_EQ(f.events.OfType(kEventPresentFollowing).size(), 2u);
+    EXPECT_EQ(f.log.OfType(kEventPresentFollowing).size(), 2u);
 }
 
 TEST(EventParse, KindFollowsTheTableId) {
-    EXPECT_EQ(EventKindFromTableId(0x4E), kEventKindPresentFollowingActual);
-    EXPECT_EQ(EventKindFromTableId(0x4F), kEventKindPresentFollowingOther);
-    EXPECT_EQ(EventKindFromTableId(0x50), kEventKindScheduleActual);
-    EXPECT_EQ(EventKindFromTableId(0x57), kEventKindScheduleActual);
-    EXPECT_EQ(EventKindFromTableId(0x58), kEventKindOther);
-    EXPECT_EQ(EventKindFromTableId(0x60), kEventKindScheduleOther);
-    EXPECT_EQ(EventKindFromTableId(0x67), kEventKindScheduleOther);
-    EXPECT_EQ(EventKindFromTableId(0x68), kEventKindOther);
+    const std::pair<uint8_t, uint8_t> kKinds[] = {
+        {0x4E, kEventKindPresentFollowingActual},
+        {0x4F, kEventKindPresentFollowingOther},
+        {0x50, kEventKindScheduleActual},
+        {0x57, kEventKindScheduleActual},
+        {0x58, kEventKindOther},
+        {0x5F, kEventKindOther},
+        {0x60, kEventKindScheduleOther},
+        {0x67, kEventKindScheduleOther},
+        {0x68, kEventKindOther},
+    };
+    for (const auto& [table_id, kind] : kKinds) {
+        EXPECT_EQ(EventKindFromTableId(table_id), kind) << int{table_id};
+    }
 }
 
-TEST(EventParse, ConsumesTwelveBytesAndItsDescriptors) {
-    // Event 0x0001 at MJD 0xE640 00:00:00 for 00:00:30 with a 4-byte unknown descriptor,
-    // followed by one byte of the next event.
-    const std::vector<uint8_t> bytes = {0x00, 0x01, 0xE6, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00,
-                                        0x30, 0xF0, 0x04, 0x99, 0x02, 0xAA, 0xBB, 0x77};
+TEST(EventParse, ConsumesTwelveBytesAndItsDescriptorsAndRollsWholeDays) {
+    // Event 1 at MJD 0xE640 00:00:00 for 00:00:30 with a 4-byte unknown descriptor; event 2 at
+    // 12:00:00 for 48:00:00 (BCD 0x48), ending two days later at noon; one byte more.
+    const std::vector<uint8_t> bytes = {0x00, 0x01, 0xE6, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x30,
+                                        0xF0, 0x04, 0x99, 0x02, 0xAA, 0xBB, 0x00, 0x02, 0xE6, 0x40,
+                                        0x12, 0x00, 0x00, 0x48, 0x00, 0x00, 0xF0, 0x00, 0x77};
     SectionHeader section;
     section.table_id = 0x50;
     section.table_id_extension = 0x0123;
@@ -261,26 +244,17 @@ TEST(EventParse, ConsumesTwelveBytesAndItsDescriptors) {
     ByteReader loop(bytes);
     EventRecord r;
     ASSERT_TRUE(ParseEvent(loop, section, r));
-    EXPECT_EQ(loop.Remaining(), 1u);
+    EXPECT_EQ(loop.Remaining(), 13u);
     EXPECT_EQ(r.kind, kEventKindScheduleActual);
     EXPECT_EQ(r.version, 7);
     EXPECT_EQ(r.service_id, 0x0123);
+    EXPECT_EQ(r.event_id, 0x0001);
     EXPECT_EQ(r.duration, 30u);
     EXPECT_EQ(r.end, (MjdTime{58944, 30}));
-    EXPECT_FALSE(ParseEvent(loop, section, r));  // one byte is not an event
-    EXPECT_EQ(r.event_id, 0x0001);
-}
-
-TEST(EventParse, DurationOfWholeDaysRollsTheEndDate) {
-    // 12:00:00 for 48:00:00 (BCD 0x48): two days later at noon.
-    const std::vector<uint8_t> bytes = {0x00, 0x02, 0xE6, 0x40, 0x12, 0x00,
-                                        0x00, 0x48, 0x00, 0x00, 0xF0, 0x00};
-    SectionHeader section;
-    section.table_id = 0x4E;
-    ByteReader loop(bytes);
-    EventRecord r;
     ASSERT_TRUE(ParseEvent(loop, section, r));
     EXPECT_EQ(r.end, (MjdTime{58946, 12 * 3600}));
+    EXPECT_FALSE(ParseEvent(loop, section, r));  // one byte is not an event
+    EXPECT_EQ(r.event_id, 0x0002);
 }
 
 TEST(EitWriter, LongNameAndTextAreCutToTheirBuffers) {
@@ -294,9 +268,9 @@ TEST(EitWriter, LongNameAndTextAreCutToTheirBuffers) {
     for (int i = 0; i < 80; ++i) {
         e.text += "本";
     }
-    Fixture f;
+    Tables f;
     f.Feed(0x0012, sim::PresentFollowingSections(true, 1, 1, 1, 0, &e, nullptr)[0]);
-    const auto raised = f.events.OfType(kEventPresentFollowing);
+    const auto raised = f.log.OfType(kEventPresentFollowing);
     ASSERT_EQ(raised.size(), 1u);
     EXPECT_EQ(std::string(raised[0].record.name.data()).size(), 78u);
     EXPECT_EQ(std::string(raised[0].record.text.data()).size(), 158u);
@@ -316,6 +290,7 @@ TEST(EitWriter, ScheduleCoversFourDaysPerTableInThreeHourSegments) {
     }
     const auto sections = sim::ScheduleSections(true, 0x0400, 1, 1, 2, 58944, events);
     ASSERT_EQ(sections.size(), 64u);  // 2 tables × 32 segments, one section each
+    StreamBuilder b;
     for (const auto& s : sections) {
         const SectionHeader h = ParseSectionHeader(s);
         EXPECT_TRUE(h.table_id == 0x50 || h.table_id == 0x51);
@@ -323,15 +298,11 @@ TEST(EitWriter, ScheduleCoversFourDaysPerTableInThreeHourSegments) {
         EXPECT_EQ(h.last_section_number, 0xF8);
         EXPECT_EQ(s[12], h.section_number);  // segment_last_section_number
         EXPECT_EQ(s[13], 0x51);              // last_table_id
-        EXPECT_EQ(testing::ReferenceCrc32(s), 0u);
+        b.Section(0x0012, s);                // each in its own unit, so that each completes at once
     }
-    Fixture f;
-    StreamBuilder b;
-    for (const auto& s : sections) {
-        b.Section(0x0012, s);  // each in its own unit, so that each completes at once
-    }
+    Tables f;
     f.Feed(b);
-    EXPECT_EQ(f.events.OfType(kEventSchedule).size(), 384u);
+    EXPECT_EQ(f.log.OfType(kEventSchedule).size(), 384u);
     EXPECT_EQ(f.processor.EventStore().EventCount(), 384u);
     const auto at = f.processor.EventStore().EventAt(0x0400, {58948, 3600 * 5});
     ASSERT_NE(at, nullptr);

@@ -2,8 +2,6 @@
 // then sections from our writers.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "sim/pat_writer.h"
 #include "sim/pmt_writer.h"
 #include "sim/section_writer.h"
@@ -15,7 +13,6 @@
 namespace tavrel {
 namespace {
 
-using testing::EventLog;
 using testing::StreamBuilder;
 
 // PAT of transport stream 0x7FE3, version 0: programme 0 -> NIT PID 0x0010, programme 0x0400
@@ -43,23 +40,21 @@ const std::vector<uint8_t> kPmtV1 = {0x02, 0xB0, 0x25, 0x04, 0x00, 0xC3, 0x00, 0
                                      0x0F, 0xE1, 0x12, 0xF0, 0x03, 0x52, 0x01, 0x10, 0x0D, 0xE1,
                                      0x40, 0xF0, 0x03, 0x52, 0x01, 0x40, 0x7F, 0x60, 0xA1, 0x35};
 
-struct Fixture {
-    CTsProcessor processor;
-    StreamStats stats;
-    EventLog log;
-    Fixture() {
-        log.Attach(processor);
-        processor.decode_tables = 1;
-    }
-    void Feed(const StreamBuilder& b) { processor.Input(b.Bytes(), stats); }
-};
+using Tables = testing::ProcessorRun;
 
-TEST(PatHandler, ClassifiesPidsAndRaisesTheProgrammes) {
-    Fixture f;
-    f.Feed(StreamBuilder().Section(0, kPat));
-    ASSERT_EQ(f.log.OfType(kEventPrograms).size(), 1u);
-    EXPECT_EQ(f.log.OfType(kEventPrograms)[0].a, 0x7FE3u);
-    const auto got = f.log.OfType(kEventPrograms)[0].programs;
+std::vector<uint8_t> Feed(Tables& run, const StreamBuilder& b) {
+    auto bytes = b.Bytes();
+    run.Feed(bytes);
+    return bytes;
+}
+
+TEST(PatHandler, ClassifiesPidsAndRaisesTheProgrammesOncePerVersion) {
+    Tables f;
+    Feed(f, StreamBuilder().Section(0, kPat).Section(0, kPat).Section(0, kPat));
+    const auto pats = f.log.OfType(kEventPrograms);
+    ASSERT_EQ(pats.size(), 1u);
+    EXPECT_EQ(pats[0].a, 0x7FE3u);
+    const auto& got = pats[0].programs;
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0].program_number, 0x0400);
     EXPECT_EQ(got[0].pmt_pid, 0x01F0);
@@ -69,56 +64,40 @@ TEST(PatHandler, ClassifiesPidsAndRaisesTheProgrammes) {
     EXPECT_EQ(f.processor.Pid(0x01F0).kind, PidState::kPmt);
     EXPECT_EQ(f.processor.Pid(0x01F1).program_number, 0x0401);
     EXPECT_EQ(f.processor.TransportStreamId(), 0x7FE3);
-}
-
-TEST(PatHandler, RepeatedPatRaisesOnceAndANewVersionAgain) {
-    Fixture f;
-    f.Feed(StreamBuilder().Section(0, kPat).Section(0, kPat).Section(0, kPat));
-    EXPECT_EQ(f.log.OfType(kEventPrograms).size(), 1u);
-    f.Feed(StreamBuilder().Section(0, kPatV1));
+    Feed(f, StreamBuilder().Section(0, kPatV1));
     EXPECT_EQ(f.log.OfType(kEventPrograms).size(), 2u);
+
+    // Another network PID is marked as such; a PAT of nothing else raises no programmes, and
+    // the first PAT with transport_stream_id 0 is no change of stream.
+    Tables g;
+    Feed(g, StreamBuilder().Section(0, sim::PatSection(0, 0, {{0, 0x0020}})));
+    EXPECT_EQ(g.processor.Pid(0x0020).kind, PidState::kOtherNetwork);
+    EXPECT_TRUE(g.log.entries.empty());
 }
 
 TEST(PatHandler, NewTransportStreamResetsEverythingFirst) {
-    Fixture f;
-    f.Feed(StreamBuilder().Section(0, kPat).Section(0x01F0, kPmt));
+    Tables f;
+    Feed(f, StreamBuilder().Section(0, kPat).Section(0x01F0, kPmt));
     EXPECT_EQ(f.processor.Pid(0x0140).kind, PidState::kDataCarousel);
     f.log.entries.clear();
-    f.Feed(StreamBuilder().Section(0, kPatOtherStream));
+    Feed(f, StreamBuilder().Section(0, kPatOtherStream));
     ASSERT_EQ(f.log.Types(), (std::vector<uint32_t>{kEventStream, kEventPrograms}));
-    EXPECT_EQ(f.log.OfType(kEventStream)[0].a, 0x7FE4u);
-    EXPECT_EQ(f.log.OfType(kEventStream)[0].length, 0u);
+    EXPECT_EQ(f.log.entries[0].a, 0x7FE4u);
+    EXPECT_EQ(f.log.entries[0].length, 0u);
     EXPECT_EQ(f.processor.Pid(0x0140).kind, PidState::kUnknown);
     EXPECT_TRUE(f.processor.CarouselPids().empty());
     ASSERT_EQ(f.processor.PatList().size(), 2u);
     EXPECT_EQ(f.processor.PatList()[0].program_number, 0x0500);
     // The old PMT is new again for the new stream.
-    f.Feed(StreamBuilder().Section(0x01F0, kPmt));
+    Feed(f, StreamBuilder().Section(0x01F0, kPmt));
     EXPECT_EQ(f.log.OfType(kEventStreams).size(), 1u);
 }
 
-TEST(PatHandler, FirstPatWithStreamIdZeroDoesNotReset) {
-    Fixture f;
-    const auto pat = sim::PatSection(0, 0, {{0x0400, 0x01F0}});
-    f.Feed(StreamBuilder().Section(0, pat));
-    EXPECT_TRUE(f.log.OfType(kEventStream).empty());
-    EXPECT_EQ(f.log.OfType(kEventPrograms).size(), 1u);
-}
-
-TEST(PatHandler, NetworkPidOtherThan0x10IsMarked) {
-    Fixture f;
-    f.Feed(StreamBuilder().Section(0, sim::PatSection(1, 0, {{0, 0x0020}, {5, 0x0100}})));
-    EXPECT_EQ(f.processor.Pid(0x0020).kind, PidState::kOtherNetwork);
-    EXPECT_EQ(f.processor.PatList().size(), 1u);
-    // A PAT with only the network entry raises no event 16.
-    Fixture g;
-    g.Feed(StreamBuilder().Section(0, sim::PatSection(1, 0, {{0, 0x0010}})));
-    EXPECT_TRUE(g.log.OfType(kEventPrograms).empty());
-}
-
-TEST(PmtHandler, RaisesStreamsAndLearnsCarouselsAndComponentTags) {
-    Fixture f;
-    f.Feed(StreamBuilder().Section(0, kPat).Section(0x01F0, kPmt));
+TEST(PmtHandler, RaisesStreamsLearnsCarouselsAndTagsAndReportsVanishedCarousels) {
+    Tables f;
+    Feed(f, StreamBuilder().Section(0x01F0, kPmt));  // before the PAT: not a PMT PID yet
+    EXPECT_TRUE(f.log.entries.empty());
+    Feed(f, StreamBuilder().Section(0, kPat).Section(0x01F0, kPmt));
     ASSERT_EQ(f.log.OfType(kEventStreams).size(), 1u);
     EXPECT_EQ(f.log.OfType(kEventStreams)[0].a, 0x0400u);
     const auto got = f.log.OfType(kEventStreams)[0].streams;
@@ -132,41 +111,32 @@ TEST(PmtHandler, RaisesStreamsAndLearnsCarouselsAndComponentTags) {
     EXPECT_EQ(f.processor.Pid(0x0141).component_tag, 0x41);
     EXPECT_EQ(f.processor.Pid(0x0112).component_tag, 0x10);
     EXPECT_EQ(f.processor.CarouselPids().at(0x0400), (std::vector<uint16_t>{0x0140, 0x0141}));
-}
 
-TEST(PmtHandler, PmtLosingACarouselReportsTheVanishedPid) {
-    Fixture f;
-    f.Feed(StreamBuilder().Section(0, kPat).Section(0x01F0, kPmt).Section(0x01F0, kPmtV1));
+    Feed(f, StreamBuilder().Section(0x01F0, kPmtV1));
     EXPECT_EQ(f.log.OfType(kEventStreams).size(), 2u);
     EXPECT_EQ(f.processor.CarouselPids().at(0x0400), (std::vector<uint16_t>{0x0140}));
     EXPECT_EQ(f.processor.VanishedCarouselPids(), (std::vector<uint16_t>{0x0141}));
 }
 
-TEST(PmtHandler, IsParsedOnlyOnPidsThePatDeclared) {
-    Fixture f;
-    f.Feed(StreamBuilder().Section(0x01F0, kPmt));
-    EXPECT_TRUE(f.log.OfType(kEventStreams).empty());
-}
-
 TEST(PmtHandler, OversizedLengthsNeverReadOutsideTheSection) {
     // program_info_length and ES_info_length running past the section; run under ASan.
     for (const uint16_t info_length : {0x0FFF, 0x0030, 0x0005}) {
-        Fixture f;
+        Tables f;
         auto pmt = sim::PmtSection(0x0400, 0, 0x100, {}, {{0x02, 0x0111, {}}, {0x0D, 0x0140, {}}});
         pmt[10] = static_cast<uint8_t>(0xF0 | (info_length >> 8));
         pmt[11] = static_cast<uint8_t>(info_length);
         sim::FixCrc(pmt);
-        f.Feed(StreamBuilder().Section(0, kPat).Section(0x01F0, pmt));
+        Feed(f, StreamBuilder().Section(0, kPat).Section(0x01F0, pmt));
         EXPECT_EQ(f.stats.sync_errors, 0u);
     }
-    Fixture f;
+    Tables f;
     auto pmt = sim::PmtSection(0x0400, 0, 0x100, {},
                                {{0x02, 0x0111, sim::StreamIdentifierDescriptor(1)},
                                 {0x0D, 0x0140, sim::StreamIdentifierDescriptor(2)}});
     pmt[15] = 0xF7;  // first ES_info_length: 0x7FF
     pmt[16] = 0xFF;
     sim::FixCrc(pmt);
-    f.Feed(StreamBuilder().Section(0, kPat).Section(0x01F0, pmt));
+    Feed(f, StreamBuilder().Section(0, kPat).Section(0x01F0, pmt));
     ASSERT_EQ(f.log.OfType(kEventStreams).size(), 1u);
     const auto got = f.log.OfType(kEventStreams)[0].streams;
     ASSERT_EQ(got.size(), 1u);  // the loop ends at the bad entry
@@ -175,15 +145,17 @@ TEST(PmtHandler, OversizedLengthsNeverReadOutsideTheSection) {
 }
 
 TEST(StreamTypes, NamesAndFormat) {
-    EXPECT_STREQ(StreamTypeName(0x02), "m2v");
-    EXPECT_STREQ(StreamTypeName(0x0F), "aac");
-    EXPECT_STREQ(StreamTypeName(0x1B), "264");
-    EXPECT_STREQ(StreamTypeName(0x0D), "dat");
-    EXPECT_STREQ(StreamTypeName(0x24), "???");
-    EXPECT_EQ(FormatStream(0x0F, 0x0112), "0x0112(aac) ");
+    const std::pair<uint8_t, const char*> kNames[] = {
+        {0x01, "mpg"}, {0x02, "m2v"}, {0x06, "m2s"}, {0x0D, "dat"},
+        {0x0F, "aac"}, {0x10, "mp4"}, {0x1B, "264"}, {0x24, "???"},
+    };
+    for (const auto& [type, name] : kNames) {
+        EXPECT_STREQ(StreamTypeName(type), name);
+    }
+    EXPECT_EQ(FormatStream(0x0F, 0x0AB2), "0x0AB2(aac) ");
 }
 
-TEST(PatWriter, MatchesTheLiteralSection) {
+TEST(PatWriter, MatchesTheLiteralSections) {
     EXPECT_EQ(sim::PatSection(0x7FE3, 0, {{0, 0x0010}, {0x0400, 0x01F0}, {0x0401, 0x01F1}}), kPat);
     EXPECT_EQ(sim::PmtSection(0x0400, 0, 0x0100, {},
                               {{0x02, 0x0111, sim::StreamIdentifierDescriptor(0x00)},
@@ -194,35 +166,32 @@ TEST(PatWriter, MatchesTheLiteralSection) {
 }
 
 // Repeated tables are recognised without a full decode; that must never hide a change.
-TEST(RepeatedTables, ARepeatIsHandledAgainOnceAnythingChanged) {
-    Fixture f;
-    f.Feed(StreamBuilder()
-               .Section(0, kPat)
-               .Section(0, kPat)
-               .Section(0, kPatOtherStream)  // a channel change empties every table
-               .Section(0, kPat)             // and the first stream is new again
-               .Section(0, kPat));
+TEST(RepeatedTables, ARepeatIsHandledAgainOnceAnythingChangedAndACorruptCopyIsRejected) {
+    Tables f;
+    Feed(f, StreamBuilder()
+                .Section(0, kPat)
+                .Section(0, kPat)
+                .Section(0, kPatOtherStream)  // a channel change empties every table
+                .Section(0, kPat)             // and the first stream is new again
+                .Section(0, kPat));
     std::vector<uint32_t> streams;
     for (const auto& e : f.log.OfType(kEventStream)) {
         streams.push_back(e.a);
     }
     EXPECT_EQ(streams, (std::vector<uint32_t>{0x7FE3, 0x7FE4, 0x7FE3}));
     EXPECT_EQ(f.log.OfType(kEventPrograms).size(), 3u);
-}
 
-TEST(RepeatedTables, ACorruptCopyOfARepeatIsStillRejected) {
-    Fixture f;
+    Tables g;
     auto bad = kPmtV1;
     bad[14] ^= 0x01;  // a PID bit flipped, CRC left as it was
-    f.Feed(StreamBuilder()
-               .Section(0, kPat)
-               .Section(0x01F0, kPmt)
-               .Section(0x01F0, kPmt)
-               .Section(0x01F0, bad)
-               .Section(0x01F0, kPmtV1));
-    const auto events = f.log.OfType(kEventStreams);
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(f.processor.CarouselPids().at(0x0400), (std::vector<uint16_t>{0x0140}));
+    Feed(g, StreamBuilder()
+                .Section(0, kPat)
+                .Section(0x01F0, kPmt)
+                .Section(0x01F0, kPmt)
+                .Section(0x01F0, bad)
+                .Section(0x01F0, kPmtV1));
+    EXPECT_EQ(g.log.OfType(kEventStreams).size(), 2u);
+    EXPECT_EQ(g.processor.CarouselPids().at(0x0400), (std::vector<uint16_t>{0x0140}));
 }
 
 }  // namespace

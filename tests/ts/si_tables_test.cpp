@@ -20,7 +20,7 @@
 namespace tavrel {
 namespace {
 
-using testing::EventLog;
+using testing::Fields;
 using testing::StreamBuilder;
 
 // Names in the literals are JIS X 0208 codes through G0 (Kanji), the decoder's default.
@@ -83,26 +83,14 @@ const std::vector<uint8_t> kTot3 = {
 };
 // TDT at the same time: no CRC field.
 const std::vector<uint8_t> kTdt = {0x70, 0x70, 0x05, 0xE6, 0x40, 0x19, 0x00, 0x05};
-struct Fixture {
-    CTsProcessor processor;
-    StreamStats stats;
-    EventLog events;
-    Fixture() {
-        events.Attach(processor);
-        processor.decode_tables = 1;
-    }
-    void Feed(const StreamBuilder& b) { processor.Input(b.Bytes(), stats); }
-    std::string Name(uint16_t service_id) {
-        char name[64];
-        std::memset(name, 'x', sizeof name);
-        if (!processor.ServiceName(service_id, name, sizeof name)) {
-            return "(unknown)";
-        }
-        return testing::Utf8(name);
-    }
-};
 
-// A PAT naming the NIT on PID 0x0010.
+using Tables = testing::ProcessorRun;
+
+void Feed(Tables& run, const StreamBuilder& b) {
+    run.Feed(b.Bytes());
+}
+
+// A PAT naming the network PID.
 std::vector<uint8_t> PatWithNit(uint16_t transport_stream_id, uint16_t network_pid = 0x0010) {
     return sim::PatSection(transport_stream_id, 0, {{0, network_pid}, {0x0400, 0x01F0}});
 }
@@ -114,11 +102,14 @@ TEST(SiLiterals, CrcFieldsMatchABitwiseCrc) {
     }
 }
 
-TEST(SdtHandler, RaisesEveryServiceNameAndKeepsIt) {
-    Fixture f;
-    f.Feed(StreamBuilder().Section(0x0011, kSdtActual));
-    const auto names = f.events.OfType(kEventServiceName);
-    ASSERT_EQ(names.size(), 3u);
+TEST(SdtHandler, NamesEveryServiceOncePerVersionAndTheOtherStreamOverwrites) {
+    Tables f;
+    Feed(f, StreamBuilder()
+                .Section(0x0011, kSdtActual)
+                .Section(0x0011, kSdtActual)
+                .Section(0x0011, kSdtOther));
+    const auto names = f.log.OfType(kEventServiceName);
+    ASSERT_EQ(names.size(), 4u);
     EXPECT_EQ(names[0].a, 0x0400u);
     EXPECT_EQ(names[0].text, "テレビ１");
     EXPECT_EQ(names[0].length, 0u);
@@ -126,69 +117,48 @@ TEST(SdtHandler, RaisesEveryServiceNameAndKeepsIt) {
     EXPECT_EQ(names[1].text, "テレビ２");
     EXPECT_EQ(names[2].a, 0x0402u);
     EXPECT_EQ(names[2].text, "");  // no service descriptor: an empty name
-    EXPECT_EQ(f.Name(0x0400), "テレビ１");
-    EXPECT_EQ(f.Name(0x0402), "");
-}
-
-TEST(SdtHandler, RepeatRaisesNothingAndANewVersionRaisesEveryEntryAgain) {
-    Fixture f;
-    f.Feed(StreamBuilder()
-               .Section(0x0011, kSdtActual)
-               .Section(0x0011, kSdtActual)
-               .Section(0x0011, kSdtActual));
-    EXPECT_EQ(f.events.OfType(kEventServiceName).size(), 3u);
-    f.Feed(StreamBuilder().Section(0x0011, kSdtActualV1).Section(0x0011, kSdtActualV1));
-    EXPECT_EQ(f.events.OfType(kEventServiceName).size(), 6u);
-}
-
-TEST(SdtHandler, OtherStreamEntryOverwritesTheName) {
-    Fixture f;
-    f.Feed(StreamBuilder().Section(0x0011, kSdtActual).Section(0x0011, kSdtOther));
-    const auto names = f.events.OfType(kEventServiceName);
-    ASSERT_EQ(names.size(), 4u);
     EXPECT_EQ(names[3].a, 0x0401u);
     EXPECT_EQ(names[3].text, "ラジオ");
-    EXPECT_EQ(f.Name(0x0401), "ラジオ");
     EXPECT_EQ(f.Name(0x0400), "テレビ１");
+    EXPECT_EQ(f.Name(0x0401), "ラジオ");
+    EXPECT_EQ(f.Name(0x0402), "");
+    Feed(f, StreamBuilder().Section(0x0011, kSdtActualV1).Section(0x0011, kSdtActualV1));
+    EXPECT_EQ(f.log.OfType(kEventServiceName).size(), 7u);
+    EXPECT_EQ(f.Name(0x0401), "テレビ２");
 }
 
-TEST(SdtHandler, IgnoresOtherTablesOnItsPid) {
-    Fixture f;
+TEST(SdtHandler, OtherTablesAreIgnoredAndLoopsEndInsideTheSection) {
+    Tables f;
     sim::LongSection bat;
-    bat.table_id = 0x4A;  // bouquet association
+    bat.table_id = 0x4A;  // bouquet association, on the same PID
     bat.table_id_extension = 0x0001;
     bat.private_indicator = true;
     const std::vector<uint8_t> body = {0xF0, 0x00, 0xF0, 0x00};
-    f.Feed(StreamBuilder().Section(0x0011, sim::MakeSection(bat, body)));
-    EXPECT_TRUE(f.events.entries.empty());
-}
+    Feed(f, StreamBuilder().Section(0x0011, sim::MakeSection(bat, body)));
+    EXPECT_TRUE(f.log.entries.empty());
 
-TEST(SdtHandler, DescriptorLengthPastTheSectionEndsTheLoopInside) {
-    // The second entry claims 0xFFF descriptor bytes: the loop must stop at the CRC.
+    // The second entry claims 0xFFF descriptor bytes: it is read as far as it goes, no more.
     std::vector<uint8_t> section = kSdtActual;
     section[38] = 0x8F;
     section[39] = 0xFF;
     sim::FixCrc(section);
-    Fixture f;
-    f.Feed(StreamBuilder().Section(0x0011, section));
-    const auto names = f.events.OfType(kEventServiceName);
-    ASSERT_EQ(names.size(), 2u);  // the damaged entry is read as far as it goes, then no more
+    Feed(f, StreamBuilder().Section(0x0011, section));
+    const auto names = f.log.OfType(kEventServiceName);
+    ASSERT_EQ(names.size(), 2u);
     EXPECT_EQ(names[0].text, "テレビ１");
     EXPECT_EQ(names[1].a, 0x0401u);
-}
 
-TEST(SdtHandler, LongNameIsCutToTwentyEightBytes) {
-    Fixture f;
+    // A long name is cut to the 28 bytes of the record.
     sim::SdtService s;
     s.service_id = 0x0500;
     s.name = "一二三四五六七八九十一二三四五六七八九十";  // 20 Kanji, 40 bytes
-    f.Feed(StreamBuilder().Section(0x0011, sim::SdtSection(true, 1, 1, 0, {s})));
+    Feed(f, StreamBuilder().Section(0x0011, sim::SdtSection(true, 1, 1, 0, {s})));
     EXPECT_EQ(f.Name(0x0500), "一二三四五六七八九十一二三四");
 }
 
 TEST(ServiceName, CutsToTheDestinationWithANulAndLeavesItAloneForAnUnknownService) {
-    Fixture f;
-    f.Feed(StreamBuilder().Section(0x0011, kSdtActual));
+    Tables f;
+    Feed(f, StreamBuilder().Section(0x0011, kSdtActual));
     char name[6];
     std::memset(name, 'x', sizeof name);
     EXPECT_EQ(f.processor.ServiceName(0x0999, name, sizeof name), 0);
@@ -205,42 +175,37 @@ TEST(ServiceName, CutsToTheDestinationWithANulAndLeavesItAloneForAnUnknownServic
 }
 
 TEST(ServiceName, NamesAndClockAreEmptiedByANewTransportStream) {
-    Fixture f;
-    f.Feed(StreamBuilder()
-               .Section(0, PatWithNit(0x7FE3))
-               .Section(0x0011, kSdtActual)
-               .Section(0x0014, kTot));
+    Tables f;
+    Feed(f, StreamBuilder()
+                .Section(0, PatWithNit(0x7FE3))
+                .Section(0x0011, kSdtActual)
+                .Section(0x0014, kTot));
     EXPECT_EQ(f.Name(0x0400), "テレビ１");
     EXPECT_EQ(f.processor.BroadcastNow().mjd, 58944u);
-    f.Feed(StreamBuilder().Section(0, PatWithNit(0x7FE4)));
+    Feed(f, StreamBuilder().Section(0, PatWithNit(0x7FE4)));
     EXPECT_EQ(f.Name(0x0400), "(unknown)");
     EXPECT_EQ(f.processor.BroadcastNow().mjd, 0u);
     EXPECT_EQ(f.processor.BroadcastNow().seconds, 0u);
     // The same SDT is new again for the new stream.
-    f.Feed(StreamBuilder().Section(0x0011, kSdtActual));
+    Feed(f, StreamBuilder().Section(0x0011, kSdtActual));
     EXPECT_EQ(f.Name(0x0400), "テレビ１");
 }
 
 TEST(ServiceName, LookupFromAnotherThreadWhileInputRuns) {
-    Fixture f;
+    Tables f;
     // Alternating versions, so every section rewrites the table.
-    std::vector<uint8_t> stream;
-    {
-        StreamBuilder b;
-        for (int i = 0; i < 200; ++i) {
-            b.Section(0x0011, (i % 2) ? kSdtActualV1 : kSdtActual);
-            b.Section(0x0011, kSdtOther);
-        }
-        stream = b.Bytes();
+    StreamBuilder b;
+    for (int i = 0; i < 200; ++i) {
+        b.Section(0x0011, (i % 2) ? kSdtActualV1 : kSdtActual);
+        b.Section(0x0011, kSdtOther);
     }
+    const auto stream = b.Bytes();
     std::atomic<bool> done{false};
-    std::atomic<int> known{0};
     std::thread reader([&] {
         char name[30];
         while (!done.load()) {
             if (f.processor.ServiceName(0x0400, name, sizeof name) == 1) {
                 EXPECT_EQ(testing::Utf8(name), "テレビ１");
-                known.fetch_add(1);
             }
         }
     });
@@ -249,80 +214,54 @@ TEST(ServiceName, LookupFromAnotherThreadWhileInputRuns) {
     reader.join();
     // The other stream's name came once; every later actual version overwrote it again.
     EXPECT_EQ(f.Name(0x0401), "テレビ２");
-    EXPECT_EQ(f.events.OfType(kEventServiceName).size(), 200u * 3 + 1);
+    EXPECT_EQ(f.log.OfType(kEventServiceName).size(), 200u * 3 + 1);
 }
 
-TEST(NitHandler, ThreeTransportStreamsRaiseThreeEvents19ThenOne18) {
-    Fixture f;
-    f.Feed(StreamBuilder().Section(0, PatWithNit(0x4010)).Section(0x0010, kNit));
-    std::vector<uint32_t> types;
-    for (const auto& e : f.events.entries) {
-        if (e.type == kEventNetwork || e.type == kEventTransportStream) {
-            types.push_back(e.type);
-        }
-    }
-    ASSERT_EQ(types, (std::vector<uint32_t>{19, 19, 19, 18}));
-    const auto streams = f.events.OfType(kEventTransportStream);
+TEST(NitHandler, EachTransportStreamRaises19ThenTheNetworkName18OncePerVersion) {
+    Tables f;
+    Feed(f, StreamBuilder().Section(0x0010, kNit));  // the network PID is only known from the PAT
+    EXPECT_TRUE(f.log.entries.empty());
+    Feed(f, StreamBuilder().Section(0, PatWithNit(0x4010)).Section(0x0010, kNit));
+    f.log.entries.erase(f.log.entries.begin(), f.log.entries.begin() + 2);  // event 2 and the PAT
+    Feed(f, StreamBuilder().Section(0x0010, kNit));
+    ASSERT_EQ(f.log.Types(), (std::vector<uint32_t>{19, 19, 19, 18}));
+    const auto streams = f.log.OfType(kEventTransportStream);
     EXPECT_EQ(streams[0].a, 0x0004u);
     EXPECT_EQ(streams[0].length, 0x4010u);
-    EXPECT_DOUBLE_EQ(streams[0].delivery.frequency, 12040.0);
-    EXPECT_DOUBLE_EQ(streams[0].delivery.orbital_position, 110.0);
-    EXPECT_EQ(streams[0].delivery.west_east_flag, 1u);
-    EXPECT_EQ(streams[0].delivery.polarisation, 0);
-    EXPECT_EQ(streams[0].delivery.modulation, 8);
-    EXPECT_DOUBLE_EQ(streams[0].delivery.symbol_rate, 28.86);
-    EXPECT_EQ(streams[0].delivery.fec_inner, 8);
+    EXPECT_EQ(Fields(streams[0].delivery), std::tuple(12040.0, 110.0, 1u, 0, 8, 28.86, 8));
     EXPECT_EQ(streams[1].length, 0x4011u);
-    EXPECT_DOUBLE_EQ(streams[1].delivery.frequency, 11727.48);
-    EXPECT_EQ(streams[1].delivery.polarisation, 1);
-    EXPECT_EQ(streams[1].delivery.modulation, 9);
-    EXPECT_EQ(streams[1].delivery.fec_inner, 4);
-    // No satellite delivery descriptor: every field zero.
+    EXPECT_EQ(Fields(streams[1].delivery), std::tuple(11727.48, 110.0, 1u, 1, 9, 28.86, 4));
+    // No satellite delivery descriptor: every field zero, padding too.
     EXPECT_EQ(streams[2].length, 0x4030u);
     const SatelliteDelivery zero{};
     EXPECT_EQ(std::memcmp(&streams[2].delivery, &zero, sizeof zero), 0);
-
-    const auto network = f.events.OfType(kEventNetwork);
+    const auto network = f.log.OfType(kEventNetwork);
     EXPECT_EQ(network[0].a, 0x0004u);
     EXPECT_EQ(network[0].text, "ＢＳ放送");
     EXPECT_EQ(network[0].length, 0u);
+
+    Feed(f, StreamBuilder().Section(
+                0x0010, sim::NitSection(0x0004, 1, "ＢＳ放送", {{0x4010, 0x0004, {}, {}}})));
+    EXPECT_EQ(f.log.Types().size(), 6u);
+    // A descriptor body too short for the whole delivery leaves the record alone.
+    SatelliteDelivery d{};
+    EXPECT_FALSE(ParseSatelliteDelivery(std::span(kNit).subspan(35, 10), d));
+    EXPECT_EQ(d.frequency, 0.0);
 }
 
-TEST(NitHandler, RepeatRaisesNothingAndANewVersionRaisesAgain) {
-    Fixture f;
-    f.Feed(
-        StreamBuilder().Section(0, PatWithNit(0x4010)).Section(0x0010, kNit).Section(0x0010, kNit));
-    EXPECT_EQ(f.events.OfType(kEventNetwork).size(), 1u);
-    const auto v1 = sim::NitSection(0x0004, 1, "ＢＳ放送", {{0x4010, 0x0004, {}, {}}});
-    f.Feed(StreamBuilder().Section(0x0010, v1));
-    EXPECT_EQ(f.events.OfType(kEventNetwork).size(), 2u);
-    EXPECT_EQ(f.events.OfType(kEventTransportStream).size(), 4u);
-}
-
-TEST(NitHandler, NetworkPidIsOnlyKnownFromThePat) {
-    Fixture f;
-    f.Feed(StreamBuilder().Section(0x0010, kNit));
-    EXPECT_TRUE(f.events.entries.empty());
-}
-
-TEST(NitHandler, SelectionInformationOnAnotherNetworkPidRaises18WithLength1) {
-    Fixture f;
-    f.Feed(StreamBuilder().Section(0, PatWithNit(0x4010, 0x0020)).Section(0x0020, kSit));
-    const auto network = f.events.OfType(kEventNetwork);
-    ASSERT_EQ(network.size(), 1u);
-    EXPECT_EQ(network[0].a, 0xFFFFu);
-    EXPECT_EQ(network[0].length, 1u);
-    EXPECT_EQ(network[0].text, "");
-    EXPECT_TRUE(f.events.OfType(kEventTransportStream).empty());
-    f.Feed(StreamBuilder().Section(0x0020, kSit));  // a repeat
-    EXPECT_EQ(f.events.OfType(kEventNetwork).size(), 1u);
-}
-
-TEST(NitHandler, OtherNetworkTablesAreIgnored) {
-    Fixture f;
-    f.Feed(StreamBuilder().Section(0, PatWithNit(0x4010)).Section(0x0010, kNitOther));
-    EXPECT_TRUE(f.events.OfType(kEventNetwork).empty());
-    EXPECT_TRUE(f.events.OfType(kEventTransportStream).empty());
+TEST(NitHandler, OtherNetworksAreIgnoredSelectionInformationRaises18WithLength1) {
+    Tables f;
+    Feed(f, StreamBuilder()
+                .Section(0, PatWithNit(0x4010, 0x0020))
+                .Section(0x0020, kNitOther)
+                .Section(0x0020, kSit)
+                .Section(0x0020, kSit));
+    ASSERT_EQ(f.log.OfType(kEventNetwork).size(), 1u);
+    const auto network = f.log.OfType(kEventNetwork)[0];
+    EXPECT_EQ(network.a, 0xFFFFu);
+    EXPECT_EQ(network.length, 1u);
+    EXPECT_EQ(network.text, "");
+    EXPECT_TRUE(f.log.OfType(kEventTransportStream).empty());
 }
 
 TEST(NitHandler, TransportStreamLoopPastTheSectionStopsAtTheCrc) {
@@ -330,76 +269,54 @@ TEST(NitHandler, TransportStreamLoopPastTheSectionStopsAtTheCrc) {
     section[20] = 0xF0;  // transport_stream_loop_length 0x0FF0
     section[21] = 0xF0;
     sim::FixCrc(section);
-    Fixture f;
-    f.Feed(StreamBuilder().Section(0, PatWithNit(0x4010)).Section(0x0010, section));
+    Tables f;
+    Feed(f, StreamBuilder().Section(0, PatWithNit(0x4010)).Section(0x0010, section));
     // The three entries that are there, then the name.
-    EXPECT_EQ(f.events.OfType(kEventTransportStream).size(), 3u);
-    ASSERT_EQ(f.events.OfType(kEventNetwork).size(), 1u);
-    EXPECT_EQ(f.events.OfType(kEventNetwork)[0].text, "ＢＳ放送");
+    EXPECT_EQ(f.log.OfType(kEventTransportStream).size(), 3u);
+    ASSERT_EQ(f.log.OfType(kEventNetwork).size(), 1u);
+    EXPECT_EQ(f.log.OfType(kEventNetwork)[0].text, "ＢＳ放送");
 }
 
-TEST(SatelliteDeliveryParse, ShortBodyLeavesTheRecordAlone) {
-    SatelliteDelivery d{};
-    const uint8_t body[10] = {0x01, 0x20, 0x40, 0x00, 0x11, 0x00, 0x88, 0x02, 0x88, 0x60};
-    EXPECT_FALSE(ParseSatelliteDelivery(body, d));
-    EXPECT_EQ(d.frequency, 0.0);
-}
-
-TEST(TimeHandler, EveryTotRaisesTheTimeEvenWhenRepeated) {
-    Fixture f;
-    f.Feed(StreamBuilder().Section(0x0014, kTot).Section(0x0014, kTot2).Section(0x0014, kTot));
-    const auto times = f.events.OfType(kEventTime);
-    ASSERT_EQ(times.size(), 3u);
-    EXPECT_EQ(times[0].a, 0u);
-    EXPECT_EQ(times[0].length, 0u);
-    EXPECT_EQ(times[0].time.mjd, 58944u);
-    EXPECT_EQ(times[0].time.seconds, 19u * 3600 + 5);
-    EXPECT_EQ(times[0].time.raw, 0x050019u);
-    EXPECT_EQ(times[0].time.hour, 19);
-    EXPECT_EQ(times[0].time.minute, 0);
-    EXPECT_EQ(times[0].time.second, 5);
-    EXPECT_EQ(times[1].time.seconds, 19u * 3600 + 10);
-    EXPECT_EQ(times[2].time.seconds, 19u * 3600 + 5);
+TEST(TimeHandler, EveryTotRaisesTheTimeEvenRepeatedAndWithTablesOff) {
+    Tables f;
+    f.processor.decode_tables = 0;  // nothing but the time arrives then
+    Feed(f, StreamBuilder()
+                .Section(0, PatWithNit(0x4010))
+                .Section(0x0011, kSdtActual)
+                .Section(0x0014, kTot)
+                .Section(0x0014, kTot2)
+                .Section(0x0014, kTot));
+    ASSERT_EQ(f.log.Types(), (std::vector<uint32_t>{kEventTime, kEventTime, kEventTime}));
+    const auto& t = f.log.entries;
+    EXPECT_EQ(std::tie(t[0].a, t[0].length), std::tuple(0u, 0u));
+    EXPECT_EQ(std::tuple(t[0].time.mjd, t[0].time.seconds, t[0].time.raw, t[0].time.hour,
+                         t[0].time.minute, t[0].time.second),
+              std::tuple(58944u, 19u * 3600 + 5, 0x050019u, 19, 0, 5));
+    EXPECT_EQ(t[1].time.seconds, 19u * 3600 + 10);
+    EXPECT_EQ(t[2].time.seconds, 19u * 3600 + 5);
     EXPECT_EQ(f.processor.BroadcastNow().seconds, 19u * 3600 + 5);
-    f.Feed(StreamBuilder().Section(0x0014, kTot3));
+    Feed(f, StreamBuilder().Section(0x0014, kTot3));
     EXPECT_EQ(f.processor.BroadcastNow().mjd, 58945u);
     EXPECT_EQ(f.processor.BroadcastNow().seconds, 86399u);
 }
 
-TEST(TimeHandler, ArrivesWithTablesOffAndNothingElseDoes) {
-    Fixture f;
-    f.processor.decode_tables = 0;
-    f.Feed(StreamBuilder()
-               .Section(0, PatWithNit(0x4010))
-               .Section(0x0011, kSdtActual)
-               .Section(0x0014, kTot));
-    EXPECT_EQ(f.events.Types(), std::vector<uint32_t>{kEventTime});
-}
-
-TEST(TimeHandler, TdtWithoutCrcNeverArrives) {
-    Fixture f;
-    f.Feed(StreamBuilder().Section(0x0014, kTdt).Section(0x0014, sim::TdtSection({58944, 100})));
-    EXPECT_TRUE(f.events.OfType(kEventTime).empty());
+TEST(TimeHandler, TdtWithoutCrcAndSectionsTooShortNeverArriveLongFormDoes) {
+    Tables f;
+    Feed(f, StreamBuilder()
+                .Section(0x0014, kTdt)
+                .Section(0x0014, sim::TdtSection({58944, 100}))
+                .Section(0x0014, sim::MakeShortSection(0x73, std::vector<uint8_t>{0xE6, 0x40, 0x12},
+                                                       true)));
+    EXPECT_TRUE(f.log.entries.empty());
     EXPECT_EQ(f.processor.BroadcastNow().mjd, 0u);
-}
-
-TEST(TimeHandler, LongFormSectionIsReadAfterItsEightByteHeader) {
+    // The long form is read after its eight-byte header.
     sim::LongSection fields;
     fields.table_id = 0x73;
     const std::vector<uint8_t> body = {0xE6, 0x40, 0x12, 0x34, 0x56, 0xF0, 0x00};
-    Fixture f;
-    f.Feed(StreamBuilder().Section(0x0014, sim::MakeSection(fields, body)));
-    const auto times = f.events.OfType(kEventTime);
-    ASSERT_EQ(times.size(), 1u);
-    EXPECT_EQ(times[0].time.mjd, 58944u);
-    EXPECT_EQ(times[0].time.seconds, 12u * 3600 + 34 * 60 + 56);
-}
-
-TEST(TimeHandler, SectionTooShortForTheTimeIsIgnored) {
-    const std::vector<uint8_t> body = {0xE6, 0x40, 0x12};
-    Fixture f;
-    f.Feed(StreamBuilder().Section(0x0014, sim::MakeShortSection(0x73, body, true)));
-    EXPECT_TRUE(f.events.OfType(kEventTime).empty());
+    Feed(f, StreamBuilder().Section(0x0014, sim::MakeSection(fields, body)));
+    ASSERT_EQ(f.log.entries.size(), 1u);
+    EXPECT_EQ(f.log.entries[0].time.mjd, 58944u);
+    EXPECT_EQ(f.log.entries[0].time.seconds, 12u * 3600 + 34 * 60 + 56);
 }
 
 }  // namespace
