@@ -10,7 +10,6 @@
 #include "databroadcast/carousel_literals.h"
 #include "sim/ddb_writer.h"
 #include "sim/dii_writer.h"
-#include "sim/module_builder.h"
 #include "sim/packetizer.h"
 #include "sim/pat_writer.h"
 #include "sim/pmt_writer.h"
@@ -207,30 +206,6 @@ TEST(CarouselHandler, NewTransportStreamOrTheProcessorsEndResetsEveryCarousel) {
     ASSERT_EQ(notices.Codes(), (std::vector<uint32_t>{kCarouselReset, kCarouselReset}));
     EXPECT_EQ(notices.notices[0].pid, kCarouselA);
     EXPECT_EQ(notices.notices[1].pid, kCarouselB);
-}
-
-TEST(CarouselHandler, CompressedMultipartModuleEndToEnd) {
-    Fixture f;
-    const auto body = sim::MultipartBody(
-        "--tavrel--", {{"text/X-arib-bml", "startup.bml", testing::Bytes("<bml>start</bml>")},
-                       {"image/X-arib-png", "logo.png", testing::Pattern(5000)}});
-    const auto module = sim::CompressedModule(0x0010, 2, body);
-    sim::Dii dii;
-    dii.download_id = 0x00C0FFEE;
-    dii.modules = {module.entry};
-    StreamBuilder b = Programme();
-    b.Section(kCarouselA, sim::DiiSection(dii));
-    const auto blocks =
-        sim::ModuleDdbSections(dii.download_id, 0x0010, 2, dii.block_size, module.bytes);
-    for (auto it = blocks.rbegin(); it != blocks.rend(); ++it) {
-        b.Section(kCarouselA, *it);
-    }
-    f.Feed(b);
-    const auto resources = StoredResources(f.Store());
-    ASSERT_EQ(resources.size(), 2u);
-    EXPECT_EQ(resources[0].path, "40/0010/logo.png");
-    EXPECT_EQ(resources[0].data, testing::Pattern(5000));
-    EXPECT_EQ(resources[1].path, "40/0010/startup.bml");
 }
 
 // --- A real carousel ---------------------------------------------------------------------

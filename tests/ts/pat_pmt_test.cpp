@@ -14,31 +14,27 @@ namespace tavrel {
 namespace {
 
 using testing::StreamBuilder;
+using Lines = std::vector<std::string>;
 
 // PAT of transport stream 0x7FE3, version 0: programme 0 -> NIT PID 0x0010, programme 0x0400
 // -> PMT PID 0x01F0, programme 0x0401 -> PMT PID 0x01F1. CRC_32 0x82332DA0.
-const std::vector<uint8_t> kPat = {0x00, 0xB0, 0x15, 0x7F, 0xE3, 0xC1, 0x00, 0x00,
-                                   0x00, 0x00, 0xE0, 0x10, 0x04, 0x00, 0xE1, 0xF0,
-                                   0x04, 0x01, 0xE1, 0xF1, 0x82, 0x33, 0x2D, 0xA0};
+const std::vector<uint8_t> kPat =
+    testing::Hex("00B0157F E3C10000 0000E010 0400E1F0 0401E1F1 82332DA0");
 // The same with version 1.
-const std::vector<uint8_t> kPatV1 = {0x00, 0xB0, 0x15, 0x7F, 0xE3, 0xC3, 0x00, 0x00,
-                                     0x00, 0x00, 0xE0, 0x10, 0x04, 0x00, 0xE1, 0xF0,
-                                     0x04, 0x01, 0xE1, 0xF1, 0x3C, 0xED, 0xF2, 0xF3};
+const std::vector<uint8_t> kPatV1 =
+    testing::Hex("00B0157F E3C30000 0000E010 0400E1F0 0401E1F1 3CEDF2F3");
 // Transport stream 0x7FE4 with programmes 0x0500 and 0x0501 on the same PMT PIDs.
-const std::vector<uint8_t> kPatOtherStream = {0x00, 0xB0, 0x15, 0x7F, 0xE4, 0xC1, 0x00, 0x00,
-                                              0x00, 0x00, 0xE0, 0x10, 0x05, 0x00, 0xE1, 0xF0,
-                                              0x05, 0x01, 0xE1, 0xF1, 0xCB, 0xF9, 0x56, 0x7B};
+const std::vector<uint8_t> kPatOtherStream =
+    testing::Hex("00B0157F E4C10000 0000E010 0500E1F0 0501E1F1 CBF9567B");
 // PMT of programme 0x0400, version 0, PCR PID 0x0100: MPEG-2 video 0x0111 (tag 0x00), AAC
 // 0x0112 (tag 0x10), two data carousels 0x0140 (tag 0x40) and 0x0141 (tag 0x41).
-const std::vector<uint8_t> kPmt = {
-    0x02, 0xB0, 0x2D, 0x04, 0x00, 0xC1, 0x00, 0x00, 0xE1, 0x00, 0xF0, 0x00, 0x02, 0xE1, 0x11, 0xF0,
-    0x03, 0x52, 0x01, 0x00, 0x0F, 0xE1, 0x12, 0xF0, 0x03, 0x52, 0x01, 0x10, 0x0D, 0xE1, 0x40, 0xF0,
-    0x03, 0x52, 0x01, 0x40, 0x0D, 0xE1, 0x41, 0xF0, 0x03, 0x52, 0x01, 0x41, 0x60, 0xB5, 0xB6, 0x6B};
+const std::vector<uint8_t> kPmt = testing::Hex(
+    "02B02D04 00C10000 E100F000 02E111F0 03520100 0FE112F0 03520110 0DE140F0"
+    "03520140 0DE141F0 03520141 60B5B66B");
 // Version 1 of it without the second carousel.
-const std::vector<uint8_t> kPmtV1 = {0x02, 0xB0, 0x25, 0x04, 0x00, 0xC3, 0x00, 0x00, 0xE1, 0x00,
-                                     0xF0, 0x00, 0x02, 0xE1, 0x11, 0xF0, 0x03, 0x52, 0x01, 0x00,
-                                     0x0F, 0xE1, 0x12, 0xF0, 0x03, 0x52, 0x01, 0x10, 0x0D, 0xE1,
-                                     0x40, 0xF0, 0x03, 0x52, 0x01, 0x40, 0x7F, 0x60, 0xA1, 0x35};
+const std::vector<uint8_t> kPmtV1 = testing::Hex(
+    "02B02504 00C30000 E100F000 02E111F0 03520100 0FE112F0 03520110 0DE140F0"
+    "03520140 7F60A135");
 
 using Tables = testing::ProcessorRun;
 
@@ -48,25 +44,17 @@ std::vector<uint8_t> Feed(Tables& run, const StreamBuilder& b) {
     return bytes;
 }
 
+const std::string kPatLine = "16 7fe3 2 0400>01f0 0401>01f1";
+const std::string kPmtLine = "17 0400 4 02>0111 0f>0112 0d>0140 0d>0141";
+
 TEST(PatHandler, ClassifiesPidsAndRaisesTheProgrammesOncePerVersion) {
     Tables f;
-    Feed(f, StreamBuilder().Section(0, kPat).Section(0, kPat).Section(0, kPat));
-    const auto pats = f.log.OfType(kEventPrograms);
-    ASSERT_EQ(pats.size(), 1u);
-    EXPECT_EQ(pats[0].a, 0x7FE3u);
-    const auto& got = pats[0].programs;
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0].program_number, 0x0400);
-    EXPECT_EQ(got[0].pmt_pid, 0x01F0);
-    EXPECT_EQ(got[1].program_number, 0x0401);
-    EXPECT_EQ(got[1].pmt_pid, 0x01F1);
+    Feed(f, StreamBuilder().Section(0, kPat).Section(0, kPat).Section(0, kPat).Section(0, kPatV1));
+    EXPECT_EQ(f.log.Lines(), (Lines{"2 7fe3 0", kPatLine, kPatLine}));
     EXPECT_EQ(f.processor.Pid(0x0010).kind, PidState::kNit);
     EXPECT_EQ(f.processor.Pid(0x01F0).kind, PidState::kPmt);
     EXPECT_EQ(f.processor.Pid(0x01F1).program_number, 0x0401);
     EXPECT_EQ(f.processor.TransportStreamId(), 0x7FE3);
-    Feed(f, StreamBuilder().Section(0, kPatV1));
-    EXPECT_EQ(f.log.OfType(kEventPrograms).size(), 2u);
-
     // Another network PID is marked as such; a PAT of nothing else raises no programmes, and
     // the first PAT with transport_stream_id 0 is no change of stream.
     Tables g;
@@ -80,32 +68,19 @@ TEST(PatHandler, NewTransportStreamResetsEverythingFirst) {
     Feed(f, StreamBuilder().Section(0, kPat).Section(0x01F0, kPmt));
     EXPECT_EQ(f.processor.Pid(0x0140).kind, PidState::kDataCarousel);
     f.log.entries.clear();
+    // The old PMT is new again for the new stream.
     Feed(f, StreamBuilder().Section(0, kPatOtherStream));
-    ASSERT_EQ(f.log.Types(), (std::vector<uint32_t>{kEventStream, kEventPrograms}));
-    EXPECT_EQ(f.log.entries[0].a, 0x7FE4u);
-    EXPECT_EQ(f.log.entries[0].length, 0u);
     EXPECT_EQ(f.processor.Pid(0x0140).kind, PidState::kUnknown);
     EXPECT_TRUE(f.processor.CarouselPids().empty());
-    ASSERT_EQ(f.processor.PatList().size(), 2u);
-    EXPECT_EQ(f.processor.PatList()[0].program_number, 0x0500);
-    // The old PMT is new again for the new stream.
     Feed(f, StreamBuilder().Section(0x01F0, kPmt));
-    EXPECT_EQ(f.log.OfType(kEventStreams).size(), 1u);
+    EXPECT_EQ(f.log.Lines(), (Lines{"2 7fe4 0", "16 7fe4 2 0500>01f0 0501>01f1", kPmtLine}));
 }
 
 TEST(PmtHandler, RaisesStreamsLearnsCarouselsAndTagsAndReportsVanishedCarousels) {
     Tables f;
-    Feed(f, StreamBuilder().Section(0x01F0, kPmt));  // before the PAT: not a PMT PID yet
-    EXPECT_TRUE(f.log.entries.empty());
-    Feed(f, StreamBuilder().Section(0, kPat).Section(0x01F0, kPmt));
-    ASSERT_EQ(f.log.OfType(kEventStreams).size(), 1u);
-    EXPECT_EQ(f.log.OfType(kEventStreams)[0].a, 0x0400u);
-    const auto got = f.log.OfType(kEventStreams)[0].streams;
-    ASSERT_EQ(got.size(), 4u);
-    EXPECT_EQ(got[0].stream_type, 0x02);
-    EXPECT_EQ(got[0].elementary_pid, 0x0111);
-    EXPECT_EQ(got[3].stream_type, 0x0D);
-    EXPECT_EQ(got[3].elementary_pid, 0x0141);
+    // Before the PAT the PID is no PMT PID yet.
+    Feed(f, StreamBuilder().Section(0x01F0, kPmt).Section(0, kPat).Section(0x01F0, kPmt));
+    EXPECT_EQ(f.log.Lines(), (Lines{"2 7fe3 0", kPatLine, kPmtLine}));
     EXPECT_EQ(f.processor.Pid(0x0140).kind, PidState::kDataCarousel);
     EXPECT_EQ(f.processor.Pid(0x0140).program_number, 0x0400);
     EXPECT_EQ(f.processor.Pid(0x0141).component_tag, 0x41);
@@ -113,7 +88,7 @@ TEST(PmtHandler, RaisesStreamsLearnsCarouselsAndTagsAndReportsVanishedCarousels)
     EXPECT_EQ(f.processor.CarouselPids().at(0x0400), (std::vector<uint16_t>{0x0140, 0x0141}));
 
     Feed(f, StreamBuilder().Section(0x01F0, kPmtV1));
-    EXPECT_EQ(f.log.OfType(kEventStreams).size(), 2u);
+    EXPECT_EQ(f.log.Lines().back(), "17 0400 3 02>0111 0f>0112 0d>0140");
     EXPECT_EQ(f.processor.CarouselPids().at(0x0400), (std::vector<uint16_t>{0x0140}));
     EXPECT_EQ(f.processor.VanishedCarouselPids(), (std::vector<uint16_t>{0x0141}));
 }
@@ -137,10 +112,7 @@ TEST(PmtHandler, OversizedLengthsNeverReadOutsideTheSection) {
     pmt[16] = 0xFF;
     sim::FixCrc(pmt);
     Feed(f, StreamBuilder().Section(0, kPat).Section(0x01F0, pmt));
-    ASSERT_EQ(f.log.OfType(kEventStreams).size(), 1u);
-    const auto got = f.log.OfType(kEventStreams)[0].streams;
-    ASSERT_EQ(got.size(), 1u);  // the loop ends at the bad entry
-    EXPECT_EQ(got[0].elementary_pid, 0x0111);
+    EXPECT_EQ(f.log.Lines().back(), "17 0400 1 02>0111");  // the loop ends at the bad entry
     EXPECT_EQ(f.processor.Pid(0x0111).component_tag, 1);
 }
 
@@ -174,12 +146,8 @@ TEST(RepeatedTables, ARepeatIsHandledAgainOnceAnythingChangedAndACorruptCopyIsRe
                 .Section(0, kPatOtherStream)  // a channel change empties every table
                 .Section(0, kPat)             // and the first stream is new again
                 .Section(0, kPat));
-    std::vector<uint32_t> streams;
-    for (const auto& e : f.log.OfType(kEventStream)) {
-        streams.push_back(e.a);
-    }
-    EXPECT_EQ(streams, (std::vector<uint32_t>{0x7FE3, 0x7FE4, 0x7FE3}));
-    EXPECT_EQ(f.log.OfType(kEventPrograms).size(), 3u);
+    EXPECT_EQ(f.log.Lines(), (Lines{"2 7fe3 0", kPatLine, "2 7fe4 0",
+                                    "16 7fe4 2 0500>01f0 0501>01f1", "2 7fe3 0", kPatLine}));
 
     Tables g;
     auto bad = kPmtV1;
@@ -190,8 +158,8 @@ TEST(RepeatedTables, ARepeatIsHandledAgainOnceAnythingChangedAndACorruptCopyIsRe
                 .Section(0x01F0, kPmt)
                 .Section(0x01F0, bad)
                 .Section(0x01F0, kPmtV1));
-    EXPECT_EQ(g.log.OfType(kEventStreams).size(), 2u);
-    EXPECT_EQ(g.processor.CarouselPids().at(0x0400), (std::vector<uint16_t>{0x0140}));
+    EXPECT_EQ(g.log.Lines(),
+              (Lines{"2 7fe3 0", kPatLine, kPmtLine, "17 0400 3 02>0111 0f>0112 0d>0140"}));
 }
 
 }  // namespace
