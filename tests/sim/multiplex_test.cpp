@@ -251,20 +251,5 @@ TEST(Multiplex, EitCarriesEveryPlannedProgrammeAndPresentFollowingMovesOn) {
     EXPECT_NE(seen[2].second, seen[0].second);
 }
 
-TEST(Multiplex, PngResourcesAreWholePngFiles) {
-    MultiplexManifest m;
-    Generate(Short(1), &m);
-    const auto& modules = m.transport_streams[0].services[0].carousel->modules;
-    for (const std::vector<uint8_t>* png :
-         {&modules[0].resources[1].bytes, &modules[0].resources[2].bytes,
-          &modules[1].resources[0].bytes}) {
-        ASSERT_GT(png->size(), 8u + 25 + 12 + 12);
-        EXPECT_EQ(std::vector<uint8_t>(png->begin(), png->begin() + 8),
-                  (std::vector<uint8_t>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}));
-        EXPECT_EQ(std::string(png->begin() + 12, png->begin() + 16), "IHDR");
-        EXPECT_EQ(std::string(png->end() - 8, png->end() - 4), "IEND");
-    }
-}
-
 }  // namespace
 }  // namespace tavrel::sim

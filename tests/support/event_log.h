@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <span>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "platform/text_encoding.h"
@@ -96,13 +95,6 @@ struct EventLog {
         }
         return out;
     }
-    std::vector<uint32_t> Types() const {
-        std::vector<uint32_t> out;
-        for (const Entry& e : entries) {
-            out.push_back(e.type);
-        }
-        return out;
-    }
     // Every event but packets as one line, "type a length" in hex and its payload, in order:
     //   2 7fe3 0                       16 7fe3 2 0400>01f0 0401>01f1
     //   17 0400 2 02>0111 0d>0140      18 0004 0 name        48 0400 0 name
@@ -177,16 +169,6 @@ struct EventLog {
         return out;
     }
 };
-
-// The fields of a programme event, its texts as UTF-8, as one value to compare.
-inline auto Fields(const EventRecord& r) {
-    return std::tuple(r.kind, r.version, r.event_id, r.start, r.end, r.duration,
-                      r.video_component_type, r.audio_component_type, Utf8(r.name), Utf8(r.text));
-}
-inline auto Fields(const SatelliteDelivery& d) {
-    return std::tuple(d.frequency, d.orbital_position, d.west_east_flag, d.polarisation,
-                      d.modulation, d.symbol_rate, d.fec_inner);
-}
 
 // A processor with its events recorded and the table and programme guide switches on.
 struct ProcessorRun {
