@@ -163,10 +163,12 @@ TEST(EndToEnd, ChannelChangeReportsBothStreamsAndTheSecondOnesServices) {
 
 TEST(EndToEnd, GenerateCommandWritesTheSameBytesAsTheGenerator) {
     Folder folder;
-    const Generated g = Generate(folder, Config(), "direct.ts");
+    sim::MultiplexConfig c = Config();
+    c.seconds = 2;
+    const Generated g = Generate(folder, c, "direct.ts");
     const std::string cli = folder.File("cli.ts");
     std::ostringstream out, err;
-    ASSERT_EQ(RunCommand({"generate", cli, "--seconds", "6", "--seed", "5", "--start",
+    ASSERT_EQ(RunCommand({"generate", cli, "--seconds", "2", "--seed", "5", "--start",
                           "2009-01-02 03:04:05"},
                          out, err),
               kExitOk)
