@@ -83,12 +83,11 @@ TEST(ChunkBuffer, CrcOverSectionWithItsCrcFieldIsZero) {
     section[section.size() - 2] = static_cast<uint8_t>(crc >> 8);
     section[section.size() - 1] = static_cast<uint8_t>(crc);
 
-    // Split over three chunks, with a consumed prefix in front.
+    // Split over two chunks, the first behind a prefix that has been read.
     CBuffer buffer(1000);
-    const uint8_t junk[3] = {1, 2, 3};
-    buffer.Write(junk, 3);
-    buffer.Write(section.data(), 5);
-    buffer.Write(section.data() + 5, 10);
+    std::vector<uint8_t> first = {1, 2, 3};
+    first.insert(first.end(), section.begin(), section.begin() + 15);
+    buffer.Write(first.data(), static_cast<uint32_t>(first.size()));
     buffer.Write(section.data() + 15, static_cast<uint32_t>(section.size() - 15));
     uint8_t skip[3];
     buffer.Read(skip, 3, true);
