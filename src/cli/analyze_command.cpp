@@ -182,12 +182,31 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (!args.empty() && args[0] == "generate") {
         return RunGenerate(rest, out, err);
     }
+    if (!args.empty() && args[0] == "schedule") {
+        return RunSchedule(rest, out, err);
+    }
+    if (!args.empty() && args[0] == "capture") {
+        return RunCapture(rest, out, err);
+    }
     err << "usage: tavrel-cli analyze FILE|- [--json] [--events] [--keep-null] [--extract DIR]\n"
            "                  [--output OUT.ts] [--drop-service SID]... [--keep-service SID]\n"
            "       tavrel-cli generate OUT.ts [--seconds N] [--packet-size 188|192|204]\n"
            "                  [--bitrate BPS] [--start \"YYYY-MM-DD hh:mm:ss\"] [--seed N]\n"
            "                  [--sync-errors N] [--cc-errors N] [--scrambled N]\n"
-           "                  [--tsid-change-at SECONDS]\n";
+           "                  [--tsid-change-at SECONDS]\n"
+           "       tavrel-cli schedule list FILE\n"
+           "       tavrel-cli schedule add FILE --date \"YYYY-MM-DD hh:mm:ss\" [--length "
+           "hh:mm:ss]\n"
+           "                  [--service SID] [--daily|--weekly] [--dir DIR] [--file NAME]\n"
+           "                  [--ext EXT] [--no-service-limit] [--force]\n"
+           "       tavrel-cli schedule add FILE --service SID --event EID [--network NID]\n"
+           "                  [--stream TSID] [--offset-start MIN] [--offset-end MIN]\n"
+           "                  [--no-service-limit] [--dir DIR] [--file NAME] [--ext EXT]\n"
+           "       tavrel-cli schedule remove FILE N\n"
+           "       tavrel-cli capture [--list-devices] [--device N] [--in EP] [--out EP|none]\n"
+           "                  [--firmware-init] [--source FILE.ts] [multiplex options]\n"
+           "                  [--seconds N] [--record FILE | --record-auto] [--stop-timer MIN]\n"
+           "                  [--udp HOST:PORT] [--udp-size N] [--settings-dir DIR]\n";
     return kExitUsage;
 }
 

@@ -42,8 +42,8 @@ EventReport ToEventReport(const EventRecord& r) {
     return e;
 }
 
-Analyzer::Analyzer(const AnalyzeOptions& options)
-    : options_(options), processor_(std::make_unique<CTsProcessor>()) {
+Analyzer::Analyzer(const AnalyzeOptions& options, const Clock& clock)
+    : options_(options), clock_(clock), processor_(std::make_unique<CTsProcessor>()) {
     // Switched as a capture with every decoding option on, with the reservation output too.
     processor_->AddOutput(1);
     processor_->decode_tables = 1;
@@ -235,9 +235,12 @@ bool Analyzer::ExtractCarousels() {
     if (!IsDirectory(options_.extract_dir)) {
         return false;
     }
+    // One reading of the clock for the whole command: the carousels of one service must not
+    // land in two folders because a second ticked over between them.
+    const MjdTime now = NowLocal(clock_);
     for (CarouselReport& r : report_.carousels) {
         const std::string folder =
-            ResourceFolderPath(options_.extract_dir, r.status.service_id, SystemClock::Instance());
+            ResourceFolderPath(options_.extract_dir, r.status.service_id, now);
         if (processor_->CarouselStore().WriteResources(folder, r.status.pid) == 1) {
             r.extracted_to = folder;
         }

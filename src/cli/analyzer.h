@@ -10,6 +10,7 @@
 
 #include "capture/stream_stats.h"
 #include "databroadcast/carousel_store.h"
+#include "platform/clock.h"
 #include "ts/event_record.h"
 #include "ts/program_entries.h"
 #include "ts/satellite_delivery.h"
@@ -116,7 +117,8 @@ EventReport ToEventReport(const EventRecord& record);
 // programme guide and data broadcast on) and keeps what it reports.
 class Analyzer {
 public:
-    explicit Analyzer(const AnalyzeOptions& options);
+    // The clock names the extraction folders.
+    explicit Analyzer(const AnalyzeOptions& options, const Clock& clock = SystemClock::Instance());
     ~Analyzer();
 
     // Sets the output filter for the services to drop or keep, from the PMTs seen by a
@@ -148,6 +150,7 @@ private:
     bool ExtractCarousels();
 
     const AnalyzeOptions& options_;
+    const Clock& clock_;
     std::unique_ptr<CTsProcessor> processor_;
     StreamStats stats_;
     AnalysisReport report_;

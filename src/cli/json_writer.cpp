@@ -1,5 +1,6 @@
 #include "cli/json_writer.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -128,9 +129,10 @@ void JsonWriter::Number(std::string_view key, double value) {
         out_ += "null";
         return;
     }
+    // The shortest text that reads back as the same double: 11727.48 stays 11727.48. No
+    // double needs more than 24 characters.
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%.6g", value);
-    out_ += buf;
+    out_.append(buf, std::to_chars(buf, buf + sizeof buf, value).ptr);
 }
 
 void JsonWriter::Bool(std::string_view key, bool value) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "ts/mjd_time.h"
+
 namespace tavrel::cli {
 
 // A mistake in the command line or its input: one line on standard error, exit status 2.
@@ -14,6 +16,9 @@ struct UsageError {
 // A whole number from min to max, decimal or (with hex_prefix) with a 0x prefix.
 uint64_t ParseNumber(const std::string& text, uint64_t min, uint64_t max, const std::string& option,
                      bool hex_prefix = false);
+
+// "YYYY-MM-DD hh:mm:ss" as a local date and time.
+MjdTime ParseDateTime(const std::string& text, const std::string& option);
 
 // Walks the arguments of one command: options with or without a value, and positionals.
 class ArgumentWalk {

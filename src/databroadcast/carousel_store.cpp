@@ -117,9 +117,10 @@ void CCarouselStore::ResetCarousel(uint16_t pid, bool remove) {
     for (ModuleEntry& m : record.Modules()) {
         m.data.reset();
     }
-    // Resources go by component tag alone, whatever service they were filed under.
+    // Only this carousel's resources: other services' carousels often use the same tag.
     for (auto it = resources_.begin(); it != resources_.end();) {
-        if (ComponentTagOfKey(it->first) != component_tag) {
+        if (ServiceIdOfKey(it->first) != record.service_id ||
+            ComponentTagOfKey(it->first) != component_tag) {
             ++it;
             continue;
         }

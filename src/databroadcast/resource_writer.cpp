@@ -23,7 +23,7 @@ std::string_view ExtensionForContentType(std::string_view content_type) {
             return extension;
         }
     }
-    return {};
+    return ".bin";
 }
 
 namespace {
@@ -81,15 +81,23 @@ std::string ResourceFolderName(uint16_t service_id, const CalendarDate& date,
     return name;
 }
 
+std::string ResourceFolderName(uint16_t service_id, const MjdTime& local) {
+    return ResourceFolderName(service_id, DateFromMjd(local.mjd), SplitSeconds(local.seconds));
+}
+
 std::string ResourceFolderName(uint16_t service_id, const Clock& clock) {
     // One reading: date and time of two could straddle midnight.
-    const MjdTime now = NowLocal(clock);
-    return ResourceFolderName(service_id, DateFromMjd(now.mjd), SplitSeconds(now.seconds));
+    return ResourceFolderName(service_id, NowLocal(clock));
+}
+
+std::string ResourceFolderPath(std::string_view chosen_folder, uint16_t service_id,
+                               const MjdTime& local) {
+    return JoinPath(chosen_folder, ResourceFolderName(service_id, local));
 }
 
 std::string ResourceFolderPath(std::string_view chosen_folder, uint16_t service_id,
                                const Clock& clock) {
-    return JoinPath(chosen_folder, ResourceFolderName(service_id, clock));
+    return ResourceFolderPath(chosen_folder, service_id, NowLocal(clock));
 }
 
 int CCarouselStore::WriteResources(const std::string& base_folder, uint16_t pid) {

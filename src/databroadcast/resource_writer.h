@@ -11,8 +11,10 @@
 
 namespace tavrel {
 
-// The extension a resource without location gets from its content type (case-sensitive):
-// ".bml", ".bta", ".png", ".jpg", or none.
+// The extension of the file of a resource without location, from its content type
+// (case-sensitive): ".bml", ".bta", ".png", ".jpg", else ".bin". Never none, so that the file
+// "CT/MMMM.ext" cannot take the name of the folder "CT/MMMM" that the same module's resources
+// with a location need.
 std::string_view ExtensionForContentType(std::string_view content_type);
 
 // A resource path as stored (Shift_JIS, '/'-separated, its location as broadcast) turned into
@@ -25,9 +27,12 @@ std::string SafeRelativePath(std::string_view path);
 // in decimal, e.g. "1024-20080315-193005".
 std::string ResourceFolderName(uint16_t service_id, const CalendarDate& date,
                                const ClockTime& time);
-// The same at the local time of clock.
+// The same at a local time, or at the local time of clock.
+std::string ResourceFolderName(uint16_t service_id, const MjdTime& local);
 std::string ResourceFolderName(uint16_t service_id, const Clock& clock);
 // That folder inside the one the user chose.
+std::string ResourceFolderPath(std::string_view chosen_folder, uint16_t service_id,
+                               const MjdTime& local);
 std::string ResourceFolderPath(std::string_view chosen_folder, uint16_t service_id,
                                const Clock& clock);
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 
 namespace tavrel {
@@ -19,6 +20,21 @@ std::string_view Trim(std::string_view s) {
         s.remove_suffix(1);
     }
     return s;
+}
+
+// One line from its pieces. Appending into a reserved string rather than chaining operator+
+// also keeps g++ 12 from a false -Wrestrict on the inlined copies of the chain.
+std::string Joined(std::initializer_list<std::string_view> parts) {
+    size_t size = 0;
+    for (const std::string_view part : parts) {
+        size += part.size();
+    }
+    std::string out;
+    out.reserve(size);
+    for (const std::string_view part : parts) {
+        out.append(part);
+    }
+    return out;
 }
 
 char LowerAscii(char c) {
@@ -90,6 +106,16 @@ size_t ProfileFile::FindSection(std::string_view section) const {
     return kNone;
 }
 
+std::vector<std::string> ProfileFile::SectionNames() const {
+    std::vector<std::string> names;
+    for (const Line& line : lines_) {
+        if (line.is_section) {
+            names.push_back(line.name);
+        }
+    }
+    return names;
+}
+
 size_t ProfileFile::FindKey(size_t header, std::string_view key) const {
     for (size_t i = header + 1; i < lines_.size() && !lines_[i].is_section; ++i) {
         if (!lines_[i].name.empty() && EqualNoCase(lines_[i].name, key)) {
@@ -131,12 +157,12 @@ void ProfileFile::SetString(std::string_view section, std::string_view key,
     // New lines follow the line breaks of the file they join.
     const bool crlf =
         !lines_.empty() && !lines_.front().text.empty() && lines_.front().text.back() == '\r';
-    const std::string tail = crlf ? "\r" : "";
-    std::string entry = std::string(key) + "=" + std::string(value) + tail;
+    const std::string_view tail = crlf ? "\r" : "";
+    std::string entry = Joined({key, "=", value, tail});
 
     const size_t header = FindSection(section);
     if (header == kNone) {
-        lines_.push_back(Line{"[" + std::string(section) + "]" + tail, true, std::string(section)});
+        lines_.push_back(Line{Joined({"[", section, "]", tail}), true, std::string(section)});
         lines_.push_back(Line{std::move(entry), false, std::string(key)});
         return;
     }
@@ -167,15 +193,18 @@ std::string ProfileFile::Text() const {
 }
 
 bool ProfileFile::Save(const std::string& path) const {
+    return ReplaceFileText(path, Text());
+}
+
+bool ReplaceFileText(const std::string& path, std::string_view text) {
     // Written beside the target and renamed over it, so an interrupted write never leaves a
-    // half file in place of the settings.
+    // half file in place of the old one.
     const std::string temp = path + ".tmp" + std::to_string(getpid());
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         if (!out) {
             return false;
         }
-        const std::string text = Text();
         out.write(text.data(), static_cast<std::streamsize>(text.size()));
         out.flush();
         if (!out) {

@@ -26,6 +26,9 @@ public:
     std::string GetString(std::string_view section, std::string_view key,
                           std::string_view default_value) const;
 
+    // The names of the section headers, in file order (duplicates included).
+    std::vector<std::string> SectionNames() const;
+
     // Stores the value as given: replaces the key's line, or adds the key at the end of its
     // section, or adds the section at the end of the file.
     void SetString(std::string_view section, std::string_view key, std::string_view value);
@@ -49,5 +52,9 @@ private:
 
     std::vector<Line> lines_;
 };
+
+// Replaces the file with the text in one step (a new file renamed over the old one). False on
+// failure, with the old file left as it was.
+bool ReplaceFileText(const std::string& path, std::string_view text);
 
 }  // namespace tavrel

@@ -36,9 +36,7 @@ private:
 // followed by a trail byte outside ASCII is one unassigned character; otherwise only the
 // lead is bad and an ASCII byte after it is kept.
 size_t BadShiftJisLength(std::string_view rest) {
-    const auto lead = static_cast<uint8_t>(rest[0]);
-    const bool is_lead = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
-    if (is_lead && rest.size() >= 2) {
+    if (IsShiftJisLeadByte(static_cast<uint8_t>(rest[0])) && rest.size() >= 2) {
         const auto trail = static_cast<uint8_t>(rest[1]);
         if (trail >= 0x80 && trail <= 0xFC) {
             return 2;
@@ -137,6 +135,22 @@ std::string ShiftJisBufferToUtf8(std::span<const char> buffer) {
     const auto end = std::find(buffer.begin(), buffer.end(), '\0');
     return ShiftJisToUtf8(
         std::string_view(buffer.data(), static_cast<size_t>(end - buffer.begin())));
+}
+
+size_t ShiftJisFittingLength(std::string_view text, size_t room) {
+    size_t length = 0;
+    while (length < text.size() && text[length] != '\0') {
+        const bool lead = IsShiftJisLeadByte(static_cast<uint8_t>(text[length]));
+        if (lead && (length + 1 == text.size() || text[length + 1] == '\0')) {
+            break;
+        }
+        const size_t width = lead ? 2 : 1;
+        if (length + width > room) {
+            break;
+        }
+        length += width;
+    }
+    return length;
 }
 
 }  // namespace tavrel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,5 +18,14 @@ std::string ShiftJisToUtf8(std::string_view sjis);
 std::string Utf8ToShiftJis(std::string_view utf8, std::string_view replacement = "?");
 // A fixed-size record field: the text ends at the first NUL or at the end of the buffer.
 std::string ShiftJisBufferToUtf8(std::span<const char> buffer);
+
+// True for the first byte of a two-byte Shift_JIS character.
+inline bool IsShiftJisLeadByte(unsigned char b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+// How many bytes of the Shift_JIS text (up to its first NUL) fit into `room` bytes without
+// splitting a character: a lone lead byte at the end would show as garbage. A lead byte
+// without its trail byte ends the text.
+size_t ShiftJisFittingLength(std::string_view text, size_t room);
 
 }  // namespace tavrel

@@ -10,7 +10,7 @@ namespace tavrel::sim {
 namespace {
 
 void PutText(std::vector<uint8_t>& out, std::string_view text) {
-    out.insert(out.end(), text.begin(), text.end());
+    PutBytes(out, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
 }
 
 }  // namespace

@@ -52,25 +52,40 @@ std::vector<std::vector<uint8_t>> SectionPacketizer::Put(std::span<const uint8_t
 
 std::vector<std::vector<uint8_t>> SectionPacketizer::PutAll(
     std::span<const std::vector<uint8_t>> sections) {
-    std::vector<uint8_t> data;
-    data.push_back(0x00);  // pointer_field: the first section starts right after it
+    std::vector<uint8_t> run;
+    std::vector<size_t> starts;  // where each section begins in run
     for (const auto& s : sections) {
-        data.insert(data.end(), s.begin(), s.end());
+        starts.push_back(run.size());
+        run.insert(run.end(), s.begin(), s.end());
     }
     std::vector<std::vector<uint8_t>> packets;
+    auto next = starts.begin();
     size_t pos = 0;
-    bool first = true;
-    while (pos < data.size()) {
-        const size_t take = std::min<size_t>(184, data.size() - pos);
+    while (pos < run.size()) {
+        while (next != starts.end() && *next < pos) {
+            ++next;
+        }
         PacketSpec fields;
         fields.pid = pid_;
         fields.continuity_counter = counter_;
-        fields.payload_unit_start = first;
-        packets.push_back(
-            MakePacket(fields, std::span<const uint8_t>(data).subspan(pos, take), 0xFF));
+        std::vector<uint8_t> payload;
+        size_t take = 0;
+        if (next != starts.end() && *next - pos < 183) {
+            // A section starts in this packet: a unit start whose pointer_field finds it.
+            fields.payload_unit_start = true;
+            payload.push_back(static_cast<uint8_t>(*next - pos));
+            take = std::min<size_t>(183, run.size() - pos);
+        } else {
+            // Only a unit start may begin a section: one that would begin in the last byte
+            // waits for the next packet behind a stuffing byte.
+            const size_t limit = next != starts.end() ? *next - pos : 184;
+            take = std::min({size_t{184}, limit, run.size() - pos});
+        }
+        payload.insert(payload.end(), run.begin() + static_cast<std::ptrdiff_t>(pos),
+                       run.begin() + static_cast<std::ptrdiff_t>(pos + take));
+        packets.push_back(MakePacket(fields, payload, 0xFF));
         counter_ = (counter_ + 1) & 0x0F;
         pos += take;
-        first = false;
     }
     return packets;
 }

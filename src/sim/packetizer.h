@@ -34,7 +34,8 @@ public:
         : pid_(pid), counter_(first_counter & 0x0F) {}
 
     std::vector<std::vector<uint8_t>> Put(std::span<const uint8_t> section);
-    // Several sections packed back to back, the first one starting a unit.
+    // Several sections packed back to back as multiplexers do: every packet in which a
+    // section begins is a unit start whose pointer_field points at the first of them.
     std::vector<std::vector<uint8_t>> PutAll(std::span<const std::vector<uint8_t>> sections);
 
     uint8_t NextCounter() const { return counter_; }

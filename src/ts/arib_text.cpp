@@ -267,7 +267,10 @@ private:
                 return 4;
             }
             if (s2 == 0x28) {
-                if (has(3) && in.Peek(3) == kDrcsIntermediate) {
+                if (!has(3)) {
+                    return 0;  // whether an SP follows is unknown: the sequence is cut
+                }
+                if (in.Peek(3) == kDrcsIntermediate) {
                     if (!has(4)) {
                         return 0;
                     }
@@ -306,11 +309,9 @@ private:
         if (!in.Has(1 + width)) {
             return 0;
         }
-        const uint8_t c1 = in.Peek(1);
-        // A code above 0x7F belongs to no set; it must not index past the 128-entry tables.
-        if (c1 <= 0x7F) {
-            Character(set, c1, width == 2 ? in.Peek(2) : uint8_t{0});
-        }
+        // The byte is the code as it stands: a two-byte set takes it through its arithmetic
+        // like a GR byte, a one-byte table has no entry above 0x7F and yields nothing.
+        Character(set, in.Peek(1), width == 2 ? in.Peek(2) : uint8_t{0});
         return 1 + width;
     }
 

@@ -29,8 +29,9 @@ enum class AribCodeSet : uint8_t {
 // Decodes broadcast text (service, network and event names and texts) into NUL-terminated
 // Shift_JIS in `destination`. Printable characters come out full-width, the programme marks
 // as bracketed text ("[字]"); control functions are dropped. A character is written only
-// when it and the NUL still fit, so the text is cut at whole characters. Returns the number
-// of text bytes written, without the NUL. An empty destination receives nothing.
+// when it and the NUL still fit, so the text is cut at whole characters. A NUL byte, or an
+// escape sequence or character cut by the end of the source, ends the text. Returns the
+// number of text bytes written, without the NUL. An empty destination receives nothing.
 size_t DecodeAribText(std::span<const uint8_t> source, std::span<char> destination);
 
 // The Shift_JIS character (lead byte << 8 | trail byte) that `code` of a one-byte set with a

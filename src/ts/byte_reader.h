@@ -28,6 +28,9 @@ public:
     uint32_t U24() { return static_cast<uint32_t>(ReadBE(3)); }
     uint32_t U32() { return static_cast<uint32_t>(ReadBE(4)); }
     uint64_t U40() { return ReadBE(5); }
+    // Little-endian fields, as USB descriptors and driver request headers carry them.
+    uint16_t U16LE() { return static_cast<uint16_t>(ReadLE(2)); }
+    uint32_t U32LE() { return static_cast<uint32_t>(ReadLE(4)); }
 
     // Looks at the byte `offset` ahead without moving; 0 when out of range (check Has first).
     uint8_t Peek(size_t offset = 0) const {
@@ -79,6 +82,19 @@ private:
         uint64_t v = 0;
         for (size_t i = 0; i < n; ++i) {
             v = (v << 8) | bytes_[pos_ + i];
+        }
+        pos_ += n;
+        return v;
+    }
+
+    uint64_t ReadLE(size_t n) {
+        if (!Has(n)) {
+            Fail();
+            return 0;
+        }
+        uint64_t v = 0;
+        for (size_t i = n; i > 0; --i) {
+            v = (v << 8) | bytes_[pos_ + i - 1];
         }
         pos_ += n;
         return v;

@@ -41,40 +41,59 @@ struct SectionAssembly {
     }
 };
 
+// A table_id of 0xFF is stuffing: the rest of the packet's payload is filler, and the next
+// section starts at a unit start.
+inline constexpr uint8_t kStuffingTableId = 0xFF;
+
 // Handlers receive a complete, CRC-checked section at the front of the buffer. They consume
 // exactly its TotalLength() bytes and return 1, or return 0 when fewer are there. A handler
 // may also offer KnownRepeat(section, bytes): true when the complete section `bytes` is one it
 // would ignore anyway; the section is then consumed without the CRC test.
+//
+// Multiplexers pack sections back to back, so every complete section that the buffer holds
+// is handed over, in order, until an incomplete one (it waits for more payload) or stuffing
+// (dropped with the rest of the unit). A CRC failure drops everything buffered, and the PID
+// waits for its next unit start.
 template <typename Handler>
-void CompleteSection(SectionAssembly& assembly, const PacketHeader& header, Handler&& handler) {
+void CompleteSections(SectionAssembly& assembly, const PacketHeader& header, Handler&& handler) {
     SectionBuffer& buffer = assembly.buffer;
-    if (buffer.Held() < 3) {
-        return;
-    }
-    const uint32_t peek = std::min<uint32_t>(8, buffer.Held());
-    const SectionHeader section = ParseSectionHeader(std::span<const uint8_t>(buffer.Data(), peek));
-    if (buffer.Held() < section.TotalLength()) {
-        return;
-    }
-    if constexpr (requires { handler.KnownRepeat(section, std::span<const uint8_t>()); }) {
-        if (handler.KnownRepeat(section,
-                                std::span<const uint8_t>(buffer.Data(), section.TotalLength()))) {
-            buffer.Consume(section.TotalLength());
+    while (buffer.Held() > 0) {
+        if (buffer.Data()[0] == kStuffingTableId) {
+            assembly.Drop();
             return;
         }
+        if (buffer.Held() < 3) {
+            return;
+        }
+        const uint32_t peek = std::min<uint32_t>(8, buffer.Held());
+        const SectionHeader section =
+            ParseSectionHeader(std::span<const uint8_t>(buffer.Data(), peek));
+        if (buffer.Held() < section.TotalLength()) {
+            return;
+        }
+        if constexpr (requires { handler.KnownRepeat(section, std::span<const uint8_t>()); }) {
+            if (handler.KnownRepeat(
+                    section, std::span<const uint8_t>(buffer.Data(), section.TotalLength()))) {
+                buffer.Consume(section.TotalLength());
+                continue;
+            }
+        }
+        if (buffer.Crc(section.TotalLength()) != 0) {
+            assembly.Drop();
+            return;
+        }
+        if (handler(header, section, buffer) == 0) {
+            return;  // it could not take the section; never loop on the same bytes
+        }
     }
-    if (buffer.Crc(section.TotalLength()) != 0) {
-        assembly.Drop();
-        return;
-    }
-    handler(header, section, buffer);
 }
 
 // The common case of a repeated table: one whole section at the start of a unit, followed only
 // by stuffing. When the handler knows the section as a repeat, the result of copying it into
 // the buffer, checking its CRC and handing it over would be that nothing happens and the
-// stuffing stays buffered; stuffing whose length field runs past the buffer can never
+// stuffing is dropped; anything else whose length field runs past the buffer can never
 // complete, which is the same as waiting for the next unit start. So nothing is copied.
+// Sections packed behind the first one have lengths that fit, and take the long way.
 template <typename Handler>
 bool SkipKnownRepeat(SectionAssembly& assembly, std::span<const uint8_t> data, Handler& handler) {
     if (data.size() < 3) {
@@ -95,7 +114,8 @@ bool SkipKnownRepeat(SectionAssembly& assembly, std::span<const uint8_t> data, H
 }
 
 // Feeds the 184 payload bytes of one packet (everything after the 4-byte header) to the
-// PID's assembly, completing at most one section per attempt.
+// PID's assembly: the bytes that end the section in progress, then those of the sections that
+// start in this packet, each time handing over what is complete.
 //
 // Corrupt input: an adaptation field longer than the payload, or a pointer_field that points
 // past the end of the payload, makes the whole packet unusable. Nothing is read beyond the
@@ -129,7 +149,7 @@ void Assemble(SectionAssembly& assembly, const PacketHeader& header,
         if (pointer > 0) {
             if (assembly.collecting) {
                 assembly.buffer.Write(payload.data() + start, static_cast<uint32_t>(pointer));
-                CompleteSection(assembly, header, handler);
+                CompleteSections(assembly, header, handler);
             }
             start += pointer;
             size -= pointer;
@@ -151,7 +171,7 @@ void Assemble(SectionAssembly& assembly, const PacketHeader& header,
         return;
     }
     assembly.buffer.Write(payload.data() + start, static_cast<uint32_t>(size));
-    CompleteSection(assembly, header, handler);
+    CompleteSections(assembly, header, handler);
 }
 
 }  // namespace tavrel

@@ -3,32 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/text_encoding.h"
+
 namespace tavrel {
-namespace {
-
-bool IsLeadByte(uint8_t b) {
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-
-// How much of the Shift_JIS text fits into `room` bytes without splitting a character: a
-// lone lead byte at the end would turn into garbage in every list that shows the name.
-size_t FittingLength(const char* text, size_t room) {
-    size_t length = 0;
-    while (text[length] != '\0') {
-        const bool lead = IsLeadByte(static_cast<uint8_t>(text[length]));
-        if (lead && text[length + 1] == '\0') {
-            break;  // a lead byte without its trail byte ends the text
-        }
-        const size_t width = lead ? 2 : 1;
-        if (length + width > room) {
-            break;
-        }
-        length += width;
-    }
-    return length;
-}
-
-}  // namespace
 
 void ServiceNameTable::Set(uint16_t service_id, std::span<const char> name) {
     Name stored{};
@@ -48,7 +25,8 @@ int ServiceNameTable::Lookup(uint16_t service_id, std::span<char> destination) c
     if (destination.empty()) {
         return 1;  // known, but there is no room even for the NUL
     }
-    const size_t length = FittingLength(it->second.data(), destination.size() - 1);
+    const size_t length = ShiftJisFittingLength(
+        std::string_view(it->second.data(), it->second.size()), destination.size() - 1);
     std::memcpy(destination.data(), it->second.data(), length);
     destination[length] = '\0';
     return 1;

@@ -6,8 +6,13 @@
 #include <random>
 #include <sstream>
 
+#include "cli/analyzer.h"
 #include "cli/commands.h"
+#include "platform/clock.h"
 #include "platform/temp_dir.h"
+#include "sim/ddb_writer.h"
+#include "sim/dii_writer.h"
+#include "sim/module_builder.h"
 #include "sim/pat_writer.h"
 #include "sim/pmt_writer.h"
 #include "support/json_value.h"
@@ -135,6 +140,86 @@ TEST(AnalyzeCommand, RealCapturesGiveTheirProgrammes) {
             EXPECT_TRUE(JsonValue::Parse(json.out)) << name;
         }
     }
+}
+
+TEST(AnalyzeCommand, JsonNumbersOfTheRealSatelliteCaptureReadBackExactly) {
+    const std::string path = testing::SamplePath("test-101.ts");
+    if (!std::filesystem::exists(path)) {
+        GTEST_SKIP() << "sample " << path << " is not present";
+    }
+    AnalyzeOptions options;
+    options.input = path;
+    Analyzer analyzer(options);
+    const std::vector<uint8_t> bytes = ReadWholeFile(path);
+    analyzer.Feed(bytes.data(), bytes.size());
+    ASSERT_TRUE(analyzer.Finish());
+
+    const Result r = RunCli({"analyze", path, "--json"});
+    ASSERT_EQ(r.status, kExitOk) << r.err;
+    EXPECT_NE(r.out.find("\"frequency\": 11727.48,"), std::string::npos);
+    const auto v = JsonValue::Parse(r.out);
+    ASSERT_TRUE(v);
+    size_t compared = 0;
+    for (const JsonValue& network : (*v)["networks"].Arr()) {
+        const auto& decoded =
+            analyzer.Report().networks.at(static_cast<uint16_t>(network["network_id"].Int()));
+        for (const JsonValue& ts : network["transport_streams"].Arr()) {
+            const SatelliteDelivery& d = decoded.transport_streams.at(
+                static_cast<uint16_t>(ts["transport_stream_id"].Int()));
+            EXPECT_EQ(ts["satellite"]["frequency"].Number(), d.frequency);
+            EXPECT_EQ(ts["satellite"]["orbital_position"].Number(), d.orbital_position);
+            EXPECT_EQ(ts["satellite"]["symbol_rate"].Number(), d.symbol_rate);
+            ++compared;
+        }
+    }
+    EXPECT_EQ(compared, 26u);
+}
+
+// A clock one second later at every reading.
+class TickingClock final : public Clock {
+public:
+    uint32_t TickCount() const override { return clock_.TickCount(); }
+    LocalTime Now() const override {
+        const LocalTime now = clock_.Now();
+        clock_.Advance(1000);
+        return now;
+    }
+
+private:
+    mutable FakeClock clock_{0, LocalTime{2008, 3, 15, 19, 30, 5, 0, 6}};
+};
+
+TEST(AnalyzeCommand, ExtractPutsTheCarouselsOfOneServiceIntoOneFolder) {
+    StreamBuilder b;
+    b.Section(0, sim::PatSection(0x10, 0, {{0x400, 0x1F0}}))
+        .Section(0x1F0, sim::PmtSection(0x400, 0, 0x111, {},
+                                        {{0x0D, 0x140, sim::StreamIdentifierDescriptor(0x40)},
+                                         {0x0D, 0x141, sim::StreamIdentifierDescriptor(0x41)}}));
+    for (const uint16_t pid : {0x140, 0x141}) {
+        const sim::BuiltModule m = sim::PngModule(1, 0, std::vector<uint8_t>(10, 0x89));
+        sim::Dii dii;
+        dii.download_id = 1;
+        dii.modules = {m.entry};
+        b.Section(pid, sim::DiiSection(dii));
+        for (const auto& ddb : sim::ModuleDdbSections(1, 1, 0, dii.block_size, m.bytes)) {
+            b.Section(pid, ddb);
+        }
+    }
+    const TempFolder dir;
+    AnalyzeOptions options;
+    options.extract_dir = dir.File("out");
+    const TickingClock clock;
+    Analyzer analyzer(options, clock);
+    const std::vector<uint8_t> bytes = b.Bytes();
+    analyzer.Feed(bytes.data(), bytes.size());
+    ASSERT_TRUE(analyzer.Finish());
+    const auto& carousels = analyzer.Report().carousels;
+    ASSERT_EQ(carousels.size(), 2u);
+    ASSERT_TRUE(carousels[0].extracted_to && carousels[1].extracted_to);
+    EXPECT_EQ(*carousels[0].extracted_to, dir.File("out/1024-20080315-193005"));
+    EXPECT_EQ(*carousels[1].extracted_to, *carousels[0].extracted_to);
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir.File("out/1024-20080315-193005/40/0001.png")));
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir.File("out/1024-20080315-193005/41/0001.png")));
 }
 
 // Two programmes: 0x0400 with video 0x0111, 0x0401 with video 0x0211; both use audio 0x0112.

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <string>
+
 #include "support/json_value.h"
 
 namespace tavrel::cli {
@@ -34,6 +37,30 @@ TEST(JsonWriter, NestedDocumentParsesBack) {
     EXPECT_TRUE((*v)["none"].IsNull());
     EXPECT_EQ((*v)["list"].Arr().size(), 2u);
     EXPECT_TRUE((*v)["empty"].Arr().empty());
+}
+
+TEST(JsonWriter, NumbersReadBackExactly) {
+    const struct {
+        double value;
+        const char* text;
+    } kCases[] = {
+        {11727.48, "11727.48"},  // a BS frequency in MHz: six digits would give 11727.5
+        {28.86, "28.86"},
+        {12040.0, "12040"},
+        {0.1, "0.1"},
+        {-0.5, "-0.5"},
+        {1234567.0625, "1234567.0625"},
+        {1e-7, "1e-07"},
+        {2.5e300, "2.5e+300"},
+    };
+    for (const auto& c : kCases) {
+        JsonWriter j;
+        j.BeginArray();
+        j.Number("", c.value);
+        j.EndArray();
+        EXPECT_EQ(j.Text(), std::string("[\n  ") + c.text + "\n]");
+        EXPECT_EQ(std::strtod(c.text, nullptr), c.value) << c.text;
+    }
 }
 
 TEST(JsonWriter, EscapesControlsQuotesAndBrokenUtf8) {

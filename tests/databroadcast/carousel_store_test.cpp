@@ -425,7 +425,7 @@ TEST(DdbCompressed, OriginalSizeIsCappedAtSixteenMebibytes) {
 
 // --- Resets --------------------------------------------------------------------------------
 
-TEST(CarouselReset, WithoutRemovalZeroesTheRecordAndEmptiesItsTagsResources) {
+TEST(CarouselReset, WithoutRemovalZeroesTheRecordAndEmptiesOnlyItsOwnResources) {
     CarouselFixture f;
     EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0), Module(2, 300, 0)})));
     f.AllBlocks(Sections(1, 1, 0, 100, Pattern(10)));
@@ -445,22 +445,31 @@ TEST(CarouselReset, WithoutRemovalZeroesTheRecordAndEmptiesItsTagsResources) {
     ASSERT_TRUE(carousel);
     EXPECT_TRUE(carousel->modules.empty());
     EXPECT_EQ(carousel->download_id, 0u);
+    // The same tag under another service belongs to another carousel and stays.
     const auto resources = StoredResources(f.store);
-    ASSERT_EQ(resources.size(), 1u);
+    ASSERT_EQ(resources.size(), 2u);
+    EXPECT_EQ(resources[0].service_id, 0x0400);
     EXPECT_EQ(resources[0].component_tag, 0x41);
+    EXPECT_EQ(resources[1].service_id, 0x0999);
+    EXPECT_EQ(resources[1].component_tag, kTag);
 
     // A DDB finds nothing until the next DII.
     f.AllBlocks(Sections(0, 1, 0, 100, Pattern(10)));
-    EXPECT_EQ(StoredResources(f.store).size(), 1u);
+    EXPECT_EQ(StoredResources(f.store).size(), 2u);
 }
 
 TEST(CarouselReset, WithRemovalForgetsTheCarousel) {
     CarouselFixture f;
     EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0)})));
     f.AllBlocks(Sections(1, 1, 0, 100, Pattern(10)));
+    // Another service's carousel with the same tag, as a PMT dropping ours leaves it.
+    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0)}), 0x0150, 0x0401, kTag));
+    f.DdbSection(Sections(1, 1, 0, 100, Pattern(10))[0], 0x0150, 0x0401);
     f.store.ResetCarousel(kPid, true);
     EXPECT_FALSE(f.store.HasCarousel(kPid));
-    EXPECT_TRUE(StoredResources(f.store).empty());
+    const auto resources = StoredResources(f.store);
+    ASSERT_EQ(resources.size(), 1u);
+    EXPECT_EQ(resources[0].service_id, 0x0401);
     EXPECT_EQ(f.log.Codes().back(), kCarouselReset);
 
     // A carousel that is not there: nothing, not even a notification.

@@ -63,9 +63,9 @@ TEST(ResourceNames, ExtensionByContentTypeIsCaseSensitive) {
     EXPECT_EQ(ExtensionForContentType("application/X-arib-btable"), ".bta");
     EXPECT_EQ(ExtensionForContentType("image/X-arib-png"), ".png");
     EXPECT_EQ(ExtensionForContentType("image/jpeg"), ".jpg");
-    EXPECT_EQ(ExtensionForContentType("image/x-arib-png"), "");
-    EXPECT_EQ(ExtensionForContentType("image/JPEG"), "");
-    EXPECT_EQ(ExtensionForContentType(""), "");
+    EXPECT_EQ(ExtensionForContentType("image/x-arib-png"), ".bin");
+    EXPECT_EQ(ExtensionForContentType("image/JPEG"), ".bin");
+    EXPECT_EQ(ExtensionForContentType(""), ".bin");
 }
 
 TEST(ResourceNames, FolderNameFromServiceIdAndLocalTime) {
@@ -90,7 +90,7 @@ TEST(ResourceNames, SafeRelativePathKeepsNamesAndDropsEscapes) {
     EXPECT_EQ(SafeRelativePath("40/0003/\x83\x5C.png"), "40/0003/\xE3\x82\xBD.png");
 }
 
-TEST(WriteResources, PngModuleIsWrittenAsTagSlashModuleDotPngALowerCaseTypeWithoutExtension) {
+TEST(WriteResources, PngModuleIsWrittenAsTagSlashModuleDotPngALowerCaseTypeAsBin) {
     CarouselFixture f;
     const std::string png = "\x89PNG\r\n\x1A\n-image-";
     Deliver(f, {sim::PngModule(3, 0, Bytes(png)),
@@ -98,7 +98,25 @@ TEST(WriteResources, PngModuleIsWrittenAsTagSlashModuleDotPngALowerCaseTypeWitho
     const test_support::TempDir dir;
     const std::string out = dir.File("1024-20080315-193005");
     EXPECT_EQ(f.store.WriteResources(out, kPid), 1);
-    EXPECT_EQ(ReadTree(out), (Tree{{"40/0003.png", png}, {"40/0004", "p"}}));
+    EXPECT_EQ(ReadTree(out), (Tree{{"40/0003.png", png}, {"40/0004.bin", "p"}}));
+}
+
+TEST(WriteResources, ModuleWithAndWithoutLocationsWritesEveryResource) {
+    // The part without location is written first (its location "" sorts first) and must not
+    // take the name of the folder that the others need.
+    for (const std::string type : {"text/plain", ""}) {
+        CarouselFixture f;
+        Deliver(f, {sim::MultipartModule(7, 0, "b",
+                                         {{type, "", Bytes("no location")},
+                                          {"image/jpeg", "img/a.jpg", Bytes("a")},
+                                          {"image/jpeg", "b.jpg", Bytes("b")}})});
+        const test_support::TempDir dir;
+        EXPECT_EQ(f.store.WriteResources(dir.Path(), kPid), 1);
+        EXPECT_EQ(ReadTree(dir.Path()), (Tree{{"40/0007.bin", "no location"},
+                                              {"40/0007/img/a.jpg", "a"},
+                                              {"40/0007/b.jpg", "b"}}))
+            << type;
+    }
 }
 
 TEST(WriteResources, PartsWithLocationsAreNamedByThemAndEveryWriteGivesTheSameTree) {

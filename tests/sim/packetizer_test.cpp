@@ -69,6 +69,31 @@ TEST(Packetizer, SplitsASectionWithPointerFieldCountersAndStuffing) {
     EXPECT_EQ(packetizer.NextCounter(), 1);
 }
 
+TEST(Packetizer, PacksSectionsWithAUnitStartWhereverOneBegins) {
+    // Sections of 100, 100, 533 and 20 bytes: the first two begin in packet 0, the third in
+    // packet 1 after the last 17 bytes of the second. The fourth would begin in the last byte
+    // of packet 3, which carries stuffing there instead; it begins packet 4. (The assembly
+    // tests read the bytes back.)
+    LongSection f;
+    f.table_id = 0x80;
+    std::vector<std::vector<uint8_t>> sections;
+    for (const size_t body : {88, 88, 521, 8}) {
+        sections.push_back(MakeSection(f, std::vector<uint8_t>(body, 0x5A)));
+    }
+    const auto packets = SectionPacketizer(0x0100).PutAll(sections);
+    ASSERT_EQ(packets.size(), 5u);
+    const int kPointer[] = {0, 17, -1, -1, 0};  // -1: no unit start
+    for (size_t i = 0; i < packets.size(); ++i) {
+        EXPECT_EQ((packets[i][1] & 0x40) != 0, kPointer[i] >= 0) << i;
+        EXPECT_EQ(packets[i][3] & 0x0F, static_cast<int>(i));
+        if (kPointer[i] >= 0) {
+            EXPECT_EQ(packets[i][4], kPointer[i]) << i;
+        }
+    }
+    EXPECT_EQ(packets[3][187], 0xFF);
+    EXPECT_EQ(packets[4][5], 0x80);
+}
+
 TEST(SectionWriter, LongAndShortFormsCarryAValidCrc) {
     LongSection f;
     f.table_id = 0x42;

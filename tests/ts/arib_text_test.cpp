@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/text_encoding.h"
@@ -117,12 +118,20 @@ TEST(AribText, SingleShiftDecodesOneCharacterAndLeavesGlAlone) {
     EXPECT_EQ(Decode({SS3, 0x21, 0x30, 0x21}), "\x83\x40" + kAi);  // ァ
     // A two-byte set in G2 takes two code bytes after the shift.
     EXPECT_EQ(Decode({ESC, 0x2A, 0x42, SS2, 0x30, 0x21}), kAi);
-    // A shifted byte above seven bits yields nothing.
+    // A shifted byte above seven bits has no entry in a one-byte table...
     EXPECT_EQ(Decode({SS2, 0xA1, 0x30, 0x21}), kAi);
     EXPECT_EQ(Decode({SS3, 0xFF, 0x30, 0x21}), kAi);
     EXPECT_EQ(Decode({SS2, 0x80, 0x30, 0x21}), kAi);
-    // With a two-byte set shifted in, both code bytes go.
-    EXPECT_EQ(Decode({ESC, 0x2A, 0x42, SS2, 0xB0, 0xA1, 0x30, 0x21}), kAi);
+    // ...while a two-byte set takes both bytes through its arithmetic, as it does from GR
+    // (where G2 sits by default); no mark has such a code.
+    for (const auto& [final_byte, want] : {std::pair<uint8_t, std::string>{0x42, "\x08\x1F"},
+                                           {0x39, "\x08\x1F"},
+                                           {0x3A, "\x08\x1F"},
+                                           {0x3B, ""}}) {
+        EXPECT_EQ(Decode({ESC, 0x24, 0x2A, final_byte, SS2, 0xB0, 0xA1, 0x30, 0x21}), want + kAi)
+            << int{final_byte};
+        EXPECT_EQ(Decode({ESC, 0x24, 0x2A, final_byte, 0xB0, 0xA1}), want) << int{final_byte};
+    }
 }
 
 TEST(AribText, ControlCodesProduceNothingAndKeepTheirParameterBytes) {
@@ -275,6 +284,8 @@ TEST(AribText, TruncatedInputNeverReadsPastItsLength) {
         {0xA2, SS3, 0x21, SS2, 0x22},
         {0xA2, ESC, 0x24, 0x2B, 0x3B, SS3, 0x7A, 0x56},
         {0xA2, ESC, 0x7C, 0xA2, ESC},
+        // Cut after "ESC $ (", the "(" must not come out as an alphanumeric character.
+        {LS1, 0x41, ESC, 0x24, 0x28, 0x20, 0x42, 0x30, 0x21},
     };
     for (const Bytes& text : texts) {
         const std::string full = Decode(text);

@@ -160,6 +160,54 @@ TEST(EitHandler, StoreIsEmptiedByANewTransportStream) {
     EXPECT_EQ(f.log.OfType(kEventPresentFollowing).size(), 2u);
 }
 
+// Multiplexers pack the sections of several services back to back, the same way at every
+// repetition. Here the present sections of three services share one packet; the next unit
+// (pointer_field 0 again) packs their following sections and a schedule segment over several.
+TEST(EitHandler, SectionsPackedBackToBackAllReachTheStore) {
+    std::vector<std::vector<uint8_t>> present, rest;
+    std::vector<sim::EitEvent> later;
+    for (uint16_t service = 0x0400; service <= 0x0402; ++service) {
+        sim::EitEvent now;
+        now.event_id = service;
+        now.start = {58944, 19 * 3600};
+        now.duration = 1800;
+        now.name = "番組";
+        sim::EitEvent next = now;
+        next.event_id = static_cast<uint16_t>(service + 0x100);
+        next.start.seconds += 1800;
+        const auto pf = sim::PresentFollowingSections(true, service, 1, 1, 0, &now, &next);
+        present.push_back(pf[0]);
+        rest.push_back(pf[1]);
+        for (uint16_t k = 0; k < 2; ++k) {
+            next.event_id = static_cast<uint16_t>(0x0800 + later.size());
+            next.start.seconds = 21 * 3600 + 600 * static_cast<uint32_t>(later.size());
+            next.duration = 600;
+            later.push_back(next);
+        }
+    }
+    rest.push_back(sim::ScheduleSections(true, 0x0400, 1, 1, 0, 58944, later).at(0));
+    Tables f;
+    const StreamBuilder b = StreamBuilder().Sections(0x0012, present).Sections(0x0012, rest);
+    f.Feed(b);
+    f.Feed(b);
+    EXPECT_EQ(f.log.OfType(kEventPresentFollowing).size(), 6u);
+    EXPECT_EQ(f.log.OfType(kEventSchedule).size(), later.size());
+    for (uint16_t service = 0x0400; service <= 0x0402; ++service) {
+        EXPECT_NE(f.Stored(service, service), nullptr) << service;
+        EXPECT_NE(f.Stored(service, service + 0x100), nullptr) << service;
+    }
+}
+
+TEST(EitHandler, SectionPackedBehindAKnownRepeatIsRead) {
+    // After two copies the first section is a known repeat that skips the long way; a new
+    // section packed behind it in the same payload must still be read.
+    Tables f;
+    f.Feed(StreamBuilder().Section(0x0012, kEitPresent).Section(0x0012, kEitPresent));
+    f.Feed(StreamBuilder().Sections(0x0012, {kEitPresent, kEitFollowingOther}));
+    EXPECT_EQ(f.log.OfType(kEventPresentFollowing).size(), 3u);
+    EXPECT_NE(f.Stored(0x0401, 0x2001), nullptr);
+}
+
 TEST(EventParse, KindFollowsTheTableId) {
     const std::pair<uint8_t, uint8_t> kKinds[] = {
         {0x4E, kEventKindPresentFollowingActual},

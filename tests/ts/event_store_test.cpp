@@ -10,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "support/timed_event.h"
 #include "ts/event_store.h"
 
 namespace tavrel {
@@ -19,19 +20,7 @@ constexpr uint32_t kDay = 58944;
 
 EventRecord Event(uint16_t event_id, uint8_t kind, uint8_t version, MjdTime start,
                   uint32_t duration) {
-    EventRecord r;
-    r.kind = kind;
-    r.version = version;
-    r.event_id = event_id;
-    r.start = start;
-    r.duration = duration;
-    if (duration == kUndefinedDuration) {
-        r.end = {start.mjd, kUndefinedDuration};
-    } else {
-        r.end = start;
-        AddSeconds(r.end, duration);
-    }
-    return r;
+    return testing::TimedEvent(event_id, kind, version, start, duration);
 }
 
 EventRecord Named(EventRecord r, const char* name) {

@@ -4,7 +4,9 @@
 
 #include <vector>
 
+#include "sim/packetizer.h"
 #include "sim/pat_writer.h"
+#include "sim/pmt_writer.h"
 #include "sim/section_writer.h"
 #include "ts/version_table.h"
 
@@ -47,6 +49,18 @@ struct Harness {
                      delivered.push_back({out, h.continuity_counter});
                      return 1;
                  });
+    }
+    void FeedPackets(const std::vector<std::vector<uint8_t>>& packets) {
+        for (const auto& p : packets) {
+            Feed((p[1] & 0x40) != 0, std::vector<uint8_t>(p.begin() + 4, p.end()));
+        }
+    }
+    std::vector<std::vector<uint8_t>> Sections() const {
+        std::vector<std::vector<uint8_t>> out;
+        for (const auto& d : delivered) {
+            out.push_back(d.bytes);
+        }
+        return out;
     }
 };
 
@@ -100,23 +114,55 @@ TEST(SectionAssembly, PointerFieldFinishesTheSectionInProgress) {
     EXPECT_EQ(h.delivered[1].bytes, b);
 }
 
-TEST(SectionAssembly, SecondSectionOfAPayloadWaitsForTheNextAttempt) {
-    Harness h;
-    const auto a = SectionOfSize(40, 0x01);
-    const auto b = SectionOfSize(40, 0x02);
-    h.Feed(true, Cat({{0x00}, a, b}));
-    ASSERT_EQ(h.delivered.size(), 1u);
-    // A continuation packet of the same PID makes the next completion attempt.
-    h.Feed(false, {0xFF});
-    ASSERT_EQ(h.delivered.size(), 2u);
-    EXPECT_EQ(h.delivered[1].bytes, b);
+// Multiplexers pack sections back to back, each packet in which one begins being a unit start,
+// and repeat the same arrangement: every section arrives once per repetition, in order.
+TEST(SectionAssembly, SectionsPackedBackToBackAreAllDelivered) {
+    using Sections = std::vector<std::vector<uint8_t>>;
+    const Sections small = {SectionOfSize(40, 1), SectionOfSize(50, 2), SectionOfSize(60, 3)};
+    const struct {
+        const char* name;
+        std::vector<Sections> units;  // each packed from a unit start with pointer_field 0
+    } kCases[] = {
+        {"PAT and PMT in one payload",
+         {{sim::PatSection(0x7FE3, 1, {{0, 0x10}, {0x400, 0x1F0}}),
+           sim::PmtSection(0x400, 1, 0x111, {}, {{0x02, 0x111, {}}})}}},
+        {"three in one packet, then a unit with pointer_field 0", {small, {SectionOfSize(30)}}},
+        {"across packets, pointer_fields past the ends of sections",
+         {{SectionOfSize(100, 1), SectionOfSize(150, 2), SectionOfSize(400, 3), SectionOfSize(16),
+           SectionOfSize(90, 4)}}},
+        {"one that would begin in a packet's last byte",
+         {{SectionOfSize(183 + 183), SectionOfSize(20)}}},
+        {"one that ends exactly with a packet", {{SectionOfSize(183 + 184), SectionOfSize(20)}}},
+    };
+    for (const auto& c : kCases) {
+        Harness h;
+        sim::SectionPacketizer packetizer(0x100);
+        Sections all;
+        std::vector<std::vector<uint8_t>> packets;
+        for (const Sections& unit : c.units) {
+            for (auto& p : packetizer.PutAll(unit)) {
+                packets.push_back(std::move(p));
+            }
+            all.insert(all.end(), unit.begin(), unit.end());
+        }
+        h.FeedPackets(packets);
+        h.FeedPackets(packets);
+        Sections twice = all;
+        twice.insert(twice.end(), all.begin(), all.end());
+        EXPECT_EQ(h.Sections(), twice) << c.name;
+        EXPECT_EQ(h.assembly.buffer.Held(), 0u) << c.name << ": the stuffing is not kept";
+    }
+}
 
-    // But a unit start with pointer_field 0 clears it first.
-    Harness g;
-    g.Feed(true, Cat({{0x00}, a, b}));
-    g.Feed(true, Cat({{0x00}, SectionOfSize(20, 0x03)}));
-    ASSERT_EQ(g.delivered.size(), 2u);
-    EXPECT_EQ(g.delivered[1].bytes, SectionOfSize(20, 0x03));
+TEST(SectionAssembly, StuffingEndsTheUnit) {
+    // Bytes after stuffing are never taken as a section, even when they would pass.
+    Harness h;
+    const auto a = SectionOfSize(40, 1);
+    const auto b = SectionOfSize(40, 2);
+    h.Feed(true, Cat({{0x00}, a, {0xFF}, b}));
+    h.Feed(false, b);
+    EXPECT_EQ(h.Sections(), std::vector<std::vector<uint8_t>>{a});
+    EXPECT_EQ(h.assembly.collecting, 0u);
 }
 
 TEST(SectionAssembly, CrcMismatchIsNeverDeliveredAndWaitsForAUnitStart) {
@@ -124,8 +170,10 @@ TEST(SectionAssembly, CrcMismatchIsNeverDeliveredAndWaitsForAUnitStart) {
     auto bad = SectionOfSize(40);
     bad[20] ^= 0x01;
     const auto good = SectionOfSize(40, 0x55);
-    h.Feed(true, Cat({{0x00}, bad}));
-    EXPECT_TRUE(h.delivered.empty());
+    // The sections before it in the payload are delivered, none after it.
+    h.Feed(true, Cat({{0x00}, good, bad, good}));
+    EXPECT_EQ(h.Sections(), std::vector<std::vector<uint8_t>>{good});
+    h.delivered.clear();
     EXPECT_EQ(h.assembly.collecting, 0u);
     h.Feed(false, good);  // not a unit start: ignored
     EXPECT_TRUE(h.delivered.empty());

@@ -1,0 +1,149 @@
+// The tuner device over the simulated FX2 driver, the data callback writing into the 10 MiB
+// capture chunk buffer and another thread draining it in 32 KiB blocks, as a capture does.
+// - BM_DeviceAsFastAsPossible: throughput with the simulator pacing nothing (the 1 ms sleep
+//   per pass of each transfer thread bounds it near 32 MiB/s).
+// - BM_DeviceCpuAtBroadcastRate: CPU time of the whole process (getrusage) per second of
+//   streaming 24 Mbit/s for 10 s, as a percentage of one core; "file" plays a stream
+//   generated beforehand, "generator" makes it on the fly (the simulator's own cost too).
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/chunk_buffer.h"
+#include "platform/sleep.h"
+#include "platform/thread.h"
+#include "sim/multiplex.h"
+#include "sim/simulated_fx2.h"
+
+namespace tavrel::sim {
+namespace {
+
+constexpr uint64_t kBroadcastBitrate = 24'000'000;
+
+struct Pipeline {
+    CBufferMT buffer{10u << 20};
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> drained{0};
+    std::atomic<uint64_t> overflow{0};
+
+    static void Callback(const uint8_t* data, uint32_t length, uint32_t, uint32_t, void* user) {
+        auto& p = *static_cast<Pipeline*>(user);
+        ScopedLock lock(p.buffer.Lock());
+        const uint32_t taken = p.buffer.Write(data, length);
+        if (taken < length) {
+            p.overflow.fetch_add(length - taken, std::memory_order_relaxed);
+        }
+    }
+
+    void Drain() {
+        std::vector<uint8_t> block(0x8000);
+        while (!stop.load(std::memory_order_relaxed)) {
+            uint32_t got = 0;
+            {
+                ScopedLock lock(buffer.Lock());
+                got = buffer.Read(block.data(), static_cast<uint32_t>(block.size()), true);
+            }
+            drained.fetch_add(got, std::memory_order_relaxed);
+            if (got < block.size()) {
+                Sleep(1);
+            }
+        }
+    }
+};
+
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Streams for `seconds` and returns {bytes drained, CPU seconds used}.
+std::pair<uint64_t, double> Stream(const SimulatedFx2Config& config, double seconds) {
+    auto tuner = MakeSimulatedTuner(config);
+    Pipeline pipe;
+    tuner.device->data_callback = &Pipeline::Callback;
+    tuner.device->callback_user = &pipe;
+    tuner.device->Open("", nullptr, nullptr);
+    Thread drainer([&] { pipe.Drain(); });
+    const double cpu0 = CpuSeconds();
+    tuner.device->Connect(0, 0x81, kNoEndpoint);
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    tuner.device->Disconnect();
+    const double cpu = CpuSeconds() - cpu0;
+    pipe.stop = true;
+    drainer.Join(Event::kInfinite);
+    return {pipe.drained.load(), cpu};
+}
+
+void BM_DeviceAsFastAsPossible(benchmark::State& state) {
+    SimulatedFx2Config config;
+    config.stream.pacing = Pacing::kAsFastAsPossible;
+    config.stream.multiplex.bitrate = kBroadcastBitrate;
+    config.stream.multiplex.seconds = 20;
+    uint64_t bytes = 0;
+    for (auto _ : state) {
+        bytes += Stream(config, 3.0).first;
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+}
+BENCHMARK(BM_DeviceAsFastAsPossible)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+
+const std::string& StreamFile() {
+    static const std::string path = [] {
+        const auto p = std::filesystem::temp_directory_path() /
+                       ("tavrel-bench-fx2-" + std::to_string(getpid()) + ".ts");
+        MultiplexConfig config;
+        config.bitrate = kBroadcastBitrate;
+        config.seconds = 12;
+        MultiplexGenerator gen(config);
+        std::ofstream out(p, std::ios::binary);
+        gen.Run([&](std::span<const uint8_t> chunk) {
+            out.write(reinterpret_cast<const char*>(chunk.data()),
+                      static_cast<std::streamsize>(chunk.size()));
+        });
+        return p.string();
+    }();
+    return path;
+}
+
+void BM_DeviceCpuAtBroadcastRate(benchmark::State& state) {
+    SimulatedFx2Config config;
+    config.stream.multiplex.bitrate = kBroadcastBitrate;
+    config.stream.multiplex.seconds = 60;
+    if (state.range(0) == 0) {
+        config.stream.ts_file = StreamFile();
+        config.stream.file_bitrate = kBroadcastBitrate;
+    }
+    constexpr double kSeconds = 10.0;
+    double cpu = 0;
+    uint64_t bytes = 0;
+    for (auto _ : state) {
+        const auto [b, c] = Stream(config, kSeconds);
+        bytes += b;
+        cpu += c;
+    }
+    if (state.range(0) == 0) {
+        std::filesystem::remove(StreamFile());
+    }
+    state.counters["cpu_percent_of_one_core"] = 100.0 * cpu / kSeconds;
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+}
+BENCHMARK(BM_DeviceCpuAtBroadcastRate)
+    ->ArgNames({"generator"})
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
+
+}  // namespace
+}  // namespace tavrel::sim

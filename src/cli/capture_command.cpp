@@ -1,0 +1,308 @@
+#include "cli/capture_command.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <ostream>
+#include <thread>
+
+#include "app/capture_app.h"
+#include "app/settings.h"
+#include "cli/commands.h"
+#include "cli/multiplex_options.h"
+#include "cli/options.h"
+#include "platform/ui_thread.h"
+#include "sim/simulated_fx2.h"
+
+namespace tavrel::cli {
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void OnInterrupt(int) {
+    g_interrupted.store(true);
+}
+
+// Message boxes become lines on standard error; the save picker answers with --record.
+class ConsoleUi final : public UiServices {
+public:
+    ConsoleUi(std::ostream& err, std::string record) : err_(err), record_(std::move(record)) {}
+
+    MessageAnswer ShowMessage(std::string_view text, std::string_view caption,
+                              MessageButtons buttons) override {
+        err_ << "tavrel-cli: [" << caption << "] " << (text.empty() ? "(no text)" : text) << "\n";
+        return buttons == MessageButtons::kYesNo ? MessageAnswer::kNo : MessageAnswer::kOk;
+    }
+    std::optional<std::string> PickSaveFile(const SaveFileRequest&) override {
+        if (record_.empty()) {
+            return std::nullopt;
+        }
+        return record_;
+    }
+    std::optional<std::string> BrowseForFolder() override { return std::nullopt; }
+
+private:
+    std::ostream& err_;
+    std::string record_;
+};
+
+uint16_t ParseEndpoint(const std::string& text, const std::string& option, bool allow_none) {
+    if (allow_none && text == "none") {
+        return kNoEndpoint;
+    }
+    return static_cast<uint16_t>(ParseNumber(text, 0, 0xFF, option, true));
+}
+
+std::string OneLine(std::string text) {
+    for (char& c : text) {
+        if (c == '\n') {
+            c = ' ';
+        }
+    }
+    return text;
+}
+
+// The built-in tuner: the FX2 device over the simulated driver, streaming the generated
+// multiplex or the --source file in real time.
+Tuner SimulatedTuner(const CaptureOptions& o, std::string& error) {
+    sim::SimulatedFx2Config config;
+    config.stream.multiplex = o.multiplex;
+    config.stream.ts_file = o.source;
+    config.stream.file_bitrate = o.multiplex.bitrate;
+    try {
+        sim::SimulatedTuner tuner = sim::MakeSimulatedTuner(std::move(config));
+        return {std::shared_ptr<sim::SimulatedFx2>(std::move(tuner.driver)),
+                std::move(tuner.device)};
+    } catch (const std::exception& e) {
+        error = e.what();
+        return {};
+    }
+}
+
+void ListDevices(CaptureApp& app, std::ostream& out) {
+    const size_t count = app.Window().device.entries.size();
+    if (count == 0) {
+        out << "no devices\n";
+    }
+    for (size_t i = 0; i < count; ++i) {
+        app.OnDeviceSelected(static_cast<int>(i));
+        const MainWindowState& w = app.Window();
+        out << i << ": " << w.device.entries[i].text << "\n    in:";
+        for (const ComboEntry& e : w.endpoint_in.entries) {
+            out << " " << e.text;
+        }
+        out << "\n    out:";
+        for (const ComboEntry& e : w.endpoint_out.entries) {
+            out << " " << (e.data == kNoEndpoint ? "none" : e.text);
+        }
+        out << "\n";
+    }
+}
+
+// Chooses device and endpoints in the window state as a user would; a UsageError when the
+// choice does not exist.
+void ChooseDevice(CaptureApp& app, const CaptureOptions& o) {
+    MainWindowState& w = app.Window();
+    if (o.device >= static_cast<int>(w.device.entries.size())) {
+        throw UsageError{"there is no device " + std::to_string(o.device) +
+                         " (see --list-devices)"};
+    }
+    app.OnDeviceSelected(o.device);
+    char text[8];
+    if (o.in_endpoint && !w.endpoint_in.SelectData(*o.in_endpoint)) {
+        std::snprintf(text, sizeof text, "0x%02X", *o.in_endpoint);
+        throw UsageError{std::string("the device has no bulk IN endpoint ") + text};
+    }
+    if (o.out_endpoint && !w.endpoint_out.SelectData(*o.out_endpoint)) {
+        std::snprintf(text, sizeof text, "0x%02X", *o.out_endpoint);
+        throw UsageError{std::string("the device has no bulk OUT endpoint ") + text};
+    }
+    if (o.firmware_init) {
+        if (!w.firmware_init.visible) {
+            throw UsageError{"the device has no firmware initialisation"};
+        }
+        w.firmware_init.checked = true;
+    }
+}
+
+int Capture(const CaptureOptions& o, std::ostream& out, std::ostream& err,
+            const DeviceFactory& factory) {
+    const SettingsFile file =
+        o.settings_dir.empty() ? SettingsFile::AtStart() : SettingsFile(o.settings_dir);
+    Settings settings = file.Defaults();
+    file.LoadSave(settings, false);
+    const int32_t stored_auto_name = settings.rec_autofilename;
+    settings.rec_autofilename = o.record_auto ? 1 : 0;
+    if (o.stop_timer) {
+        settings.rec_time = *o.stop_timer;
+    }
+    if (!o.udp_host.empty()) {
+        settings.network_address = o.udp_host;
+        settings.network_port = o.udp_port;
+    }
+    if (o.udp_size) {
+        settings.network_send_size = static_cast<int32_t>(*o.udp_size);
+    }
+
+    QueuedUiThread ui_thread;
+    ConsoleUi ui(err, o.record);
+    std::string error;
+    // Declared before the application: the backing outlives the device the application owns.
+    Tuner tuner = factory(o, error);
+    if (!tuner.device) {
+        err << "tavrel-cli: " << error << "\n";
+        return kExitFailure;
+    }
+    CaptureApp app(settings, AppEnvironment{SystemClock::Instance(), ui_thread, ui,
+                                            SystemTimerResolution::Instance()});
+    if (!app.Initialise(std::move(tuner.device))) {
+        err << "tavrel-cli: the tuner cannot be opened\n";
+        return kExitFailure;
+    }
+    if (o.list_devices) {
+        ListDevices(app, out);
+        return kExitOk;
+    }
+    ChooseDevice(app, o);
+
+    if (app.StartStop() != StartError::kNone) {
+        return kExitFailure;  // the message went to standard error
+    }
+    std::string recording;
+    bool ok = true;
+    if (!o.record.empty() || o.record_auto) {
+        ok = app.StartRecording();
+        if (ok) {
+            recording = app.ActiveRecorder()->FilePath();
+            out << "recording to " << recording << "\n";
+        }
+    }
+    if (ok && !o.udp_host.empty()) {
+        ok = app.StartSending();
+    }
+
+    g_interrupted.store(false);
+    auto previous = std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    const auto start = std::chrono::steady_clock::now();
+    auto next_line = start + std::chrono::seconds(1);
+    while (ok && !g_interrupted.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ui_thread.Drain();
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= next_line) {
+            app.RunStatusDisplay();
+            out << StatusLine(app.Window()) << std::endl;
+            next_line += std::chrono::seconds(1);
+        }
+        if (o.seconds != 0 && now - start >= std::chrono::seconds(o.seconds)) {
+            break;
+        }
+    }
+    std::signal(SIGINT, previous);
+    std::signal(SIGTERM, SIG_DFL);
+
+    // The stop drains the buffer, closes the recording and writes out its last bytes.
+    const bool was_recording = app.ActiveRecorder() != nullptr;
+    app.StartStop();
+    ui_thread.Drain();
+    if (!recording.empty()) {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(recording, ec);
+        out << (was_recording ? "recorded " : "recording stopped early: ")
+            << (ec ? std::string("?") : std::to_string(size)) << " bytes to " << recording << "\n";
+    }
+    app.Close();
+    Settings to_store = app.CurrentSettings();
+    to_store.rec_autofilename = stored_auto_name;
+    file.LoadSave(to_store, true);
+    return ok ? kExitOk : kExitFailure;
+}
+
+}  // namespace
+
+CaptureOptions ParseCaptureOptions(const std::vector<std::string>& args) {
+    CaptureOptions o;
+    o.multiplex.seconds = 86400;  // the simulated tuner runs for as long as the capture
+    ArgumentWalk walk(args);
+    while (walk.More()) {
+        const std::string& a = walk.Next();
+        if (ParseMultiplexOption(a, walk, o.multiplex, false)) {
+            continue;
+        } else if (a == "--list-devices") {
+            o.list_devices = true;
+        } else if (a == "--device") {
+            o.device = static_cast<int>(ParseNumber(walk.Value(a), 0, 127, a));
+        } else if (a == "--in") {
+            o.in_endpoint = ParseEndpoint(walk.Value(a), a, false);
+        } else if (a == "--out") {
+            o.out_endpoint = ParseEndpoint(walk.Value(a), a, true);
+        } else if (a == "--firmware-init") {
+            o.firmware_init = true;
+        } else if (a == "--source") {
+            o.source = walk.Value(a);
+        } else if (a == "--seconds") {
+            o.seconds = static_cast<uint32_t>(ParseNumber(walk.Value(a), 1, 86400 * 7, a));
+        } else if (a == "--record") {
+            o.record = walk.Value(a);
+        } else if (a == "--record-auto") {
+            o.record_auto = true;
+        } else if (a == "--stop-timer") {
+            o.stop_timer = static_cast<int32_t>(ParseNumber(walk.Value(a), 0, 35791, a));
+        } else if (a == "--udp") {
+            const std::string& target = walk.Value(a);
+            const size_t colon = target.rfind(':');
+            if (colon == std::string::npos || colon == 0) {
+                throw UsageError{"--udp needs HOST:PORT, not '" + target + "'"};
+            }
+            o.udp_host = target.substr(0, colon);
+            o.udp_port = static_cast<uint16_t>(ParseNumber(target.substr(colon + 1), 1, 65535, a));
+        } else if (a == "--udp-size") {
+            o.udp_size = static_cast<uint32_t>(ParseNumber(walk.Value(a), 1, 65507, a));
+        } else if (a == "--settings-dir") {
+            o.settings_dir = walk.Value(a);
+        } else {
+            throw UsageError{ArgumentWalk::IsOption(a) ? "unknown option " + a
+                                                       : "capture takes no file; did you mean "
+                                                         "--record or --source?"};
+        }
+    }
+    if (!o.record.empty() && o.record_auto) {
+        throw UsageError{"--record and --record-auto exclude each other"};
+    }
+    return o;
+}
+
+std::string StatusLine(const MainWindowState& w) {
+    std::string line =
+        "time " + w.time.text + " ok " + w.success.text + " ng " + w.failure.text + " " +
+        w.rate.text + " | buf " + OneLine(w.buffer.text) + " | pkt " + w.packet_length.text +
+        " sync " + w.sync_errors.text + " cc " + w.discontinuities.text + " scr " +
+        w.scrambled.text + " | " +
+        (w.broadcast_time.text.empty() ? "(no time)" : OneLine(w.broadcast_time.text)) + " | " +
+        w.recording.text;
+    if (w.free_space.text != " ") {
+        line += " " + w.free_space.text;
+    }
+    if (w.status_bar[0] != " ") {
+        line += " " + w.status_bar[0] + " " + w.status_bar[1];
+    }
+    return line + " | " + w.udp.text;
+}
+
+int RunCaptureWith(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                   const DeviceFactory& factory) {
+    try {
+        return Capture(ParseCaptureOptions(args), out, err, factory);
+    } catch (const UsageError& e) {
+        err << "tavrel-cli: " << e.message << "\n";
+        return kExitUsage;
+    }
+}
+
+int RunCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    return RunCaptureWith(args, out, err, &SimulatedTuner);
+}
+
+}  // namespace tavrel::cli

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/capture_app.h"
+#include "app/fake_tuner.h"
+#include "platform/clock.h"
+#include "platform/timer_resolution.h"
+#include "platform/ui_services.h"
+#include "platform/ui_thread.h"
+#include "sim/simulated_fx2.h"
+
+namespace tavrel::test_support {
+
+// Message boxes and pickers answered by the test; every message is kept.
+class ScriptedUi final : public UiServices {
+public:
+    struct Message {
+        std::string text;
+        std::string caption;
+        friend bool operator==(const Message&, const Message&) = default;
+    };
+
+    MessageAnswer ShowMessage(std::string_view text, std::string_view caption,
+                              MessageButtons) override {
+        messages.push_back({std::string(text), std::string(caption)});
+        return MessageAnswer::kOk;
+    }
+    std::optional<std::string> PickSaveFile(const SaveFileRequest& request) override {
+        save_requests.push_back(request);
+        return save_path;
+    }
+    std::optional<std::string> BrowseForFolder() override { return std::nullopt; }
+
+    std::vector<Message> messages;
+    std::vector<SaveFileRequest> save_requests;
+    std::optional<std::string> save_path;
+};
+
+class FakeTimer final : public TimerResolution {
+public:
+    TimerFacts Facts() const override { return facts; }
+    bool Begin(uint32_t period) override {
+        if (refuse) {
+            return false;
+        }
+        active.push_back(period);
+        return true;
+    }
+    void End(uint32_t period) override {
+        ended.push_back(period);
+        std::erase(active, period);
+    }
+
+    TimerFacts facts{15.625, 1, 1000000};
+    bool refuse = false;
+    std::vector<uint32_t> active;
+    std::vector<uint32_t> ended;
+};
+
+enum class TunerKind {
+    kFake,          // FakeTuner, reachable through `tuner`
+    kSimulatedFx2,  // the built-in CDTV_EzUSBFX2 over the simulated driver, through `fx2`
+};
+
+// An application with a tuner, a fake clock, a UI thread the test drains and scripted dialogs.
+struct AppHarness {
+    explicit AppHarness(Settings s = Settings{}, TunerKind kind = TunerKind::kFake,
+                        sim::SimulatedFx2Config fx2_config = {})
+        : settings(std::move(s)) {
+        app = std::make_unique<CaptureApp>(settings, AppEnvironment{clock, ui_thread, ui, timer});
+        if (kind == TunerKind::kSimulatedFx2) {
+            sim::SimulatedTuner simulated = sim::MakeSimulatedTuner(std::move(fx2_config));
+            driver = std::move(simulated.driver);
+            fx2 = simulated.device.get();
+            pending_device = std::move(simulated.device);
+            return;
+        }
+        auto t = std::make_unique<FakeTuner>(clock);
+        tuner = t.get();
+        pending_device = std::move(t);
+    }
+    ~AppHarness() {
+        if (app && app->Capturing() && tuner) {
+            tuner->Release();
+        }
+        app.reset();
+    }
+
+    // Initialises the window with the tuner set up so far.
+    bool Initialise(ServiceWindowPort* service = nullptr, ReservationPort* reservations = nullptr) {
+        return app->Initialise(std::move(pending_device), service, reservations);
+    }
+
+    FakeClock clock{100000, {2009, 1, 2, 3, 4, 5, 0, 5}};
+    QueuedUiThread ui_thread;
+    ScriptedUi ui;
+    FakeTimer timer;
+    Settings settings;
+    std::unique_ptr<sim::SimulatedFx2> driver;  // outlives the device the application owns
+    std::unique_ptr<CaptureApp> app;
+    FakeTuner* tuner = nullptr;
+    CDTV_EzUSBFX2* fx2 = nullptr;
+    std::unique_ptr<CDTV_Base> pending_device;
+};
+
+}  // namespace tavrel::test_support

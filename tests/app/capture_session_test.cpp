@@ -1,0 +1,500 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_harness.h"
+#include "platform/loopback_receiver.h"
+#include "platform/temp_dir.h"
+#include "platform/text_encoding.h"
+#include "sim/multiplex.h"
+#include "sim/simulated_fx2.h"
+#include "ts/broadcast_time.h"
+#include "ts/processor_callback.h"
+
+namespace tavrel {
+namespace {
+
+using test_support::AppHarness;
+using test_support::FakeTuner;
+using test_support::ScriptedUi;
+
+std::vector<uint8_t> Multiplex(double seconds, uint64_t seed = 7) {
+    sim::MultiplexConfig config;
+    config.seconds = seconds;
+    config.seed = seed;
+    sim::MultiplexGenerator generator(config);
+    std::vector<uint8_t> out;
+    generator.Run(
+        [&](std::span<const uint8_t> chunk) { out.insert(out.end(), chunk.begin(), chunk.end()); });
+    return out;
+}
+
+TEST(CaptureStart, EachFailureUndoesThePartialStart) {
+    struct Case {
+        const char* name;
+        std::function<void(AppHarness&)> before_init;
+        std::function<void(AppHarness&)> after_init;
+        StartError error;
+        std::vector<ScriptedUi::Message> messages;
+        int connects;
+    };
+    const Case cases[] = {
+        {"no device",
+         [](AppHarness& h) { h.tuner->names.clear(); },
+         nullptr,
+         StartError::kNoDevice,
+         {},
+         0},
+        {"no IN endpoint",
+         [](AppHarness& h) { h.tuner->endpoints = {FakeTuner::Bulk(0x02)}; },
+         nullptr,
+         StartError::kNoInEndpoint,
+         {},
+         0},
+        {"no OUT endpoint selected",
+         nullptr,
+         [](AppHarness& h) { h.app->Window().endpoint_out.selected = -1; },
+         StartError::kNoOutEndpoint,
+         {},
+         0},
+        {"IN endpoint gone",
+         [](AppHarness& h) { h.tuner->missing = {0x81}; },
+         nullptr,
+         StartError::kInEndpointMissing,
+         {{"入力EP指定エラー", "Error"}},
+         0},
+        {"firmware init without OUT endpoint",
+         nullptr,
+         [](AppHarness& h) {
+             h.app->Window().firmware_init.checked = true;
+             h.app->Window().endpoint_out.SelectData(kNoEndpoint);
+         },
+         StartError::kOutEndpointMissing,
+         {{"HvKelvra初期化には出力EPが必要です", "Error"}},
+         0},
+        {"timer period refused",
+         [](AppHarness& h) { h.timer.refuse = true; },
+         nullptr,
+         StartError::kTimerPeriod,
+         {},
+         0},
+        {"device does not connect",
+         [](AppHarness& h) { h.tuner->connect_result = false; },
+         nullptr,
+         StartError::kConnect,
+         {{"デバイスに接続できませんでした", "Error"}},
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppHarness h;
+        if (c.before_init) {
+            c.before_init(h);
+        }
+        ASSERT_TRUE(h.Initialise());
+        if (c.after_init) {
+            c.after_init(h);
+        }
+        h.app->Window().connect.checked = true;  // the click checked it
+        EXPECT_EQ(h.app->StartStop(), c.error);
+        EXPECT_EQ(h.ui.messages, c.messages);
+        EXPECT_FALSE(h.app->Capturing());
+        EXPECT_FALSE(h.app->Window().connect.checked);
+        EXPECT_EQ(h.tuner->connects, c.connects);
+        EXPECT_FALSE(h.tuner->IsConnected());
+        EXPECT_TRUE(h.timer.active.empty()) << "a timer period begun is ended again";
+        EXPECT_FALSE(h.app->Window().record.enabled);
+        EXPECT_FALSE(h.app->ChannelWindow().change.enabled);
+    }
+}
+
+TEST(CaptureStart, SucceedsAndStopRestoresTheControls) {
+    Settings s;
+    s.timer_period = 4;
+    s.last_channel = 27;
+    AppHarness h(s);
+    h.tuner->capabilities = kCapabilityChannel;
+    ASSERT_TRUE(h.Initialise());
+    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+
+    const MainWindowState& w = h.app->Window();
+    EXPECT_TRUE(h.app->Capturing());
+    EXPECT_TRUE(w.connect.checked);
+    EXPECT_EQ(h.tuner->last_in, 0x81);
+    EXPECT_EQ(h.tuner->last_out, 0x02);
+    EXPECT_EQ(h.tuner->channels_set, std::vector<int>{27});
+    EXPECT_EQ(h.timer.active, std::vector<uint32_t>{4});
+    for (const bool enabled :
+         {w.device.enabled, w.research.enabled, w.endpoint_in.enabled, w.endpoint_out.enabled}) {
+        EXPECT_FALSE(enabled);
+    }
+    EXPECT_TRUE(w.record.enabled);
+    EXPECT_TRUE(w.send.enabled);
+    h.ui_thread.Drain();  // the channel list is filled through the UI thread
+    EXPECT_EQ(h.app->ChannelWindow().channels.SelectedData(), 27u);
+    EXPECT_TRUE(h.app->ChannelWindow().change.enabled);
+
+    h.tuner->Release();
+    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    h.ui_thread.Drain();
+    EXPECT_FALSE(h.app->Capturing());
+    EXPECT_FALSE(w.connect.checked);
+    EXPECT_TRUE(w.device.enabled && w.research.enabled && w.endpoint_in.enabled);
+    EXPECT_FALSE(w.firmware_init.visible) << "only the FX2 device has firmware init";
+    EXPECT_FALSE(w.record.enabled);
+    EXPECT_FALSE(w.send.enabled);
+    EXPECT_TRUE(h.timer.active.empty());
+    EXPECT_EQ(h.timer.ended, std::vector<uint32_t>{4});
+    EXPECT_TRUE(h.app->ChannelWindow().channels.entries.empty());
+    EXPECT_EQ(h.app->CurrentSettings().last_channel, 27);
+}
+
+// With null packets kept, output 0 is the tuner's stream: the recording must equal it byte for
+// byte, and the UDP datagrams must carry it in pieces of exactly the configured size.
+TEST(CaptureCycle, RecordsAndSendsTheStreamByteForByte) {
+    test_support::TempDir dir;
+    test_support::LoopbackReceiver receiver;
+    ASSERT_TRUE(receiver.Ok());
+    Settings s;
+    s.no_reject_nullpacket = 1;
+    s.decode_psi = 1;
+    s.rec_autofilename = 1;
+    s.rec_autopath = dir.Path();
+    s.network_address = "127.0.0.1";
+    s.network_port = receiver.Port();
+    s.network_send_size = 1000;
+    AppHarness h(s);
+    const std::vector<uint8_t> stream = Multiplex(0.3);
+    h.tuner->stream = stream;
+    h.tuner->transfer_size = 5000;  // not a multiple of the packet or the block
+    ASSERT_TRUE(h.Initialise());
+    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    ASSERT_TRUE(h.app->StartRecording());
+    ASSERT_TRUE(h.app->StartSending());
+    EXPECT_EQ(h.app->Window().record.text, "録画停止");
+    EXPECT_EQ(h.app->Window().send.text, "送信停止");
+
+    h.tuner->Release();
+    ASSERT_TRUE(h.tuner->WaitDelivered());
+    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+
+    const std::string path = dir.File("cap-20090102-030405.ts");
+    EXPECT_EQ(test_support::ReadWholeFile(path), stream);
+    EXPECT_EQ(h.app->Window().record.text, "録画開始");
+    EXPECT_EQ(h.app->Window().send.text, "送信開始");
+    EXPECT_EQ(h.app->ActiveRecorder(), nullptr);
+
+    std::vector<uint8_t> received;
+    size_t datagrams = 0;
+    while (auto d = receiver.Receive(200)) {
+        EXPECT_EQ(d->size(), 1000u);
+        received.insert(received.end(), d->begin(), d->end());
+        ++datagrams;
+    }
+    // The sender keeps up to one datagram and one packet back; that tail is dropped at stop.
+    EXPECT_GE(datagrams, (stream.size() - 1188) / 1000);
+    ASSERT_LE(received.size(), stream.size());
+    EXPECT_TRUE(std::equal(received.begin(), received.end(), stream.begin()));
+}
+
+TEST(CaptureCycle, LessThanOneBlockIsStillRecordedAtStop) {
+    test_support::TempDir dir;
+    Settings s;
+    s.no_reject_nullpacket = 1;
+    AppHarness h(s);
+    std::vector<uint8_t> stream = Multiplex(0.1);
+    stream.resize(26 * 188);  // 4888 bytes: far below the 32 KiB block
+    h.tuner->stream = stream;
+    h.ui.save_path = dir.File("short.ts");
+    ASSERT_TRUE(h.Initialise());
+    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    ASSERT_TRUE(h.app->StartRecording());
+    h.tuner->Release();
+    ASSERT_TRUE(h.tuner->WaitDelivered());
+    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    EXPECT_EQ(test_support::ReadWholeFile(dir.File("short.ts")), stream);
+    ASSERT_EQ(h.ui.save_requests.size(), 1u);
+    EXPECT_EQ(h.ui.save_requests[0].filter_pattern, "*.ts");
+    EXPECT_EQ(h.ui.save_requests[0].default_extension, "ts");
+}
+
+TEST(DeviceDataCallback, OverflowEmptiesTheBufferAndCountsOnce) {
+    AppHarness h;
+    ASSERT_TRUE(h.Initialise());
+    std::vector<uint8_t> data(CaptureApp::kChunkBufferLimit - 10, 0x47);
+    CaptureApp::DeviceDataCallback(data.data(), static_cast<uint32_t>(data.size()), 0, 0,
+                                   h.app.get());
+    EXPECT_EQ(h.app->ChunkBuffer().Held(), data.size());
+    EXPECT_EQ(h.app->Stats().overflow_resets.load(), 0u);
+    CaptureApp::DeviceDataCallback(data.data(), 100, 0, 0, h.app.get());
+    EXPECT_EQ(h.app->ChunkBuffer().Held(), 0u);
+    EXPECT_EQ(h.app->Stats().overflow_resets.load(), 1u);
+    h.app->RunStatusDisplay();
+    EXPECT_EQ(h.app->Window().buffer.text, "0KB/10240KB\nR:1 Sy:0 St:0");
+
+    h.app->Clear();
+    EXPECT_EQ(h.app->Stats().overflow_resets.load(), 0u);
+}
+
+TEST(DeviceDataCallback, SamplesTheRateAndThrottlesRefreshes) {
+    AppHarness h;
+    ASSERT_TRUE(h.Initialise());
+    h.ui_thread.Drain();
+    struct Step {
+        uint32_t advance_ms;
+        uint64_t total;
+        double rate;
+        size_t refreshes_pending;
+    };
+    const Step steps[] = {
+        {700, 700'000, 1'000'000.0, 1},  // first sample: 700000 bytes in 700 ms
+        {100, 900'000, 1'000'000.0, 1},  // too soon for either
+        {250, 950'000, 1'000'000.0, 2},  // 350 ms since the last refresh request
+        {350, 500, 0.0, 3},              // 700 ms: the total went down (statistics reset)
+        {601, 601'500, 1'000'000.0, 4},
+    };
+    for (const Step& s : steps) {
+        h.clock.Advance(s.advance_ms);
+        CaptureApp::DeviceDataCallback(nullptr, 0, static_cast<uint32_t>(s.total),
+                                       static_cast<uint32_t>(s.total >> 32), h.app.get());
+        EXPECT_DOUBLE_EQ(h.app->Stats().rate.load(), s.rate) << s.total;
+        EXPECT_EQ(h.ui_thread.Pending(), s.refreshes_pending) << s.total;
+    }
+    h.ui_thread.Drain();
+    EXPECT_EQ(h.app->Window().rate.text, "7.64 Mbps");
+}
+
+// Records what the capture hands to the child windows and the reservation engine.
+struct RecordingPorts : ServiceWindowPort, ReservationPort {
+    std::vector<std::string> calls;
+    void OnNewStream(uint32_t end) override {
+        calls.push_back("new stream " + std::to_string(end));
+    }
+    void OnProgram(const ProgramEntry& p) override {
+        calls.push_back("program " + std::to_string(p.program_number));
+    }
+    void OnStreams(uint16_t program, std::span<const StreamEntry> streams) override {
+        std::string text = "service streams " + std::to_string(program);
+        for (const StreamEntry& e : streams) {
+            text += " " + std::to_string(e.stream_type) + "/" + std::to_string(e.unused) + "/" +
+                    std::to_string(e.elementary_pid);
+        }
+        calls.push_back(text);
+    }
+    void OnServiceName(uint16_t sid, const char* name) override {
+        calls.push_back("name " + std::to_string(sid) + " " + name);
+    }
+    void OnEvent(const EventRecord&, uint16_t sid, uint32_t actual) override {
+        calls.push_back("event " + std::to_string(sid) + " " + std::to_string(actual));
+    }
+    void WriteReservationData(std::span<const uint8_t> unit) override {
+        calls.push_back("reservation data " + std::to_string(unit.size()));
+    }
+    void ClearServicePids(uint32_t a) override {
+        calls.push_back("clear pids " + std::to_string(a));
+    }
+    void UpdateServicePids(uint16_t program, std::span<const StreamEntry> streams) override {
+        calls.push_back("update pids " + std::to_string(program) + " x" +
+                        std::to_string(streams.size()) + " pid " +
+                        std::to_string(streams[1].elementary_pid));
+    }
+};
+
+TEST(UiEventDispatcher, RoutesEachEventType) {
+    AppHarness h;
+    RecordingPorts ports;
+    ASSERT_TRUE(h.Initialise(&ports, &ports));
+    void* app = h.app.get();
+
+    const ProgramEntry programs[] = {{0x400, 0x1F0}, {0x401, 0x1F1}};
+    uint8_t streams[8] = {0x02, 0xEE, 0x01, 0x11, 0x0F, 0xEE, 0x01, 0x12};
+    uint16_t pid0, pid1;
+    std::memcpy(&pid0, streams + 2, 2);
+    std::memcpy(&pid1, streams + 6, 2);
+    EventRecord event{};
+    const uint8_t unit[188] = {0x47};
+
+    CaptureApp::ProcessorOutputCallback(kEventStream, 0x7FE0, nullptr, 0, app);
+    CaptureApp::ProcessorOutputCallback(kEventPrograms, 0x7FE0, programs, 2, app);
+    CaptureApp::ProcessorOutputCallback(kEventStreams, 0x400, streams, 2, app);
+    CaptureApp::ProcessorOutputCallback(kEventServiceName, 0x400, "NHK", 3, app);
+    CaptureApp::ProcessorOutputCallback(kEventPresentFollowing, 0x400, &event, 1, app);
+    CaptureApp::ProcessorOutputCallback(kEventSchedule, 0x401, &event, 0, app);
+    CaptureApp::ProcessorOutputCallback(kEventNetwork, 4, "net", 3, app);
+    CaptureApp::ProcessorOutputCallback(kEventTransportStream, 4, nullptr, 0x40F1, app);
+    CaptureApp::ProcessorOutputCallback(0x50, 0, nullptr, 0, app);         // carousel notification
+    CaptureApp::ProcessorOutputCallback(kEventPacket, 1, unit, 188, app);  // no capture: nobody
+
+    const std::vector<std::string> expected = {
+        "new stream 0",
+        "clear pids 32736",
+        "program 1024",
+        "program 1025",
+        "service streams 1024 2/0/" + std::to_string(pid0) + " 15/0/" + std::to_string(pid1),
+        "update pids 1024 x2 pid " + std::to_string(pid1),
+        "name 1024 NHK",
+        "event 1024 1",
+        "event 1025 0",
+    };
+    EXPECT_EQ(ports.calls, expected);
+
+    // Only the time event touches the statistics.
+    EXPECT_EQ(h.app->Stats().time_date.load(), 0u);
+    BroadcastTime time;
+    time.mjd = 54832;
+    time.seconds = 3600;
+    h.clock.SetTick(123456);
+    CaptureApp::ProcessorOutputCallback(kEventTime, 0, &time, sizeof time, app);
+    EXPECT_EQ(h.app->Stats().time_date.load(), 54832u);
+    EXPECT_EQ(h.app->Stats().time_seconds.load(), 3600u);
+    EXPECT_EQ(h.app->Stats().time_tick.load(), 123456u);
+    h.app->RunStatusDisplay();
+    EXPECT_EQ(h.app->Window().broadcast_time.text, "*2009/01/01\n01:00:00");
+}
+
+TEST(ProcessorQueries, AnswerZeroWithoutACapture) {
+    AppHarness h;
+    ASSERT_TRUE(h.Initialise());
+    char name[16] = "untouched";
+    EventRecord record{};
+    const uint16_t programs[] = {0x400};
+    EXPECT_EQ(h.app->ServiceName(0x400, name, sizeof name), 0);
+    EXPECT_STREQ(name, "untouched");
+    EXPECT_EQ(h.app->SetServiceFilter(programs, 1, nullptr, 0), 0);
+    EXPECT_EQ(h.app->ReservationFilter(2, programs, 1, nullptr, 0), 0);
+    EXPECT_EQ(h.app->WriteDataBroadcast("/tmp", 0x100), 0);
+    EXPECT_EQ(h.app->EventById(0x400, 1, record), 0);
+    EXPECT_EQ(h.app->EventOnAir(0x400, {54833, 0}, record), 0);
+}
+
+// A capture that sees the multiplex's tables answers the queries and feeds output 1 to the
+// reservation port while the processing thread runs.
+TEST(ProcessorQueries, ReachTheRunningProcessor) {
+    Settings s;
+    s.decode_psi = 1;
+    s.proc_epg = 1;
+    AppHarness h(s);
+    RecordingPorts ports;
+    sim::MultiplexConfig config;
+    config.seconds = 1.5;
+    sim::MultiplexGenerator generator(config);
+    generator.Run([&](std::span<const uint8_t> chunk) {
+        h.tuner->stream.insert(h.tuner->stream.end(), chunk.begin(), chunk.end());
+    });
+    const sim::PlannedService& service = generator.Manifest().transport_streams[0].services[0];
+    ASSERT_TRUE(h.Initialise(&ports, &ports));
+    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    h.tuner->Release();
+    ASSERT_TRUE(h.tuner->WaitDelivered());
+    // The processing thread has no signal of its own: wait until it took the last full block.
+    for (int i = 0; i < 5000 && h.app->ChunkBuffer().Held() >= CaptureApp::kBlockSize; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+    char name[64] = {};
+    ASSERT_EQ(h.app->ServiceName(service.service_id, name, sizeof name), 1);
+    EXPECT_EQ(ShiftJisToUtf8(name), service.name);
+    EventRecord record{};
+    ASSERT_EQ(h.app->EventOnAir(service.service_id, generator.Manifest().start, record), 1);
+    EXPECT_EQ(record.event_id, service.events[0].event_id);
+    EXPECT_EQ(h.app->EventById(service.service_id, service.events[0].event_id, record), 1);
+    EXPECT_EQ(h.app->SetServiceFilter(nullptr, 0, nullptr, 0), 1);
+
+    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    EXPECT_EQ(h.app->SetServiceFilter(nullptr, 0, nullptr, 0), 0);
+    EXPECT_EQ(h.app->EventById(service.service_id, service.events[0].event_id, record), 0);
+    const bool reservation_data =
+        std::any_of(ports.calls.begin(), ports.calls.end(),
+                    [](const std::string& c) { return c.rfind("reservation data", 0) == 0; });
+    EXPECT_TRUE(reservation_data) << "output 1 reaches the reservation port while capturing";
+    EXPECT_NE(std::find(ports.calls.begin(), ports.calls.end(), "new stream 1"), ports.calls.end())
+        << "the end of the stream is announced at stop";
+}
+
+// The processing thread writes every packet while the main thread starts and stops the
+// recording and the sending under it; run under ThreadSanitizer too.
+TEST(CaptureCycle, RecordingAndSendingStopWhileTheProcessingThreadWrites) {
+    test_support::TempDir dir;
+    test_support::LoopbackReceiver receiver;
+    Settings s;
+    s.rec_autofilename = 1;
+    s.rec_autopath = dir.Path();
+    s.network_address = "127.0.0.1";
+    s.network_port = receiver.Port();
+    s.network_send_size = 188 * 7;
+    AppHarness h(s);
+    h.tuner->stream = Multiplex(0.1);
+    h.tuner->transfer_size = 188 * 50;
+    h.tuner->loop = true;
+    ASSERT_TRUE(h.Initialise());
+    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    h.tuner->Release();
+    ASSERT_TRUE(h.tuner->WaitDelivered());
+    for (int i = 0; i < 20; ++i) {
+        h.clock.Advance(1000);  // a new automatic name each time
+        ASSERT_TRUE(h.app->StartRecording());
+        ASSERT_TRUE(h.app->StartSending());
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        h.app->RunStatusDisplay();
+        h.app->ToggleRecording();
+        h.app->ToggleSending();
+        h.ui_thread.Drain();
+    }
+    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+        EXPECT_EQ(entry.file_size() % 188, 0u) << "only whole packets are recorded";
+        ++files;
+    }
+    EXPECT_EQ(files, 20u);
+}
+
+// The built-in device end to end: the FX2 device's transfer threads over the simulated driver,
+// with firmware init on, record exactly the generated multiplex.
+TEST(CaptureCycle, SimulatedFx2RecordsTheGeneratedStream) {
+    test_support::TempDir dir;
+    Settings s;
+    s.no_reject_nullpacket = 1;
+    s.hv_kelvra_init = 1;
+    sim::MultiplexConfig multiplex;
+    multiplex.seconds = 0.3;
+    multiplex.seed = 11;
+    const std::vector<uint8_t> expected = Multiplex(0.3, 11);
+
+    sim::SimulatedFx2Config config;
+    config.stream.multiplex = multiplex;
+    config.stream.loop = false;
+    config.stream.pacing = sim::Pacing::kAsFastAsPossible;
+    AppHarness h(s, test_support::TunerKind::kSimulatedFx2, config);
+    h.ui.save_path = dir.File("fx2.ts");
+    ASSERT_TRUE(h.Initialise());
+    EXPECT_TRUE(h.app->Window().firmware_init.visible);
+    EXPECT_EQ(h.app->Window().endpoint_out.entries.back().text, "0x01");
+
+    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    ASSERT_TRUE(h.app->StartRecording());
+    EXPECT_TRUE(h.fx2->firmware_init);
+    for (int i = 0; i < 5000 && h.driver->BytesStreamed() < expected.size(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(h.driver->BytesStreamed(), expected.size());
+    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    EXPECT_EQ(test_support::ReadWholeFile(dir.File("fx2.ts")), expected);
+    EXPECT_EQ(h.app->Stats().overflow_resets.load(), 0u);
+
+    bool init_sent = false;
+    for (const sim::LoggedRequest& r : h.driver->Requests()) {
+        init_sent |= r.endpoint == 0x01 && r.data == std::vector<uint8_t>{0x80, 0x00};
+    }
+    EXPECT_TRUE(init_sent) << "the firmware-init sequence went out on the OUT endpoint";
+}
+
+}  // namespace
+}  // namespace tavrel

@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/app_harness.h"
+#include "platform/temp_dir.h"
+
+namespace tavrel {
+namespace {
+
+using test_support::AppHarness;
+using test_support::ScriptedUi;
+
+constexpr uint64_t kMiB = 1 << 20;
+
+Settings AutoNamed(const std::string& folder) {
+    Settings s;
+    s.rec_autofilename = 1;
+    s.rec_autopath = folder;
+    return s;
+}
+
+TEST(Recording, StartFailuresShowOneMessageAndCreateNothing) {
+    test_support::TempDir dir;
+    struct Case {
+        const char* name;
+        Settings settings;
+        std::optional<std::string> picked;
+        std::vector<ScriptedUi::Message> messages;
+    };
+    const Case cases[] = {
+        {"automatic folder missing",
+         AutoNamed(dir.File("missing")),
+         std::nullopt,
+         {{"", "tavrel"}, {"開始に失敗しました", "tavrel"}}},
+        {"picker cancelled", Settings{}, std::nullopt, {{"開始に失敗しました", "tavrel"}}},
+        {"file cannot be created",
+         Settings{},
+         dir.File("no/such/folder/x.ts"),
+         {{"開始に失敗しました", "tavrel"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppHarness h(c.settings);
+        h.ui.save_path = c.picked;
+        ASSERT_TRUE(h.Initialise());
+        h.app->Window().stop_timer.enabled = false;
+        h.app->Window().record.checked = true;
+        EXPECT_FALSE(h.app->StartRecording());
+        EXPECT_EQ(h.ui.messages, c.messages);
+        EXPECT_EQ(h.app->ActiveRecorder(), nullptr);
+        EXPECT_TRUE(h.app->Window().stop_timer.enabled);
+        EXPECT_FALSE(h.app->Window().record.checked);
+        EXPECT_EQ(h.app->AutoStopTick(), 0u);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+}
+
+TEST(Recording, StopTimerAndPlusTenMinutes) {
+    test_support::TempDir dir;
+    AppHarness h(AutoNamed(dir.Path()));
+    ASSERT_TRUE(h.Initialise());
+    MainWindowState& w = h.app->Window();
+
+    // Without a recording "+10分" counts up the edit.
+    w.stop_timer.text = "5";
+    h.app->AddTenMinutes();
+    EXPECT_EQ(w.stop_timer.text, "15");
+
+    const uint32_t start = h.clock.TickCount();
+    ASSERT_TRUE(h.app->StartRecording());
+    EXPECT_TRUE(PathExists(dir.File("cap-20090102-030405.ts")));
+    EXPECT_EQ(h.app->CurrentSettings().rec_time, 15);
+    EXPECT_FALSE(w.stop_timer.enabled);
+    EXPECT_EQ(h.app->AutoStopTick(), start + 15 * 60000);
+    h.app->AddTenMinutes();
+    EXPECT_EQ(h.app->AutoStopTick(), start + 25 * 60000);
+    EXPECT_EQ(w.stop_timer.text, "15");
+
+    h.clock.Advance(65'000);
+    h.app->RunStatusDisplay();
+    EXPECT_EQ(w.status_bar[0], "1:05");
+    EXPECT_EQ(w.status_bar[1], "23:55 後に自動停止");
+    EXPECT_EQ(w.recording.text, "録画バッファ中");
+
+    h.clock.Advance(25 * 60000 - 65'000);
+    h.app->RunStatusDisplay();
+    EXPECT_EQ(h.app->ActiveRecorder(), nullptr);
+    EXPECT_EQ(w.status_bar[0], " ");
+    EXPECT_EQ(w.status_bar[1], "自動停止処理中");
+    EXPECT_EQ(w.recording.text, "録画停止中");
+    EXPECT_EQ(w.record.text, "録画開始");
+    EXPECT_TRUE(w.stop_timer.enabled);
+    EXPECT_TRUE(h.ui.messages.empty());
+}
+
+TEST(Recording, ZeroMinutesRecordsUntilStoppedByHand) {
+    test_support::TempDir dir;
+    AppHarness h(AutoNamed(dir.Path()));
+    ASSERT_TRUE(h.Initialise());
+    h.app->Window().stop_timer.text = "0";
+    ASSERT_TRUE(h.app->StartRecording());
+    EXPECT_EQ(h.app->AutoStopTick(), 0u);
+    h.app->AddTenMinutes();  // no timer to extend
+    EXPECT_EQ(h.app->AutoStopTick(), 0u);
+    h.clock.Advance(0x7FFFFFFF);
+    h.app->RunStatusDisplay();
+    ASSERT_NE(h.app->ActiveRecorder(), nullptr);
+    EXPECT_EQ(h.app->Window().status_bar[1], "録画自動停止設定なし");
+    h.app->ToggleRecording();
+    EXPECT_EQ(h.app->ActiveRecorder(), nullptr);
+}
+
+TEST(Recording, FreeSpaceStopsAtTwoHundredMebibytes) {
+    for (const uint64_t free : {200 * kMiB, 200 * kMiB + 1}) {
+        SCOPED_TRACE(free);
+        test_support::TempDir dir;
+        AppHarness h(AutoNamed(dir.Path()));
+        ASSERT_TRUE(h.Initialise());
+        h.app->SetFreeSpaceProbe([free](const Recorder&) { return free; });
+        ASSERT_TRUE(h.app->StartRecording());
+        h.app->RunStatusDisplay();
+        const bool stopped = free == 200 * kMiB;
+        EXPECT_EQ(h.app->ActiveRecorder() == nullptr, stopped);
+        if (stopped) {
+            EXPECT_EQ(h.ui.messages,
+                      (std::vector<ScriptedUi::Message>{
+                          {"録画先ディスク容量が少ないので録画停止しました。", "ERROR"}}));
+            EXPECT_EQ(h.app->Window().free_space.text, " ");
+        } else {
+            EXPECT_TRUE(h.ui.messages.empty());
+            EXPECT_EQ(h.app->Window().free_space.text, "空き 200 MByte");
+        }
+    }
+}
+
+TEST(Sending, StartFailuresAndTheControlsOfARunningSender) {
+    struct Case {
+        const char* address;
+        const char* port;
+        const char* size;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", "1234", "32767", true},
+        {"no-such-host.invalid", "1234", "32767", false},
+        {"127.0.0.1", "70000", "32767", false},  // no such port
+        {"127.0.0.1", "1234", "70000", false},   // larger than a datagram
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address + std::string(":") + c.port + "/" + c.size);
+        AppHarness h;
+        ASSERT_TRUE(h.Initialise());
+        MainWindowState& w = h.app->Window();
+        w.address.text = c.address;
+        w.port.text = c.port;
+        w.packet_size.text = c.size;
+        w.send.checked = true;
+        EXPECT_EQ(h.app->StartSending(), c.ok);
+        EXPECT_EQ(w.send.checked, c.ok);
+        EXPECT_EQ(h.app->ActiveSender() != nullptr, c.ok);
+        EXPECT_EQ(w.address.enabled, !c.ok);
+        EXPECT_EQ(h.app->CurrentSettings().network_address, c.address);
+        if (!c.ok) {
+            EXPECT_EQ(h.ui.messages,
+                      (std::vector<ScriptedUi::Message>{{"開始に失敗しました", "tavrel"}}));
+            continue;
+        }
+        EXPECT_EQ(w.send.text, "送信停止");
+        h.app->RunStatusDisplay();
+        EXPECT_EQ(w.udp.text, "送信バッファ中");
+        h.app->ToggleSending();
+        EXPECT_EQ(h.app->ActiveSender(), nullptr);
+        EXPECT_EQ(w.send.text, "送信開始");
+        EXPECT_TRUE(w.address.enabled && w.port.enabled && w.packet_size.enabled);
+        h.app->RunStatusDisplay();
+        EXPECT_EQ(w.udp.text, "送信停止中");
+    }
+}
+
+}  // namespace
+}  // namespace tavrel

@@ -1,0 +1,147 @@
+#include "cli/capture_command.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+
+#include "app/fake_tuner.h"
+#include "cli/commands.h"
+#include "platform/loopback_receiver.h"
+#include "platform/temp_dir.h"
+#include "sim/multiplex.h"
+
+namespace tavrel::cli {
+namespace {
+
+using test_support::FakeTuner;
+
+// Half a second of the simulated multiplex starting 2009-01-02 03:04:05, made once.
+const std::vector<uint8_t>& Stream() {
+    static const std::vector<uint8_t> stream = [] {
+        sim::MultiplexConfig config;
+        config.seconds = 0.5;
+        config.start = sim::MultiplexConfig::StartAt(2009, 1, 2, 3, 4, 5);
+        std::vector<uint8_t> out;
+        sim::MultiplexGenerator(config).Run([&](std::span<const uint8_t> chunk) {
+            out.insert(out.end(), chunk.begin(), chunk.end());
+        });
+        return out;
+    }();
+    return stream;
+}
+
+// A tuner streaming that multiplex in a loop, at about 50 Mbit/s, from the moment it connects.
+Tuner LoopingTuner(const CaptureOptions&, std::string&) {
+    auto tuner = std::make_unique<FakeTuner>(SystemClock::Instance());
+    tuner->stream = Stream();
+    tuner->loop = true;
+    tuner->pause_ms = 5;
+    tuner->Release();
+    return {nullptr, std::move(tuner)};
+}
+
+TEST(CaptureCommand, RecordsSendsAndPrintsTheStatusTexts) {
+    test_support::TempDir dir;
+    test_support::LoopbackReceiver receiver;
+    const std::string file = dir.File("out.ts");
+    std::ostringstream out, err;
+    const int status = RunCaptureWith({"--seconds", "1", "--record", file, "--stop-timer", "0",
+                                       "--udp", "127.0.0.1:" + std::to_string(receiver.Port()),
+                                       "--udp-size", "1316", "--settings-dir", dir.Path()},
+                                      out, err, &LoopingTuner);
+    ASSERT_EQ(status, kExitOk) << err.str();
+    EXPECT_EQ(err.str(), "");
+
+    const std::string text = out.str();
+    EXPECT_NE(text.find("recording to " + file + "\n"), std::string::npos) << text;
+    const std::regex line(
+        R"((^|\n)time (\d+) ok \d+ ng 0 \d+\.\d\d Mbps \| buf \d+KB/10240KB R:0 Sy:0 St:0 \| )"
+        R"(pkt 188 sync 0 cc \d+ scr 0 \| ([ *]2009/01/02 03:04:\d\d|\(no time\)) \| )"
+        R"((録画中 \d+ MByte|録画バッファ中) 空き \d+ MByte 0:0\d 録画自動停止設定なし \| )"
+        R"((送信中\(127\.0\.0\.1\) \d+ MByte|送信バッファ中)\n)");
+    EXPECT_TRUE(std::regex_search(text, line)) << text;
+
+    std::smatch recorded;
+    ASSERT_TRUE(std::regex_search(text, recorded, std::regex(R"(recorded (\d+) bytes to )")))
+        << text;
+    const uint64_t size = std::stoull(recorded[1]);
+    EXPECT_GT(size, 0u);
+    EXPECT_EQ(size % 188, 0u);
+    EXPECT_EQ(std::filesystem::file_size(file), size);
+
+    const auto datagram = receiver.Receive(100);
+    ASSERT_TRUE(datagram.has_value());
+    EXPECT_EQ(datagram->size(), 1316u);
+
+    // The settings are written at the end, with what the capture used.
+    const std::string ini = test_support::ReadText(dir.File("tavrel.ini"));
+    EXPECT_NE(ini.find("NETWORK_PORT=" + std::to_string(receiver.Port())), std::string::npos);
+    EXPECT_NE(ini.find("NETWORK_SEND_SIZE=1316"), std::string::npos);
+    EXPECT_NE(ini.find("REC_AUTOFILENAME=0"), std::string::npos);
+}
+
+TEST(CaptureCommand, ListsDevicesWithTheirEndpoints) {
+    test_support::TempDir dir;
+    std::ostringstream out, err;
+    ASSERT_EQ(
+        RunCaptureWith({"--list-devices", "--settings-dir", dir.Path()}, out, err, &LoopingTuner),
+        kExitOk);
+    EXPECT_EQ(out.str(), "0: Fake FX2\n    in: 0x81\n    out: none 0x02\n");
+}
+
+TEST(CaptureCommand, RefusesWhatItCannotDo) {
+    test_support::TempDir dir;
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"--udp", "nohost"}, kExitUsage, "--udp needs HOST:PORT, not 'nohost'"},
+        {{"--record", "a.ts", "--record-auto"},
+         kExitUsage,
+         "--record and --record-auto exclude each other"},
+        {{"--bogus"}, kExitUsage, "unknown option --bogus"},
+        {{"--device", "3"}, kExitUsage, "there is no device 3 (see --list-devices)"},
+        {{"--in", "0x83"}, kExitUsage, "the device has no bulk IN endpoint 0x83"},
+        {{"--firmware-init"}, kExitUsage, "the device has no firmware initialisation"},
+        {{"--seconds", "1", "--record", dir.File("missing/x.ts")},
+         kExitFailure,
+         "[tavrel] 開始に失敗しました"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--settings-dir", dir.Path()});
+        std::ostringstream out, err;
+        EXPECT_EQ(RunCaptureWith(args, out, err, &LoopingTuner), c.status) << c.message;
+        EXPECT_EQ(err.str(), "tavrel-cli: " + c.message + "\n");
+    }
+}
+
+#ifdef TAVREL_CLI_PATH
+// The program itself on its built-in simulated tuner: a real-time capture of 2 s.
+TEST(CaptureCommand, ProgramCapturesTheSimulatedTuner) {
+    test_support::TempDir dir;
+    const std::string command = std::string(TAVREL_CLI_PATH) +
+                                " capture --seconds 2 --start '2009-01-02 03:04:05' --record " +
+                                dir.File("sim.ts") + " --settings-dir " + dir.Path() + " > " +
+                                dir.File("out.txt") + " 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << test_support::ReadText(dir.File("out.txt"));
+    const std::string text = test_support::ReadText(dir.File("out.txt"));
+    const std::regex line(
+        R"(\ntime 2 ok \d+ ng 0 \d+\.\d\d Mbps \| buf \d+KB/10240KB R:0 Sy:0 St:0 \| pkt 188 )"
+        R"(sync 0 cc 0 scr 0 \| [ *]2009/01/02 03:04:0\d \| 録画(中 \d+ MByte|バッファ中) )"
+        R"(空き \d+ MByte 0:02 録画自動停止設定なし \| 送信停止中\n)");
+    EXPECT_TRUE(std::regex_search(text, line)) << text;
+    std::smatch recorded;
+    ASSERT_TRUE(std::regex_search(text, recorded, std::regex(R"(recorded (\d+) bytes to )")));
+    EXPECT_EQ(std::filesystem::file_size(dir.File("sim.ts")), std::stoull(recorded[1]));
+    EXPECT_GT(std::stoull(recorded[1]), 2'000'000u);  // 16 Mbit/s for about 2 s
+}
+#endif
+
+}  // namespace
+}  // namespace tavrel::cli

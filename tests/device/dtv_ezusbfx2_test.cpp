@@ -1,0 +1,347 @@
+#include "device/dtv_ezusbfx2.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "device/driver_requests.h"
+#include "platform/sleep.h"
+#include "sim/multiplex.h"
+#include "sim/simulated_fx2.h"
+#include "ts/crc32.h"
+
+namespace tavrel {
+namespace {
+
+using sim::LoggedRequest;
+using sim::SimulatedFx2Config;
+
+// What the data callback saw: a running CRC of the bytes, and whether every total it was
+// given matched the bytes delivered so far.
+struct Sink {
+    std::mutex mutex;
+    uint64_t bytes = 0;
+    uint32_t crc = kCrc32Initial;
+    uint64_t calls = 0;
+    bool totals_ok = true;
+
+    static void Callback(const uint8_t* data, uint32_t length, uint32_t low, uint32_t high,
+                         void* user) {
+        auto& s = *static_cast<Sink*>(user);
+        std::lock_guard lock(s.mutex);
+        s.crc = Crc32Update(s.crc, {data, length});
+        s.bytes += length;
+        ++s.calls;
+        s.totals_ok = s.totals_ok && ((uint64_t{high} << 32) | low) == s.bytes;
+    }
+    uint64_t Bytes() {
+        std::lock_guard lock(mutex);
+        return bytes;
+    }
+};
+
+// Polls until `done` or a few seconds have passed.
+template <typename F>
+bool WaitFor(F done, int ms = 5000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        Sleep(2);
+    }
+    return true;
+}
+
+SimulatedFx2Config FastConfig(double seconds = 0.1) {
+    SimulatedFx2Config c;
+    c.stream.pacing = sim::Pacing::kAsFastAsPossible;
+    c.stream.loop = false;
+    c.stream.multiplex.seconds = seconds;
+    return c;
+}
+
+// The bytes and CRC the generator gives for the configuration.
+std::pair<uint64_t, uint32_t> Expected(const sim::MultiplexConfig& config) {
+    sim::MultiplexGenerator gen(config);
+    uint64_t bytes = 0;
+    uint32_t crc = kCrc32Initial;
+    gen.Run([&](std::span<const uint8_t> chunk) {
+        crc = Crc32Update(crc, chunk);
+        bytes += chunk.size();
+    });
+    return {bytes, crc};
+}
+
+std::vector<LoggedRequest> WithCode(const std::vector<LoggedRequest>& log, uint32_t code) {
+    std::vector<LoggedRequest> out;
+    std::copy_if(log.begin(), log.end(), std::back_inserter(out),
+                 [&](const LoggedRequest& r) { return r.code == code; });
+    return out;
+}
+
+class Recipient : public DeviceNotificationRecipient {
+public:
+    void OnDeviceChange(bool arrival) override { (arrival ? arrivals : removals)++; }
+    std::atomic<int> arrivals{0};
+    std::atomic<int> removals{0};
+};
+
+// A tuner over the simulator with a sink on its callback, opened.
+struct Rig {
+    explicit Rig(const SimulatedFx2Config& config, uint32_t wait_ms = 1000,
+                 DeviceNotificationRecipient* recipient = nullptr)
+        : tuner(sim::MakeSimulatedTuner(config)) {
+        tuner.device->data_callback = &Sink::Callback;
+        tuner.device->callback_user = &sink;
+        tuner.device->transfer_wait_ms = wait_ms;
+        EXPECT_TRUE(tuner.device->Open("", recipient, nullptr));
+    }
+    Sink sink;
+    sim::SimulatedTuner tuner;
+};
+
+TEST(EzUsbFx2, WithoutDevicesOpensButCannotConnect) {
+    SimulatedFx2Config config;
+    config.boards.clear();
+    auto tuner = sim::MakeSimulatedTuner(config);
+    auto& dev = *tuner.device;
+    EXPECT_FALSE(dev.IsOpen());
+    EXPECT_EQ(dev.GetDeviceCount(), 0);
+    ASSERT_TRUE(dev.Open("", nullptr, nullptr));
+    EXPECT_FALSE(dev.Open("", nullptr, nullptr));
+    EXPECT_TRUE(dev.IsOpen());
+    EXPECT_EQ(dev.GetDeviceCount(), 0);
+    char name[16] = "x";
+    EXPECT_FALSE(dev.GetDeviceName(0, name, sizeof name));
+    EXPECT_EQ(dev.GetEndpointCount(0), 0);
+    EXPECT_FALSE(dev.Connect(0, 0x81, kNoEndpoint));
+    EXPECT_FALSE(dev.IsConnected());
+    EXPECT_FALSE(dev.Disconnect());
+    // Base behaviour of a tuner without channels or status text.
+    EXPECT_EQ(dev.GetCapabilities(), 0u);
+    EXPECT_EQ(dev.GetChannelCount(), 0);
+    EXPECT_EQ(dev.GetChannel(), -1);
+    EXPECT_STREQ(dev.GetStatusText(name, sizeof name), "");
+}
+
+TEST(EzUsbFx2, ListsDevicesAndEndpointsOfTheCurrentInterface) {
+    SimulatedFx2Config config;
+    sim::SimBoard second;
+    second.device_name = "";
+    second.current_alternate = 1;
+    second.interfaces = {{0, 0, {{0x81, 2, 512, 0}}},
+                         {0, 1, {{0x82, 3, 1000, 4}, {0x86, 2, 0x0A00, 0}}}};
+    config.boards.push_back(second);
+    auto tuner = sim::MakeSimulatedTuner(config);
+    auto& dev = *tuner.device;
+    ASSERT_TRUE(dev.Open("", nullptr, nullptr));
+    ASSERT_EQ(dev.GetDeviceCount(), 2);
+
+    char name[8];
+    ASSERT_TRUE(dev.GetDeviceName(0, name, sizeof name));
+    EXPECT_STREQ(name, "Simulat");  // cut to the buffer
+    ASSERT_TRUE(dev.GetDeviceName(1, name, sizeof name));
+    EXPECT_STREQ(name, "?");
+
+    struct Row {
+        int device;
+        int index;
+        uint8_t address;
+        uint8_t attributes;
+        uint16_t max_packet;
+        uint16_t transactions;
+    };
+    const Row rows[] = {{0, 0, 0x00, 0, 64, 1}, {0, 1, 0x81, 2, 512, 1},  {0, 2, 0x01, 2, 512, 1},
+                        {1, 0, 0x00, 0, 64, 1}, {1, 1, 0x82, 3, 1000, 1}, {1, 2, 0x86, 2, 1024, 2}};
+    EXPECT_EQ(dev.GetEndpointCount(0), 3);
+    EXPECT_EQ(dev.GetEndpointCount(1), 3);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.device << "/" << r.index);
+        EndpointInfo info;
+        ASSERT_TRUE(dev.GetEndpointInfo(r.device, r.index, info));
+        EXPECT_EQ(info.length, 7);
+        EXPECT_EQ(info.descriptor_type, 5);
+        EXPECT_EQ(info.address, r.address);
+        EXPECT_EQ(info.attributes, r.attributes);
+        EXPECT_EQ(info.max_packet_size, r.max_packet);
+        EXPECT_EQ(info.transactions_per_microframe, r.transactions);
+        EXPECT_EQ(info.timeout_ms, 10000u);
+        EXPECT_TRUE(dev.HasEndpoint(r.device, r.address));
+    }
+    EndpointInfo info;
+    EXPECT_FALSE(dev.GetEndpointInfo(0, 3, info));
+    EXPECT_FALSE(dev.HasEndpoint(0, 0x82));  // only on the other device
+    EXPECT_FALSE(dev.HasEndpoint(1, 0x01));  // interface 0 is not the current one
+}
+
+struct StreamCase {
+    const char* name;
+    uint32_t driver_version;
+    sim::SimEndpoint in;
+    sim::SimFaults faults;
+    uint32_t packet_size;
+    uint32_t expected_code;
+    uint32_t expected_size;
+};
+
+TEST(EzUsbFx2, EveryStreamedByteReachesTheCallbackOnceInOrder) {
+    const StreamCase cases[] = {
+        {"direct bulk", 0x01050500, {0x81, 2, 512, 0}, {}, 188, 0x22004B, 0x8000},
+        {"buffered bulk", 0x01050400, {0x81, 2, 512, 0}, {}, 188, 0x220024, 0x8000},
+        {"interrupt, 1000-byte packets", 0x01050500, {0x83, 3, 1000, 1}, {}, 204, 0x22004B, 33000},
+        {"short reads", 0x01050500, {0x81, 2, 512, 0}, {false, 0, true, 0}, 192, 0x22004B, 0x8000},
+        {"every third read fails",
+         0x01050400,
+         {0x81, 2, 512, 0},
+         {false, 3, false, 0},
+         188,
+         0x220024,
+         0x8000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimulatedFx2Config config = FastConfig();
+        config.boards[0].driver_version = c.driver_version;
+        config.boards[0].interfaces[0].endpoints = {c.in};
+        config.faults = c.faults;
+        config.stream.multiplex.packet_size = c.packet_size;
+        const auto [bytes, crc] = Expected(config.stream.multiplex);
+        Rig rig(config);
+        auto& tuner = rig.tuner;
+        auto& sink = rig.sink;
+        auto& dev = *tuner.device;
+        ASSERT_TRUE(dev.Connect(0, c.in.address, kNoEndpoint));
+        EXPECT_TRUE(dev.IsConnected());
+        EXPECT_TRUE(WaitFor([&] { return sink.Bytes() >= bytes; }));
+        ASSERT_TRUE(dev.Disconnect());
+        EXPECT_EQ(sink.bytes, bytes);
+        EXPECT_EQ(sink.crc, crc);
+        EXPECT_EQ(tuner.driver->StreamCrc(), crc);
+        EXPECT_TRUE(sink.totals_ok);
+        EXPECT_EQ(dev.total_bytes.load(), bytes);
+        EXPECT_GE(dev.success_count.load(), sink.calls);
+        if (c.faults.fail_every != 0) {
+            EXPECT_GT(dev.failure_count.load(), 0u);
+        }
+
+        const auto log = tuner.driver->Requests();
+        const auto sizes = WithCode(log, ioctl::kSetTransferSize);
+        ASSERT_EQ(sizes.size(), 1u);
+        EXPECT_EQ(sizes[0].data,
+                  (std::vector<uint8_t>{c.in.address, static_cast<uint8_t>(c.expected_size),
+                                        static_cast<uint8_t>(c.expected_size >> 8), 0, 0}));
+        const auto reads = WithCode(log, c.expected_code);
+        EXPECT_GT(reads.size(), 1u);
+        EXPECT_TRUE(WithCode(log, c.expected_code == 0x22004B ? 0x220024 : 0x22004B).empty());
+        EXPECT_EQ(tuner.driver->OverlappingReads(), 0u);
+    }
+}
+
+TEST(EzUsbFx2, FirmwareInitWritesThreeCommandsBeforeTheFirstRead) {
+    for (const bool init : {true, false}) {
+        SCOPED_TRACE(init);
+        auto tuner = sim::MakeSimulatedTuner(FastConfig(0.05));
+        auto& dev = *tuner.device;
+        ASSERT_TRUE(dev.Open("", nullptr, nullptr));
+        dev.firmware_init = init;
+        ASSERT_TRUE(dev.Connect(0, 0x81, 0x01));
+        ASSERT_TRUE(WaitFor([&] { return tuner.driver->ReadsCompleted() > 0; }));
+        ASSERT_TRUE(dev.Disconnect());
+        std::vector<std::vector<uint8_t>> writes;
+        size_t first_read = 0;
+        const auto log = tuner.driver->Requests();
+        for (size_t i = 0; i < log.size(); ++i) {
+            const bool transfer = log[i].code == ioctl::kDirectTransfer;
+            if (transfer && log[i].endpoint == 0x01) {
+                writes.push_back(log[i].data);
+                EXPECT_EQ(first_read, 0u) << "an OUT write after a read";
+            } else if (transfer && first_read == 0) {
+                first_read = i;
+            }
+        }
+        EXPECT_NE(first_read, 0u);
+        if (init) {
+            EXPECT_EQ(writes,
+                      (std::vector<std::vector<uint8_t>>{{0x80, 0x00}, {0x8B}, {0x80, 0x01}}));
+        } else {
+            EXPECT_TRUE(writes.empty());
+        }
+    }
+}
+
+TEST(EzUsbFx2, ReadsLateOrNeverCountOnlyAsFailures) {
+    struct Case {
+        const char* name;
+        sim::SimFaults faults;
+        uint32_t wait_ms;
+    };
+    // A silent device, and one whose reads complete 150 ms after their begin: without the
+    // cancel after the wait, a slot would be queued again while the driver still owns it.
+    for (const Case& c :
+         {Case{"silent", {true, 0, false, 0}, 100}, Case{"slow", {false, 0, false, 150}, 40}}) {
+        SCOPED_TRACE(c.name);
+        SimulatedFx2Config config = FastConfig();
+        config.faults = c.faults;
+        Rig rig(config, c.wait_ms);
+        auto& dev = *rig.tuner.device;
+        ASSERT_TRUE(dev.Connect(0, 0x81, kNoEndpoint));
+        // One failure per pending read per wait: every slot fails at least twice over.
+        ASSERT_TRUE(
+            WaitFor([&] { return dev.failure_count.load() >= 2 * CDTV_EzUSBFX2::kSlotCount; }));
+        ASSERT_TRUE(dev.Disconnect());
+        EXPECT_EQ(dev.success_count.load(), 0u);
+        EXPECT_EQ(dev.total_bytes.load(), 0u);
+        EXPECT_EQ(rig.sink.calls, 0u);
+        EXPECT_EQ(rig.tuner.driver->BytesStreamed(), 0u);
+        EXPECT_EQ(rig.tuner.driver->OverlappingReads(), 0u);
+        EXPECT_FALSE(WithCode(rig.tuner.driver->Requests(), ioctl::kAbortPipe).empty());
+        // Statistics stay until the next Connect, which resets them.
+        const uint32_t failures = dev.failure_count.load();
+        Sleep(20);
+        EXPECT_EQ(dev.failure_count.load(), failures);
+        rig.tuner.driver->SetFaults({});
+        ASSERT_TRUE(dev.Connect(0, 0x81, kNoEndpoint));
+        EXPECT_LT(dev.failure_count.load(), failures);
+        EXPECT_TRUE(dev.Disconnect());
+    }
+}
+
+TEST(EzUsbFx2, DisconnectCollectsPendingReadsAndUnplugStopsData) {
+    SimulatedFx2Config config;  // real time: reads are pending most of the time
+    config.stream.multiplex.bitrate = 4'000'000;
+    Recipient recipient;
+    Rig rig(config, 1000, &recipient);
+    auto& tuner = rig.tuner;
+    auto& sink = rig.sink;
+    auto& dev = *tuner.device;
+    ASSERT_TRUE(dev.Connect(0, 0x81, 0x01));
+    ASSERT_TRUE(WaitFor([&] { return sink.Bytes() > 0; }));
+    tuner.driver->Unplug(0);
+    EXPECT_GE(recipient.removals.load(), 1);
+    EXPECT_EQ(dev.GetDeviceCount(), 0);
+    const uint64_t at_unplug = tuner.driver->BytesStreamed();
+    ASSERT_TRUE(WaitFor([&] { return dev.failure_count.load() > 0; }));
+    ASSERT_TRUE(dev.Disconnect());
+    // Every read the driver took was collected, as data or as a failure; after the unplug
+    // the begin calls themselves fail and count too.
+    const uint64_t reads = WithCode(tuner.driver->Requests(), ioctl::kDirectTransfer).size();
+    EXPECT_GE(dev.success_count.load() + dev.failure_count.load(), reads);
+    EXPECT_EQ(sink.bytes, at_unplug);
+    tuner.driver->Plug(0);
+    EXPECT_EQ(recipient.arrivals.load(), 1);
+    EXPECT_EQ(dev.GetDeviceCount(), 1);
+}
+
+TEST(EzUsbFx2, AMissingStreamFileIsRefusedAtConstruction) {
+    SimulatedFx2Config config;
+    config.stream.ts_file = "/nonexistent/tavrel-stream.ts";
+    EXPECT_THROW(sim::MakeSimulatedTuner(config), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace tavrel

@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "device/driver_requests.h"
+#include "device/usb_device.h"
+
+namespace tavrel {
+namespace {
+
+// Remembers what the endpoint sent and leaves every request pending.
+class RecordingHandle : public UsbDriverHandle {
+public:
+    bool Request(uint32_t code, std::span<const uint8_t> in, std::span<uint8_t>,
+                 uint32_t& returned) override {
+        codes.push_back(code);
+        sent.assign(in.begin(), in.end());
+        returned = 0;
+        return true;
+    }
+    uint32_t Begin(uint32_t code, std::span<const uint8_t> in, std::span<uint8_t> out,
+                   Overlapped&) override {
+        codes.push_back(code);
+        sent.assign(in.begin(), in.end());
+        out_size = out.size();
+        return kErrorIoPending;
+    }
+    bool Close() override { return true; }
+
+    std::vector<uint32_t> codes;
+    std::vector<uint8_t> sent;
+    size_t out_size = 0;
+};
+
+std::vector<uint8_t> Header(std::vector<uint8_t> first14, uint32_t iso_offset, uint32_t iso_len,
+                            uint32_t data_offset, uint32_t data_len) {
+    std::vector<uint8_t> h = std::move(first14);
+    h.resize(22, 0);  // statuses
+    for (uint32_t v : {iso_offset, iso_len, data_offset, data_len}) {
+        for (int i = 0; i < 4; ++i) {
+            h.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        }
+    }
+    return h;
+}
+
+TEST(UsbEndpoint, RequestHeadersAreByteExact) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> descriptor;  // empty: the control endpoint
+        uint32_t driver_version;
+        uint32_t length;
+        uint32_t code;
+        std::vector<uint8_t> header;
+        size_t block_size;  // bytes sent with the header
+        size_t out_size;
+    };
+    const std::vector<Case> cases = {
+        {"control: vendor request 0xB5, value 0x1234, index 0x0002, in, 1.5 s",
+         {},
+         0x01050500,
+         16,
+         0x220020,
+         Header({0xC0, 0xB5, 0x34, 0x12, 0x02, 0x00, 0x10, 0x00, 0x01, 0, 0, 0, 0, 0x00}, 0, 0, 38,
+                16),
+         38 + 16,
+         38 + 16},
+        {"direct bulk IN 0x81",
+         {7, 5, 0x81, 2, 0x00, 0x02, 0},
+         0x01050500,
+         0x8000,
+         0x22004B,
+         Header({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x81}, 0, 0, 0, 0),
+         38,
+         0x8000},
+        {"buffered bulk IN 0x82 on an old driver",
+         {7, 5, 0x82, 2, 0x00, 0x02, 0},
+         0x01050400,
+         512,
+         0x220024,
+         Header({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x82}, 0, 0, 38, 512),
+         38 + 512,
+         38 + 512},
+        {"direct isochronous IN 0x83, 3 x 1024 bytes per microframe",
+         {7, 5, 0x83, 1, 0x00, 0x14, 1},
+         0x01050500,
+         6144,
+         0x22004B,
+         Header({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x83}, 38, 16, 0, 0),
+         38 + 16,
+         6144},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingHandle handle;
+        auto ep = c.descriptor.empty()
+                      ? UsbEndpoint::Control(handle, 64)
+                      : std::make_unique<UsbEndpoint>(handle, c.descriptor, c.driver_version);
+        if (c.descriptor.empty()) {
+            ep->type = 2;
+            ep->direction = 1;
+            ep->request = 0xB5;
+            ep->value = 0x1234;
+            ep->index = 2;
+            ep->timeout_ms = 1500;
+        }
+        std::vector<uint8_t> buffer(c.length);
+        Overlapped overlapped;
+        auto context = ep->BeginTransfer(buffer, overlapped);
+        ASSERT_EQ(handle.codes, std::vector<uint32_t>{c.code});
+        ASSERT_EQ(handle.sent.size(), c.block_size);
+        EXPECT_EQ(std::vector<uint8_t>(handle.sent.begin(), handle.sent.begin() + 38), c.header);
+        EXPECT_EQ(handle.out_size, c.out_size);
+        EXPECT_EQ(context->begin_error, kErrorIoPending);
+        const auto back = ReadSingleTransfer(handle.sent);
+        ASSERT_TRUE(back);
+        std::vector<uint8_t> again;
+        AppendSingleTransfer(again, *back);
+        EXPECT_EQ(again, c.header);
+    }
+}
+
+TEST(UsbEndpoint, PacketSizeCountsExtraTransactionsAndRoundsTransferSize) {
+    struct Case {
+        uint16_t w_max_packet;
+        uint16_t max_packet;
+        uint16_t transactions;
+        uint32_t sent_size;
+    };
+    for (const Case& c : {Case{512, 512, 1, 0x8000}, Case{1000, 1000, 1, 33000},
+                          Case{0x1400, 3072, 3, 0x8000 + 1024}, Case{64, 64, 1, 0x8000}}) {
+        SCOPED_TRACE(c.w_max_packet);
+        RecordingHandle handle;
+        const std::vector<uint8_t> d{7,
+                                     5,
+                                     0x81,
+                                     2,
+                                     static_cast<uint8_t>(c.w_max_packet),
+                                     static_cast<uint8_t>(c.w_max_packet >> 8),
+                                     0};
+        UsbEndpoint ep(handle, d, 0x01050500);
+        EXPECT_EQ(ep.max_packet_size, c.max_packet);
+        EXPECT_EQ(ep.transactions, c.transactions);
+        ASSERT_TRUE(ep.SetTransferSize(0x8000));
+        const std::vector<uint8_t> expect{0x81, static_cast<uint8_t>(c.sent_size),
+                                          static_cast<uint8_t>(c.sent_size >> 8),
+                                          static_cast<uint8_t>(c.sent_size >> 16), 0};
+        EXPECT_EQ(handle.codes, std::vector<uint32_t>{0x220038});
+        EXPECT_EQ(handle.sent, expect);
+    }
+}
+
+TEST(UsbEndpoint, EachTransferIsJudgedByItsOwnBegin) {
+    // A later failed begin must not make an earlier pending transfer look failed.
+    class Mixed : public RecordingHandle {
+    public:
+        uint32_t Begin(uint32_t code, std::span<const uint8_t> in, std::span<uint8_t> out,
+                       Overlapped& o) override {
+            RecordingHandle::Begin(code, in, out, o);
+            return ++calls == 1 ? kErrorIoPending : kErrorDeviceNotConnected;
+        }
+        int calls = 0;
+    } handle;
+    UsbEndpoint ep(handle, std::vector<uint8_t>{7, 5, 0x81, 2, 0, 2, 0}, 0x01050500);
+    std::vector<uint8_t> a(512), b(512);
+    Overlapped oa, ob;
+    auto first = ep.BeginTransfer(a, oa);
+    auto second = ep.BeginTransfer(b, ob);
+    EXPECT_EQ(ep.last_error, kErrorDeviceNotConnected);
+    oa.Complete(100, true);
+    EXPECT_TRUE(ep.WaitTransfer(*first, oa, 0));
+    EXPECT_FALSE(ep.WaitTransfer(*second, ob, 0));
+    uint32_t length = 0;
+    EXPECT_TRUE(ep.FinishTransfer(a, length, oa, std::move(first)));
+    EXPECT_EQ(length, 100u);
+    EXPECT_FALSE(ep.FinishTransfer(b, length, ob, std::move(second)));
+    EXPECT_EQ(length, 0u);
+}
+
+}  // namespace
+}  // namespace tavrel

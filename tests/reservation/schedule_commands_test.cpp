@@ -1,0 +1,300 @@
+#include "reservation/schedule_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "device/dtv_base.h"
+#include "platform/temp_dir.h"
+#include "reservation/reservation_fixture.h"
+#include "reservation/reservation_form.h"
+
+namespace tavrel {
+namespace {
+
+using testing::At;
+using testing::DateReservation;
+using testing::EventReservation;
+using testing::ScriptedUi;
+
+// A tuner that tunes by value and takes channel texts.
+class ChannelTuner final : public CDTV_Base {
+public:
+    uint32_t capabilities = kCapabilityChannel | kCapabilityText;
+    int channel = 13;
+    bool Open(const char*, DeviceNotificationRecipient*, const char*) override { return true; }
+    void Close() override {}
+    bool IsOpen() const override { return true; }
+    uint32_t GetCapabilities() const override { return capabilities; }
+    int GetDeviceCount() override { return 1; }
+    bool GetDeviceName(int, char*, size_t) override { return false; }
+    int GetEndpointCount(int) override { return 0; }
+    bool GetEndpointInfo(int, int, EndpointInfo&) override { return false; }
+    bool HasEndpoint(int, uint16_t) override { return false; }
+    bool Connect(int, uint16_t, uint16_t) override { return true; }
+    bool Disconnect() override { return true; }
+    bool IsConnected() const override { return true; }
+    int GetChannelCount() override { return 2; }
+    int GetChannelName(int index, char* buffer, size_t size) override {
+        std::snprintf(buffer, size, "BS%d", 13 + 2 * index);
+        return 13 + 2 * index;
+    }
+    int GetChannel() override { return channel; }
+};
+
+// The dialog as the user drives it: the form filled from the work record, changed by the
+// test, and read back with OK.
+class FormEditor final : public ReservationEditor {
+public:
+    CDTV_Base* device = nullptr;
+    std::function<void(ReservationForm&)> user;
+    bool press_ok = true;
+    std::vector<std::string> messages;
+    Reservation seen;
+
+    bool Run(Reservation& work) override {
+        seen = work;
+        ReservationForm form = FillForm(work, device);
+        if (user) {
+            user(form);
+        }
+        if (!press_ok) {
+            return false;
+        }
+        const FormResult result = ReadDialogRecord(form, work, device);
+        if (!result.record) {
+            messages.push_back(result.message);
+            return false;
+        }
+        work = *result.record;
+        return true;
+    }
+};
+
+TEST(ScheduleList, ColumnsForEveryKindOfEntry) {
+    Reservation date = DateReservation(At(2008, 3, 1, 21, 0, 0), 1800, RSV_DAILY | RSV_FILE_GIVEN);
+    Reservation event = EventReservation(0x0400, 0x1A2B, RSV_CHANNEL_VALUE | RSV_CHANNEL_TEXT);
+    event.NetworkID = 4;
+    event.StreamID = 0x4010;
+    event.ChVal = 15;
+    CopyText(event.ChStr, "BS15");
+    CopyText(event.eventName, "\x83\x6a\x83\x85\x81\x5b\x83\x58");
+    event.SetState(RSV_STATE_ERROR);
+    Reservation open = event;
+    open.RecordSec = kUndeterminedLength;
+    open.SetState(RSV_STATE_INVALID);
+
+    using Columns = std::array<std::string, 4>;
+    EXPECT_EQ(ScheduleColumns(date), (Columns{"日付", "2008年03月01日(土) 21時00分00秒",
+                                              "00 時間 30 分 00 秒", "[毎日][ファイル名指定]"}));
+    EXPECT_EQ(ScheduleColumns(event),
+              (Columns{"イベント[ エラー ]", "不明(ID=0004:4010:0400:1A2B)", "不明",
+                       "[チャンネル設定=15][チャンネル文字列=BS15][サービスID=1024][ニュース]"}));
+    EXPECT_EQ(ScheduleColumns(open)[0], "イベント[ 無効 ]");
+    EXPECT_EQ(ScheduleColumns(open)[2], "未定");
+
+    const ScheduleListState list =
+        BuildScheduleList({date, event}, {open}, ScheduleView::kFinished);
+    EXPECT_EQ(list.pending_radio, "録画予約(2件)");
+    EXPECT_EQ(list.finished_radio, "録画終了(1件)");
+    ASSERT_EQ(list.rows.size(), 1u);
+    EXPECT_EQ(list.rows[0].columns[0], "イベント[ 無効 ]");
+}
+
+TEST(ReservationFormTest, EventIdMustBeHexadecimalAfterZeroX) {
+    const struct {
+        const char* text;
+        std::optional<uint16_t> id;
+    } cases[] = {{"0x1a2B", 0x1A2B},        {"0X0", 0},
+                 {"0xFFFF", 0xFFFF},        {"0x", std::nullopt},
+                 {"1A2B", std::nullopt},    {"0x12G", std::nullopt},
+                 {"0x10000", std::nullopt}, {" 0x12", std::nullopt},
+                 {"", std::nullopt}};
+    for (const auto& t : cases) {
+        EXPECT_EQ(ParseEventId(t.text), t.id) << t.text;
+    }
+}
+
+class ScheduleCommandsTest : public ::testing::Test {
+protected:
+    ScheduleCommandsTest()
+        : clock(0, LocalTime{2008, 3, 1, 20, 15, 42, 0, 6}),
+          manager(clock, &ui, nullptr),
+          commands(manager, editor) {
+        manager.SetDefaultFolder(dir.Path());
+    }
+
+    test_support::TempDir dir;
+    FakeClock clock;
+    ScriptedUi ui;
+    ReservationManager manager;
+    FormEditor editor;
+    ScheduleCommands commands;
+};
+
+TEST_F(ScheduleCommandsTest, AddPrefillsNowForHalfAnHour) {
+    commands.Add();
+    EXPECT_EQ(editor.seen.Start(), At(2008, 3, 1, 20, 15, 42));
+    EXPECT_EQ(editor.seen.RecordSec, 1800u);
+    EXPECT_EQ(TextOf(editor.seen.File), "20080301-2015");
+    EXPECT_EQ(TextOf(editor.seen.Ext), ".ts");
+    EXPECT_EQ(TextOf(editor.seen.Dir), dir.Path());
+    EXPECT_EQ(editor.seen.Flag, RSV_BY_DATE);
+    ASSERT_EQ(manager.Pending().size(), 1u);
+    EXPECT_EQ(manager.Pending()[0].Flag, RSV_BY_DATE);
+}
+
+TEST_F(ScheduleCommandsTest, DateRequestFromAProgrammeLimitsTheServiceAndNamesTheFile) {
+    EXPECT_EQ(commands.RequestDateReservation(0x0400, At(2008, 3, 1, 21, 0, 0), 3600, "X/Y"), 1);
+    EXPECT_EQ(TextOf(editor.seen.File), "20080301-2100-X_Y");
+    EXPECT_EQ(editor.seen.Flag, RSV_BY_DATE | RSV_SERVICE_LIMIT | RSV_FILE_GIVEN);
+    EXPECT_EQ(TextOf(editor.seen.EnableServiceID), "1024");
+    ASSERT_EQ(manager.Pending().size(), 1u);
+    EXPECT_EQ(manager.Pending()[0].RecordSec, 3600u);
+}
+
+TEST_F(ScheduleCommandsTest, EventRequestRoundTripsAndRejectsABadEventId) {
+    ChannelTuner tuner;
+    ReservationManager with_tuner(clock, &ui, &tuner);
+    with_tuner.SetDefaultFolder(dir.Path());
+    editor.device = &tuner;
+    ScheduleCommands c(with_tuner, editor);
+    ReservationForm shown;
+    editor.user = [&](ReservationForm& form) { shown = form; };
+    c.RequestEventReservation(0, 0, 0x0400, 0x1A2B, "");
+    EXPECT_EQ(shown.ids, "0x0000/0x0000/0x0400");
+    EXPECT_EQ(shown.event_id, "0x1A2B");
+    EXPECT_FALSE(shown.pickers_enabled);
+    EXPECT_FALSE(shown.convert_enabled);
+    ASSERT_EQ(shown.channels.size(), 3u);
+    EXPECT_EQ(shown.channels[shown.channel_selection].text, "BS13");
+    ASSERT_EQ(with_tuner.Pending().size(), 1u);
+    const Reservation r = with_tuner.Pending()[0];
+    EXPECT_EQ(r.Flag, RSV_BY_EVENT | RSV_SERVICE_LIMIT | RSV_CHANNEL_VALUE);
+    EXPECT_EQ(r.ChVal, 13);
+    EXPECT_EQ(r.StartDateMJD, 0u);
+    EXPECT_EQ(r.RecordSec, 0u);
+    EXPECT_EQ(TextOf(r.File), "20080301-2015");
+
+    editor.user = [](ReservationForm& form) { form.event_id = "1A2B"; };
+    c.RequestEventReservation(0, 0, 0x0400, 0x1A2C, "");
+    ASSERT_EQ(editor.messages.size(), 1u);
+    EXPECT_NE(editor.messages[0].find("0x"), std::string::npos);
+    EXPECT_EQ(with_tuner.Pending().size(), 1u);
+}
+
+TEST_F(ScheduleCommandsTest, OkChecksThePathLengthAndTheFolder) {
+    const std::string base = dir.Path() + "/";
+    const struct {
+        size_t dir_length;  // of an existing folder
+        size_t file_length;
+        size_t ext_length;
+        const char* message;
+    } cases[] = {
+        {200, 50, 9, "パス名が長すぎます"},
+        {200, 50, 8, nullptr},
+        {0, 5, 3, "無効なパスです。"},
+    };
+    for (const auto& t : cases) {
+        std::string folder;
+        if (t.dir_length > 0) {
+            folder = base + std::string(t.dir_length - base.size(), 'd');
+            ASSERT_TRUE(MakeDirectory(folder) || IsDirectory(folder));
+        }
+        ReservationForm form = FillForm(DateReservation(At(2008, 3, 1, 21, 0, 0), 60), nullptr);
+        form.dir = folder;
+        form.file = std::string(t.file_length, 'f');
+        form.ext = std::string(t.ext_length, 'e');
+        const FormResult result = ReadDialogRecord(form, Reservation(), nullptr);
+        if (t.message != nullptr) {
+            EXPECT_FALSE(result.record);
+            EXPECT_EQ(result.message, t.message);
+        } else {
+            EXPECT_TRUE(result.record);
+        }
+    }
+}
+
+TEST_F(ScheduleCommandsTest, ConvertingAnEventGivesItsStartAndLengthWithOffsets) {
+    Reservation w = EventReservation(0x0400, 1);
+    w.SetStart(At(2008, 3, 1, 19, 58, 0));  // 20:00 with -2/+3 applied by the engine
+    w.RecordSec = 3900;
+    w.OffsetStart = -2;
+    w.OffsetEnd = 3;
+    CopyText(w.Dir, dir.Path());
+    ReservationForm form = FillForm(w, nullptr);
+    EXPECT_EQ(form.offset_start, "-2");
+    EXPECT_TRUE(form.convert_enabled);
+    form.service_limit = false;
+    ConvertToDateType(form, w, nullptr);
+    const FormResult result = ReadDialogRecord(form, w, nullptr);
+    ASSERT_TRUE(result.record);
+    const Reservation& r = *result.record;
+    EXPECT_EQ(r.Flag, RSV_BY_DATE);
+    EXPECT_EQ(r.Start(), At(2008, 3, 1, 19, 58, 0));
+    EXPECT_EQ(r.RecordSec, 3900u);
+    EXPECT_EQ(r.ServiceID, 0);
+    EXPECT_EQ(r.OffsetStart, 0);
+
+    // A day or more, or an open end, shows as the longest length the picker holds.
+    EXPECT_EQ(LengthForPicker(kUndeterminedLength), (ClockTime{23, 59, 59}));
+    EXPECT_EQ(LengthForPicker(3725), (ClockTime{1, 2, 5}));
+}
+
+TEST_F(ScheduleCommandsTest, TunerWithoutChannelsSetsNoChannelFlags) {
+    ChannelTuner tuner;
+    tuner.capabilities = 0;
+    ReservationForm form =
+        FillForm(DateReservation(At(2008, 3, 1, 21, 0, 0), 60, RSV_CHANNEL_VALUE), &tuner);
+    ASSERT_EQ(form.channels.size(), 1u);
+    EXPECT_EQ(form.channels[0].text, "無効");
+    EXPECT_EQ(form.channel_text, "無効");
+    EXPECT_FALSE(form.channels_enabled);
+    EXPECT_FALSE(form.channel_text_enabled);
+    form.dir = dir.Path();
+    const FormResult result = ReadDialogRecord(form, Reservation(), &tuner);
+    ASSERT_TRUE(result.record);
+    EXPECT_EQ(result.record->Flag & (RSV_CHANNEL_VALUE | RSV_CHANNEL_TEXT), 0u);
+}
+
+TEST_F(ScheduleCommandsTest, ChangeAndDeleteOfTheActiveEntry) {
+    const MjdTime start = At(2008, 3, 1, 21, 0, 0);
+    Reservation r = DateReservation(start, 600);
+    CopyText(r.Dir, dir.Path());
+    ASSERT_TRUE(manager.SetReservation(r, -1));
+    manager.ScheduleTick({start.mjd, start.seconds - 20});  // preparing
+
+    // Editing a preparation abandons it for the new settings.
+    editor.user = [](ReservationForm& form) { form.time.hours = 22; };
+    commands.Change(0);
+    EXPECT_FALSE(manager.RecordingActive());
+    ASSERT_EQ(manager.Pending().size(), 1u);
+    EXPECT_EQ(manager.Pending()[0].StartTimeSec, 22u * 3600);
+    EXPECT_EQ(manager.Pending()[0].State(), RSV_STATE_WAITING);
+
+    // Recording: no editing, and deleting ends it at the next tick as finished.
+    const MjdTime later = At(2008, 3, 1, 22, 0, 0);
+    manager.ScheduleTick({later.mjd, later.seconds - 4});
+    ASSERT_TRUE(manager.ActiveIsRecording());
+    commands.Change(0);
+    ASSERT_EQ(ui.asked.size(), 1u);
+    EXPECT_EQ(ui.asked[0].first, "録画中のアイテムは編集できません。");
+    commands.Delete(0);
+    EXPECT_EQ(manager.Pending().size(), 1u);
+    manager.ScheduleTick({later.mjd, later.seconds + 2});
+    EXPECT_TRUE(manager.Pending().empty());
+    EXPECT_EQ(manager.Finished().at(0).State(), RSV_STATE_FINISHED);
+
+    // In the finished view the row is not a pending position.
+    ASSERT_TRUE(manager.SetReservation(r, -1));
+    EXPECT_TRUE(commands.SetView(ScheduleView::kFinished));
+    EXPECT_FALSE(commands.SetView(ScheduleView::kFinished));
+    commands.Delete(0);
+    EXPECT_EQ(manager.Pending().size(), 1u);
+    commands.ClearFinished();
+    EXPECT_TRUE(commands.Rebuild().rows.empty());
+    EXPECT_EQ(commands.Rebuild().finished_radio, "録画終了(0件)");
+}
+
+}  // namespace
+}  // namespace tavrel
