@@ -4,7 +4,7 @@
 TAVREL_PACKAGES=(
     cmake ninja-build g++ clang libclang-rt-14-dev clang-format ffmpeg
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    zlib1g-dev pkg-config libaribb24-dev
+    zlib1g-dev pkg-config libaribb24-dev nlohmann-json3-dev
 )
 
 tavrel_install_deps() {

@@ -119,38 +119,18 @@ TEST(Settings, EveryFieldSurvivesAWriteAndARead) {
     EXPECT_EQ(read, written);
 }
 
-TEST(Settings, KeyWithAnEmptyValueTakesItsDefault) {
+TEST(Settings, EmptyValuesTakeTheDefaultNumbersReadAsCsAtoiClampedToThirtyTwoBits) {
     const Scratch s;
     const Settings settings = s.Load(
         "[Tavrel_M]\nNETWORK_PORT=\nTIMER_PERIOD=  \nNETWORK_ADDRESS=\nREC_AUTOPATH=\n"
-        "LAST_CHANNEL=\n");
-    EXPECT_EQ(settings.network_port, 1234);
-    EXPECT_EQ(settings.timer_period, 1);
-    EXPECT_EQ(settings.last_channel, -1);
-    EXPECT_EQ(settings.network_address, "localhost");
-    EXPECT_EQ(settings.rec_autopath, s.dir.Path());
-}
-
-TEST(Settings, TextThatIsNotANumberReadsAsZero) {
-    const Settings settings = Scratch().Load(
-        "[Tavrel_M]\nNETWORK_PORT=abc\nTIMER_PERIOD=12ms\nPOS_X= -250\nLAST_CHANNEL=+3\n"
-        "NETWORK_SEND_SIZE=99999999999\nPOS_Y=-99999999999\n");
-    EXPECT_EQ(settings.network_port, 0);
-    EXPECT_EQ(settings.timer_period, 12);
-    EXPECT_EQ(settings.pos_x, -250);
-    EXPECT_EQ(settings.last_channel, 3);
-    EXPECT_EQ(settings.network_send_size, INT32_MAX);  // out of range: clamped
-    EXPECT_EQ(settings.pos_y, INT32_MIN);
-}
-
-TEST(Settings, EndpointAddressesAreWrittenBackAsRead) {
-    const Scratch s;
-    const Settings settings = s.Load("[Tavrel_M]\nLAST_EP_IN=129\nLAST_EP_OUT=2\n");
-    EXPECT_EQ(settings.last_ep_in, 129);
-    EXPECT_EQ(settings.last_ep_out, 2);
-    const std::string text = s.Save(settings);
-    EXPECT_NE(text.find("LAST_EP_IN=129\n"), std::string::npos);
-    EXPECT_NE(text.find("LAST_EP_OUT=2\n"), std::string::npos);
+        "LAST_CHANNEL=\nLAST_EP_IN=abc\nLAST_EP_OUT=12ms\nPOS_X= -250\nPOS_Y=+3\n"
+        "NETWORK_SEND_SIZE=99999999999\nCHWND_POS_X=-99999999999\n");
+    EXPECT_EQ(std::tuple(settings.network_port, settings.timer_period, settings.last_channel,
+                         settings.network_address, settings.rec_autopath),
+              std::tuple(1234, 1, -1, "localhost", s.dir.Path()));
+    EXPECT_EQ(std::tuple(settings.last_ep_in, settings.last_ep_out, settings.pos_x, settings.pos_y,
+                         settings.network_send_size, settings.chwnd_pos_x),
+              std::tuple(0, 12, -250, 3, INT32_MAX, INT32_MIN));
 }
 
 TEST(Settings, UnknownSectionsAndCommentsSurviveAWrite) {
@@ -186,20 +166,12 @@ TEST(Settings, SectionAndKeyNamesInOtherLetterCasesAreFound) {
 }
 
 TEST(Settings, BothFilesLiveInTheStartDirectory) {
-    const SettingsFile file("/data/tv");
-    EXPECT_EQ(file.SettingsPath(), "/data/tv/tavrel.ini");
-    EXPECT_EQ(file.SchedulePath(), "/data/tv/schedule.ini");
-    EXPECT_EQ(file.Defaults().rec_autopath, "/data/tv");
-
-    const SettingsFile slash("/data/tv/");
-    EXPECT_EQ(slash.SettingsPath(), "/data/tv/tavrel.ini");
-    EXPECT_EQ(slash.StartDirectory(), "/data/tv");
-
-    const SettingsFile root("/");
-    EXPECT_EQ(root.SettingsPath(), "/tavrel.ini");
-
-    const SettingsFile at_start = SettingsFile::AtStart();
-    EXPECT_EQ(at_start.StartDirectory(), std::filesystem::current_path().string());
+    const SettingsFile file("/data/tv/");
+    EXPECT_EQ(std::tuple(file.SettingsPath(), file.SchedulePath(), file.StartDirectory(),
+                         file.Defaults().rec_autopath),
+              std::tuple("/data/tv/tavrel.ini", "/data/tv/schedule.ini", "/data/tv", "/data/tv"));
+    EXPECT_EQ(SettingsFile("/").SettingsPath(), "/tavrel.ini");
+    EXPECT_EQ(SettingsFile::AtStart().StartDirectory(), std::filesystem::current_path().string());
 }
 
 }  // namespace

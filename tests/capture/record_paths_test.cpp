@@ -11,46 +11,30 @@ namespace {
 using test_support::TempDir;
 using test_support::WriteText;
 
-TEST(MakeUniquePath, LeavesAFreeNameAlone) {
-    TempDir dir;
-    std::string path = dir.File("a.ts");
-    MakeUniquePath(path);
-    EXPECT_EQ(path, dir.File("a.ts"));
-}
-
 TEST(MakeUniquePath, NumbersTheBaseNameUntilANameIsFree) {
     TempDir dir;
-    WriteText(dir.File("a.ts"), "");
-    WriteText(dir.File("a_1.ts"), "");
-    std::string path = dir.File("a.ts");
-    MakeUniquePath(path);
-    EXPECT_EQ(path, dir.File("a_2.ts"));
+    for (const char* taken : {"a.ts", "a_1.ts", "show.part.ts", "bare"}) {
+        WriteText(dir.File(taken), "");
+    }
+    const std::pair<std::string, std::string> kCases[] = {
+        {"b.ts", "b.ts"},  // a free name stays
+        {"a.ts", "a_2.ts"},
+        {"show.part.ts", "show.part_1.ts"},  // dots of the base name stay
+        {"bare", "bare_1"},
+    };
+    for (const auto& [name, unique] : kCases) {
+        std::string path = dir.File(name);
+        MakeUniquePath(path);
+        EXPECT_EQ(path, dir.File(unique));
+    }
 }
 
-TEST(MakeUniquePath, KeepsDotsOfTheBaseNameAndWorksWithoutExtension) {
-    TempDir dir;
-    WriteText(dir.File("show.part.ts"), "");
-    std::string dotted = dir.File("show.part.ts");
-    MakeUniquePath(dotted);
-    EXPECT_EQ(dotted, dir.File("show.part_1.ts"));
-
-    WriteText(dir.File("bare"), "");
-    std::string bare = dir.File("bare");
-    MakeUniquePath(bare);
-    EXPECT_EQ(bare, dir.File("bare_1"));
-}
-
-TEST(CreateDirectoryChain, CreatesEveryMissingLevel) {
+TEST(CreateDirectoryChain, CreatesEveryMissingLevelAndFailsOnAFileInTheWay) {
     TempDir dir;
     const std::string deep = dir.File("a/b/c");
     EXPECT_TRUE(CreateDirectoryChain(deep));
-    EXPECT_TRUE(IsDirectory(dir.File("a")));
     EXPECT_TRUE(IsDirectory(deep));
     EXPECT_TRUE(CreateDirectoryChain(deep));  // existing folder: fine
-}
-
-TEST(CreateDirectoryChain, FailsOnAFileInTheWayAndOnAPathWithoutSeparator) {
-    TempDir dir;
     WriteText(dir.File("file"), "x");
     EXPECT_FALSE(CreateDirectoryChain(dir.File("file")));
     EXPECT_FALSE(CreateDirectoryChain(dir.File("file/sub")));

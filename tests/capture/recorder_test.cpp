@@ -37,18 +37,36 @@ bool Deliver(Recorder& recorder, const std::vector<uint8_t>& data) {
     return ok;
 }
 
-TEST(Recorder, StoppingAfter300KiBLeavesA300KiBFile) {
+TEST(Recorder, KeepsEveryDeliveryInOrderWhetherClosedReopenedOrDestroyed) {
     TempDir dir;
-    const std::string path = dir.File("rec.ts");
+    const std::string first = dir.File("rec.ts");
+    WriteText(first, "an older recording");
     const auto data = Stream(300 * 1024);
-    Recorder recorder;
-    ASSERT_TRUE(recorder.Open(path));
+    FakeClock clock(4242);
+    Recorder recorder(clock);
+    ASSERT_TRUE(recorder.Open(first));
+    EXPECT_EQ(std::filesystem::file_size(first), 0u);  // overwritten
+    EXPECT_EQ(recorder.StartTick(), 4242u);
+    EXPECT_EQ(recorder.FilePath(), first);
+    EXPECT_EQ(recorder.Directory(), dir.Path());
     EXPECT_TRUE(Deliver(recorder, data));
+    // A second Open closes the first file with its buffered bytes.
+    clock.SetTick(5000);
+    ASSERT_TRUE(recorder.Open(dir.File("second.ts")));
+    EXPECT_EQ(recorder.StartTick(), 5000u);
+    EXPECT_EQ(ReadWholeFile(first), data);
+    EXPECT_EQ(recorder.BytesWritten(), data.size());
+    ASSERT_TRUE(Deliver(recorder, Stream(5000)));
     recorder.Close();
     EXPECT_FALSE(recorder.IsOpen());
-    EXPECT_EQ(ReadWholeFile(path), data);
-    EXPECT_EQ(recorder.BytesWritten(), data.size());
     EXPECT_TRUE(recorder.FilePath().empty());
+    EXPECT_EQ(ReadWholeFile(dir.File("second.ts")), Stream(5000));
+    {
+        Recorder destroyed;
+        ASSERT_TRUE(destroyed.Open(dir.File("third.ts")));
+        ASSERT_TRUE(Deliver(destroyed, Stream(5000, 3)));
+    }
+    EXPECT_EQ(ReadWholeFile(dir.File("third.ts")), Stream(5000, 3));
 }
 
 TEST(Recorder, DataUpToTheFlushSizeStaysBufferedUntilClose) {
@@ -71,39 +89,14 @@ TEST(Recorder, DataUpToTheFlushSizeStaysBufferedUntilClose) {
 
     recorder.Close();
     EXPECT_EQ(ReadWholeFile(path), data);
-}
 
-TEST(Recorder, DestroyingARecorderWritesWhatIsBuffered) {
-    TempDir dir;
-    const std::string path = dir.File("rec.ts");
-    const auto data = Stream(5000);
-    {
-        Recorder recorder;
-        ASSERT_TRUE(recorder.Open(path));
-        ASSERT_TRUE(Deliver(recorder, data));
-    }
-    EXPECT_EQ(ReadWholeFile(path), data);
-}
-
-TEST(Recorder, OpenOverwritesTheFileRecordsTheStartTickAndKeepsTheFolder) {
-    TempDir dir;
-    const std::string path = dir.File("rec.ts");
-    WriteText(path, "an older recording");
-    FakeClock clock(4242);
-    Recorder recorder(clock);
-    ASSERT_TRUE(recorder.Open(path));
-    EXPECT_EQ(recorder.StartTick(), 4242u);
-    EXPECT_EQ(recorder.FilePath(), path);
-    EXPECT_EQ(recorder.Directory(), dir.Path());
-    EXPECT_EQ(std::filesystem::file_size(path), 0u);
-
-    // A second Open closes the first file with its buffered bytes.
-    const auto data = Stream(1000);
-    ASSERT_TRUE(Deliver(recorder, data));
-    clock.SetTick(5000);
-    ASSERT_TRUE(recorder.Open(dir.File("second.ts")));
-    EXPECT_EQ(recorder.StartTick(), 5000u);
-    EXPECT_EQ(ReadWholeFile(path), data);
+    // Flush size zero: each delivery goes to the disk at once.
+    Recorder direct(SystemClock::Instance(), 0);
+    ASSERT_TRUE(direct.Open(path));
+    ASSERT_TRUE(direct.Write(Stream(kPacket)));
+    EXPECT_EQ(direct.Buffered(), 0u);
+    EXPECT_EQ(direct.BytesWritten(), kPacket);
+    EXPECT_EQ(ReadWholeFile(path), Stream(kPacket));
 }
 
 TEST(Recorder, WithoutAnOpenFileNothingIsAccepted) {
@@ -168,18 +161,6 @@ TEST(Recorder, ADeliveryLargerThanTheBufferIsCutButLaterOnesAreKept) {
     EXPECT_EQ(ReadWholeFile(path), expected);
 }
 
-TEST(Recorder, FlushSizeZeroWritesEachDeliveryAtOnce) {
-    TempDir dir;
-    const std::string path = dir.File("rec.ts");
-    Recorder recorder(SystemClock::Instance(), 0);
-    ASSERT_TRUE(recorder.Open(path));
-    const auto data = Stream(kPacket);
-    ASSERT_TRUE(recorder.Write(data));
-    EXPECT_EQ(recorder.Buffered(), 0u);
-    EXPECT_EQ(recorder.BytesWritten(), kPacket);
-    EXPECT_EQ(ReadWholeFile(path), data);
-}
-
 TEST(Recorder, FreeSpaceIsTheVolumesWhileAFileIsOpenAndZeroOtherwise) {
     TempDir dir;
     Recorder recorder;
@@ -192,9 +173,7 @@ TEST(Recorder, FreeSpaceIsTheVolumesWhileAFileIsOpenAndZeroOtherwise) {
     EXPECT_NEAR(static_cast<double>(reported), static_cast<double>(available), 64.0 * 1024 * 1024);
     recorder.Close();
     EXPECT_EQ(recorder.GetRecorderFreeSpace(), 0u);
-}
-
-TEST(Recorder, FreeSpaceRuleStopsAtExactly200MiB) {
+    // Recording stops at 200 MiB free and below.
     EXPECT_TRUE(RecordingMustStopForSpace(200ull * 1024 * 1024));
     EXPECT_FALSE(RecordingMustStopForSpace(200ull * 1024 * 1024 + 1));
     EXPECT_TRUE(RecordingMustStopForSpace(0));

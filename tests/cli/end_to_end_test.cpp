@@ -8,6 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/report_format.h"
+#include "platform/temp_dir.h"
 #include "sim/multiplex.h"
 #include "support/json_value.h"
 #include "support/samples.h"
@@ -17,20 +18,8 @@ namespace {
 
 using testing::JsonValue;
 
-class Folder {
-public:
-    Folder() {
-        path_ = std::filesystem::temp_directory_path() /
-                ("tavrel-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(next_++));
-        std::filesystem::create_directories(path_);
-    }
-    ~Folder() { std::filesystem::remove_all(path_); }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    static inline int next_ = 0;
-    std::filesystem::path path_;
-};
+using Folder = test_support::TempDir;
+using test_support::ReadWholeFile;
 
 struct Generated {
     std::string path;
@@ -174,19 +163,17 @@ TEST(EndToEnd, ChannelChangeReportsBothStreamsAndTheSecondOnesServices) {
 
 TEST(EndToEnd, GenerateCommandWritesTheSameBytesAsTheGenerator) {
     Folder folder;
-    const Generated g = Generate(folder, Config(), "direct.ts");
+    sim::MultiplexConfig c = Config();
+    c.seconds = 2;
+    const Generated g = Generate(folder, c, "direct.ts");
     const std::string cli = folder.File("cli.ts");
     std::ostringstream out, err;
-    ASSERT_EQ(RunCommand({"generate", cli, "--seconds", "6", "--seed", "5", "--start",
+    ASSERT_EQ(RunCommand({"generate", cli, "--seconds", "2", "--seed", "5", "--start",
                           "2009-01-02 03:04:05"},
                          out, err),
               kExitOk)
         << err.str();
-    auto read = [](const std::string& p) {
-        std::ifstream in(p, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
-    EXPECT_EQ(read(cli), read(g.path));
+    EXPECT_EQ(ReadWholeFile(cli), ReadWholeFile(g.path));
     for (const std::vector<std::string>& bad :
          std::vector<std::vector<std::string>>{{"generate"},
                                                {"generate", cli, "--packet-size", "190"},
@@ -205,10 +192,6 @@ TEST(EndToEnd, ExtractedDataBroadcastFilesAreTheOnesSent) {
     const Generated g = Generate(folder, Config());
     const std::string out = folder.File("extract");
     const JsonValue r = Analyze({g.path, "--extract", out});
-    auto read = [](const std::filesystem::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-    };
     size_t carousels = 0;
     for (const sim::PlannedService& service : g.manifest.transport_streams.at(0).services) {
         if (!service.carousel) {
@@ -244,7 +227,7 @@ TEST(EndToEnd, ExtractedDataBroadcastFilesAreTheOnesSent) {
                     }
                 }
                 ASSERT_TRUE(std::filesystem::is_regular_file(file)) << file;
-                EXPECT_EQ(read(file), res.bytes) << file;
+                EXPECT_EQ(ReadWholeFile(file.string()), res.bytes) << file;
                 ++files;
             }
         }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <thread>
 
 #include "databroadcast/carousel_fixture.h"
@@ -38,72 +39,56 @@ std::vector<std::vector<uint8_t>> Sections(uint32_t download_id, uint16_t id, ui
 TEST(CarouselLiteral, DiiAndThreeDdbsGiveOnePngResource) {
     CarouselFixture f;
     EXPECT_TRUE(f.DiiSection(testing::kLiteralDii));
+    // The same module behind a compatibility descriptor, on another PID.
+    EXPECT_TRUE(f.DiiSection(testing::kLiteralDiiWithCompatibility, 0x0141));
     f.DdbSection(testing::kLiteralDdb2);
     f.DdbSection(testing::kLiteralDdb0);
     EXPECT_TRUE(StoredResources(f.store).empty());
     f.DdbSection(testing::kLiteralDdb1);
 
-    ASSERT_EQ(f.log.Codes(), (std::vector<uint32_t>{0x51, 0x53, 0x54}));
-    const ModuleInfo announced = f.log.notices[0].info;
-    EXPECT_EQ(announced.component_tag, kTag);
-    EXPECT_EQ(announced.module_id, 3);
-    EXPECT_EQ(announced.module_version, 1);
-    EXPECT_EQ(announced.module_size, 20u);
-    EXPECT_EQ(f.log.notices[0].pid, kPid);
-    EXPECT_EQ(f.log.notices[2].number, kTag);
-
+    ASSERT_EQ(f.log.Codes(), (std::vector<uint32_t>{0x51, 0x51, 0x53, 0x54}));
+    const ModuleInfo announced = f.log.notices[1].info;
+    EXPECT_EQ(std::tuple(f.log.notices[1].pid, announced.component_tag, announced.module_id,
+                         announced.module_version, announced.module_size),
+              std::tuple(0x0141u, kTag, 3, 1, 20u));
+    EXPECT_EQ(f.log.notices[3].number, kTag);
     const auto resources = StoredResources(f.store);
     ASSERT_EQ(resources.size(), 1u);
-    EXPECT_EQ(resources[0].service_id, CarouselFixture::kServiceId);
-    EXPECT_EQ(resources[0].component_tag, kTag);
-    EXPECT_EQ(resources[0].module_id, 3);
-    EXPECT_EQ(resources[0].version, 1);
-    EXPECT_EQ(resources[0].content_type, "image/X-arib-png");
-    EXPECT_EQ(resources[0].path, "40/0003");
-    EXPECT_EQ(resources[0].data, testing::kLiteralModule);
+    const auto& r = resources[0];
+    EXPECT_EQ(std::tuple(r.service_id, r.component_tag, r.module_id, r.version, r.content_type,
+                         r.path, r.data),
+              std::tuple(CarouselFixture::kServiceId, kTag, 3, 1, "image/X-arib-png", "40/0003",
+                         testing::kLiteralModule));
 
     const auto carousel = f.store.Carousel(kPid);
     ASSERT_TRUE(carousel);
-    EXPECT_EQ(carousel->download_id, 1u);
-    EXPECT_EQ(carousel->block_size, 8);
-    EXPECT_TRUE(carousel->complete);
+    EXPECT_EQ(std::tuple(carousel->download_id, carousel->block_size, carousel->complete),
+              std::tuple(1u, 8, true));
     ASSERT_EQ(carousel->modules.size(), 1u);
     EXPECT_EQ(carousel->modules[0].block_count, 3);
     EXPECT_FALSE(carousel->modules[0].collecting);  // block data released after hand-over
-}
-
-TEST(CarouselLiteral, CompatibilityDescriptorIsSkipped) {
-    CarouselFixture f;
-    EXPECT_TRUE(f.DiiSection(testing::kLiteralDiiWithCompatibility));
-    const auto m = f.Module(3);
-    EXPECT_EQ(m.module_size, 20u);
-    EXPECT_EQ(m.module_version, 1);
-    EXPECT_EQ(m.content_type, "image/X-arib-png");
-    f.DdbSection(testing::kLiteralDdb0);
-    f.DdbSection(testing::kLiteralDdb1);
-    f.DdbSection(testing::kLiteralDdb2);
-    ASSERT_EQ(StoredResources(f.store).size(), 1u);
-    EXPECT_EQ(StoredResources(f.store)[0].data, testing::kLiteralModule);
+    const auto m = f.Module(3, 0x0141);
+    EXPECT_EQ(std::tuple(m.module_size, m.module_version, m.content_type, m.block_count),
+              std::tuple(20u, 1, "image/X-arib-png", 3));
 }
 
 TEST(CarouselLiteral, OtherMessagesAndBrokenHeadersAreIgnored) {
     CarouselFixture f;
     auto dsi = testing::kLiteralDii;
     dsi[11] = 0x06;  // messageId 0x1006: a DownloadServerInitiate
-    EXPECT_TRUE(f.DiiSection(dsi));
     auto protocol = testing::kLiteralDii;
     protocol[8] = 0x12;
-    EXPECT_TRUE(f.DiiSection(protocol));
     auto type = testing::kLiteralDii;
     type[9] = 0x04;
-    EXPECT_TRUE(f.DiiSection(type));
-    // A DII cut inside its module loop.
+    for (const auto& section : {dsi, protocol, type, testing::kLiteralDdb0}) {
+        EXPECT_TRUE(f.DiiSection(section));
+    }
+    // A DII cut inside its module loop, and one with block size 0: nothing to place blocks by.
     EXPECT_TRUE(f.DiiSection(std::span(testing::kLiteralDii).first(50)));
+    EXPECT_TRUE(f.Dii(MakeDii(1, 0, {Module(1, 100, 0)})));
     EXPECT_FALSE(f.store.HasCarousel(kPid));
     EXPECT_TRUE(f.log.notices.empty());
-
-    // A DDB read as a DII, and a DII read as a DDB, change nothing either.
-    EXPECT_TRUE(f.DiiSection(testing::kLiteralDdb0));
+    // A DII read as a DDB changes nothing either.
     EXPECT_TRUE(f.DiiSection(testing::kLiteralDii));
     f.DdbSection(testing::kLiteralDii);
     EXPECT_EQ(f.Module(3).blocks_received, 0);
@@ -149,13 +134,6 @@ TEST(DiiLimits, ModuleOfExactly1024BlocksAcceptedOneByteMoreRejected) {
     // Rejected as a whole: not even the first module of the list was taken.
     EXPECT_EQ(f.store.Carousel(kPid)->download_id, 1u);
     EXPECT_EQ(f.Module(1).module_size, 100u * 1024);
-}
-
-TEST(DiiLimits, BlockSizeZeroIsRefused) {
-    CarouselFixture f;
-    EXPECT_TRUE(f.Dii(MakeDii(1, 0, {Module(1, 100, 0)})));
-    EXPECT_FALSE(f.store.HasCarousel(kPid));
-    EXPECT_TRUE(f.log.notices.empty());
 }
 
 TEST(DiiLimits, EmptyModuleIsListedWithoutBlocks) {
@@ -296,28 +274,22 @@ TEST(DdbAssembly, BlocksInAnyOrderWithRepeatsCompleteOncePerVersion) {
     CarouselFixture f;
     const auto data = Pattern(1000, 4);
     EXPECT_TRUE(f.Dii(MakeDii(3, 128, {Module(9, 1000, 2)})));
-    const auto blocks = Sections(3, 9, 2, 128, data);
+    auto blocks = Sections(3, 9, 2, 128, data);
     ASSERT_EQ(blocks.size(), 8u);
+    // Blocks are matched by download and module id only: the last one says version 7.
+    blocks[4] = Sections(3, 9, 7, 128, data)[4];
     const size_t order[] = {7, 3, 3, 0, 7, 5, 1, 2, 6, 1, 4};
     f.Blocks(blocks, order);
     f.AllBlocks(blocks);  // all again after completion: ignored
-    EXPECT_EQ(f.log.OfCode(kModuleCompleted).size(), 1u);
+    const auto done = f.log.OfCode(kModuleCompleted);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(std::tuple(done[0].info.module_version, done[0].info.module_size),
+              std::tuple(7, 1000u));  // the DDB's version
     EXPECT_EQ(f.log.OfCode(kCarouselCompleted).size(), 1u);
     const auto resources = StoredResources(f.store);
     ASSERT_EQ(resources.size(), 1u);
     EXPECT_EQ(resources[0].data, data);
-}
-
-TEST(DdbAssembly, CompletionReportsTheDdbVersion) {
-    CarouselFixture f;
-    EXPECT_TRUE(f.Dii(MakeDii(3, 128, {Module(9, 10, 2)})));
-    f.Ddb(testing::Block(3, 9, 7, 0,
-                         Pattern(10)));  // blocks are matched by download and module id only
-    const auto done = f.log.OfCode(kModuleCompleted);
-    ASSERT_EQ(done.size(), 1u);
-    EXPECT_EQ(done[0].info.module_version, 7);
-    EXPECT_EQ(done[0].info.module_size, 10u);
-    EXPECT_EQ(StoredResources(f.store)[0].version, 2);  // the resource keeps the DII's
+    EXPECT_EQ(resources[0].version, 2);  // the resource keeps the DII's
 }
 
 TEST(DdbAssembly, BlocksWithoutCarouselModuleOrPlaceOrOfAnotherDownloadAreIgnored) {
@@ -347,30 +319,18 @@ TEST(DdbAssembly, ModuleOf1024BlocksCompletes) {
     EXPECT_EQ(StoredResources(f.store)[0].data, data);
 }
 
-TEST(DdbAssembly, OverlongBlocksAreCutToTheirPlace) {
+TEST(DdbAssembly, OverlongBlocksAreCutToTheirPlaceShortOnesLeaveZeros) {
     CarouselFixture f;
     EXPECT_TRUE(f.Dii(MakeDii(1, 8, {Module(1, 20, 0)})));
     const auto a = Pattern(12, 1);
-    const auto b = Pattern(12, 50);
     const auto c = Pattern(30, 100);
     f.Ddb(testing::Block(1, 1, 0, 0, a));  // longer than the block size
-    f.Ddb(testing::Block(1, 1, 0, 1, b));
     f.Ddb(testing::Block(1, 1, 0, 2, c));  // longer than the module's remaining 4 bytes
+    f.Ddb(testing::Block(1, 1, 0, 1, {0xAA, 0xBB}));
     std::vector<uint8_t> expected(a.begin(), a.begin() + 8);
-    expected.insert(expected.end(), b.begin(), b.begin() + 8);
+    expected.insert(expected.end(), {0xAA, 0xBB, 0, 0, 0, 0, 0, 0});
     expected.insert(expected.end(), c.begin(), c.begin() + 4);
     ASSERT_EQ(StoredResources(f.store).size(), 1u);
-    EXPECT_EQ(StoredResources(f.store)[0].data, expected);
-}
-
-TEST(DdbAssembly, ShortBlockLeavesZerosBehindIt) {
-    CarouselFixture f;
-    EXPECT_TRUE(f.Dii(MakeDii(1, 8, {Module(1, 16, 0)})));
-    f.Ddb(testing::Block(1, 1, 0, 1, Pattern(8, 1)));
-    f.Ddb(testing::Block(1, 1, 0, 0, {0xAA, 0xBB}));
-    std::vector<uint8_t> expected = {0xAA, 0xBB, 0, 0, 0, 0, 0, 0};
-    const auto tail = Pattern(8, 1);
-    expected.insert(expected.end(), tail.begin(), tail.end());
     EXPECT_EQ(StoredResources(f.store)[0].data, expected);
 }
 
@@ -407,40 +367,41 @@ TEST(DdbCompressed, ModuleIsInflatedBeforeParsing) {
     EXPECT_FALSE(f.Module(5).collecting);
 }
 
-TEST(DdbCompressed, TruncatedZlibStreamCompletesWithoutResources) {
-    CarouselFixture f;
-    auto m = sim::CompressedModule(5, 1, Pattern(5000), "image/jpeg");
-    m.bytes.resize(m.bytes.size() - 10);
-    m.entry.module_size = static_cast<uint32_t>(m.bytes.size());
-    EXPECT_TRUE(f.Dii(MakeDii(1, 1000, {m.entry})));
-    f.AllBlocks(Sections(1, 5, 1, 1000, m.bytes));
-    EXPECT_EQ(f.log.Codes(),
-              (std::vector<uint32_t>{kModuleAnnounced, kModuleCompleted, kCarouselCompleted}));
-    EXPECT_TRUE(f.Module(5).complete);
-    EXPECT_FALSE(f.Module(5).collecting);
-    EXPECT_TRUE(StoredResources(f.store).empty());
-    // Not collected again until its version changes.
-    f.AllBlocks(Sections(1, 5, 1, 1000, m.bytes));
-    EXPECT_EQ(f.log.OfCode(kModuleCompleted).size(), 1u);
-}
-
-TEST(DdbCompressed, StreamLongerThanOriginalSizeYieldsNothingAShorterOneWhatItHolds) {
-    const auto content = Pattern(5000);
-    for (const uint32_t original_size : {4999u, 6000u}) {
-        SCOPED_TRACE(original_size);
+TEST(DdbCompressed, StreamsThatDoNotInflateIntoTheirRoomCompleteWithoutResources) {
+    const std::vector<uint8_t> content(5000, 'a');  // one block, compressed
+    const struct {
+        const char* what;
+        size_t cut;               // bytes cut off the zlib stream
+        uint32_t original_size;   // announced
+        size_t allocation_limit;  // for the store's buffers
+        bool stored;
+    } kCases[] = {
+        {"a truncated stream", 10, 5000, SIZE_MAX, false},
+        {"a stream longer than the original size", 0, 4999, SIZE_MAX, false},
+        {"a shorter one gives what it holds", 0, 6000, SIZE_MAX, true},
+        {"no buffer to inflate into", 0, 5000, 4999, false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
         CarouselFixture f;
         auto m = sim::CompressedModule(5, 1, content, "");
-        m.entry.module_info = sim::CompressionTypeDescriptor(0, original_size);
+        m.bytes.resize(m.bytes.size() - c.cut);
+        m.entry.module_size = static_cast<uint32_t>(m.bytes.size());
+        m.entry.module_info = sim::CompressionTypeDescriptor(0, c.original_size);
         EXPECT_TRUE(f.Dii(MakeDii(1, 4066, {m.entry})));
+        const ScopedCarouselAllocationLimit limit(c.allocation_limit);
         f.AllBlocks(Sections(1, 5, 1, 4066, m.bytes));
-        EXPECT_TRUE(f.Module(5).complete);
+        EXPECT_EQ(f.log.Codes(),
+                  (std::vector<uint32_t>{kModuleAnnounced, kModuleCompleted, kCarouselCompleted}));
+        EXPECT_FALSE(f.Module(5).collecting);
         const auto resources = StoredResources(f.store);
-        if (original_size < content.size()) {
-            EXPECT_TRUE(resources.empty());
-        } else {
-            ASSERT_EQ(resources.size(), 1u);
+        ASSERT_EQ(resources.size(), c.stored ? 1u : 0u);
+        if (c.stored) {
             EXPECT_EQ(resources[0].data, content);
         }
+        // Not collected again until its version changes.
+        f.AllBlocks(Sections(1, 5, 1, 4066, m.bytes));
+        EXPECT_EQ(f.log.OfCode(kModuleCompleted).size(), 1u);
     }
 }
 
@@ -460,17 +421,6 @@ TEST(DdbCompressed, OriginalSizeIsCappedAtSixteenMebibytes) {
     ASSERT_EQ(resources.size(), 1u);
     EXPECT_EQ(resources[0].module_id, 1);
     EXPECT_EQ(resources[0].data.size(), kMaxInflatedModuleSize);
-}
-
-TEST(DdbCompressed, InflateBufferThatCannotBeHadYieldsNothing) {
-    CarouselFixture f;
-    const auto m = sim::CompressedModule(5, 1, std::vector<uint8_t>(5000, 'a'), "image/jpeg");
-    ASSERT_LT(m.bytes.size(), 4066u);  // one block: its buffer stays below the limit
-    EXPECT_TRUE(f.Dii(MakeDii(1, 4066, {m.entry})));
-    const ScopedCarouselAllocationLimit limit(4999);
-    f.AllBlocks(Sections(1, 5, 1, 4066, m.bytes));
-    EXPECT_TRUE(f.Module(5).complete);
-    EXPECT_TRUE(StoredResources(f.store).empty());
 }
 
 // --- Resets --------------------------------------------------------------------------------

@@ -45,104 +45,64 @@ std::string Listing(const std::vector<testing::StoredResource>& resources) {
     return out;
 }
 
-// --- Lines and headers ---------------------------------------------------------------------
-
-TEST(LineReading, EndsAtCrLfCrLfOrNul) {
+TEST(ModuleContentHelpers, LinesHeaderLinesBoundariesAndLengths) {
     EXPECT_EQ(AllLines("a\r\nb\rc\nd"), (std::vector<std::string>{"a", "b", "c", "d"}));
     EXPECT_EQ(AllLines(std::string_view("x\0y\n\n", 5)), (std::vector<std::string>{"x", "y", ""}));
-    // LF CR is two terminators: an empty line between.
+    // LF CR is two terminators; a full 1024-byte line is cut, its terminator an empty line.
     EXPECT_EQ(AllLines("p\n\rq"), (std::vector<std::string>{"p", "", "q"}));
-    EXPECT_EQ(AllLines("end\r"), (std::vector<std::string>{"end"}));
-}
-
-TEST(LineReading, LongLineIsCutAfter1024Bytes) {
-    const std::string text = std::string(1024, 'a') + "b\n" + std::string(1024, 'c') + "\n";
-    const auto lines = AllLines(text);
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], std::string(1024, 'a'));
-    EXPECT_EQ(lines[1], "b");
-    EXPECT_EQ(lines[2], std::string(1024, 'c'));
-    EXPECT_EQ(lines[3], "");  // the terminator behind a full line reads as an empty line
-}
-
-TEST(LineReading, SkipStopsAtTheEnd) {
+    EXPECT_EQ(AllLines(std::string(1025, 'a') + "\n"),
+              (std::vector<std::string>{std::string(1024, 'a'), "a"}));
+    EXPECT_EQ(AllLines(std::string(1024, 'c') + "\n"),
+              (std::vector<std::string>{std::string(1024, 'c'), ""}));
     const auto bytes = Bytes("abc\ndef");
     LineReader reader(bytes);
     EXPECT_EQ(reader.Next(), "abc");
-    EXPECT_EQ(reader.Remaining(), 3u);
     EXPECT_TRUE(reader.Skip(1));
     EXPECT_EQ(reader.Next(), "ef");
-    EXPECT_FALSE(reader.More());
-    EXPECT_EQ(reader.Next(), "");
     EXPECT_FALSE(reader.Skip(1));
-}
 
-TEST(HeaderLines, SplitAtFirstColonOrSpace) {
-    auto h = SplitHeaderLine("Content-Type: text/plain; charset=x");
+    const auto h = SplitHeaderLine("Name :: :value: x");
     ASSERT_TRUE(h);
-    EXPECT_EQ(h->name, "Content-Type");
-    EXPECT_EQ(h->value, "text/plain; charset=x");
-    h = SplitHeaderLine("Name :: :value: x");
-    ASSERT_TRUE(h);
-    EXPECT_EQ(h->name, "Name");
-    EXPECT_EQ(h->value, "value: x");
-    h = SplitHeaderLine("Content-Length:");
-    ASSERT_TRUE(h);
-    EXPECT_EQ(h->value, "");
+    EXPECT_EQ(std::pair(h->name, h->value),
+              std::pair(std::string_view("Name"), std::string_view("value: x")));
+    EXPECT_EQ(SplitHeaderLine("Content-Length:")->value, "");
     EXPECT_FALSE(SplitHeaderLine(": value"));
     EXPECT_FALSE(SplitHeaderLine("nothing"));
     EXPECT_TRUE(SplitHeaderLine(std::string(1022, 'n') + ": v"));
     EXPECT_FALSE(SplitHeaderLine(std::string(1023, 'n') + ": v"));
-}
 
-TEST(HeaderLines, BoundaryQuotedOrPlain) {
-    EXPECT_EQ(MultipartBoundary("multipart/mixed; boundary=\"a b\tc\""), "a b\tc");
-    EXPECT_EQ(MultipartBoundary("multipart/mixed; boundary=abc def"), "abc");
-    EXPECT_EQ(MultipartBoundary("multipart/mixed; boundary = \t=xyz\tq"), "xyz");
-    EXPECT_EQ(MultipartBoundary("multipart/mixed; boundary=\"open"), "open");
-    EXPECT_EQ(MultipartBoundary("multipart/mixed; Boundary=abc"), "");  // case-sensitive name
-    EXPECT_EQ(MultipartBoundary("multipart/mixed"), "");
-    EXPECT_EQ(MultipartBoundary("multipart/mixed; boundary=\"\""), "");
-    EXPECT_EQ(MultipartBoundary("multipart/mixed; boundary=" + std::string(76, 'b')),
-              std::string(76, 'b'));
-    EXPECT_EQ(MultipartBoundary("multipart/mixed; boundary=" + std::string(77, 'b')), "");
-}
-
-TEST(HeaderLines, ContentLengthIsTheLeadingNumber) {
-    EXPECT_EQ(LeadingDecimal("123"), 123);
-    EXPECT_EQ(LeadingDecimal("42 bytes"), 42);
+    const std::pair<std::string, std::string> kBoundaries[] = {
+        {"multipart/mixed; boundary=\"a b\tc\"", "a b\tc"},
+        {"multipart/mixed; boundary = \t=xyz\tq", "xyz"},
+        {"multipart/mixed; boundary=\"open", "open"},
+        {"multipart/mixed; Boundary=abc", ""},  // case-sensitive name
+        {"multipart/mixed; boundary=\"\"", ""},
+        {"multipart/mixed; boundary=" + std::string(76, 'b'), std::string(76, 'b')},
+        {"multipart/mixed; boundary=" + std::string(77, 'b'), ""},
+    };
+    for (const auto& [value, boundary] : kBoundaries) {
+        EXPECT_EQ(MultipartBoundary(value), boundary) << value;
+    }
+    EXPECT_EQ(LeadingDecimal(" 42 bytes"), 42);
     EXPECT_EQ(LeadingDecimal("x42"), 0);
-    EXPECT_EQ(LeadingDecimal(""), 0);
     EXPECT_EQ(LeadingDecimal("-5"), -5);
     EXPECT_GT(LeadingDecimal("99999999999999999999999"), INT32_MAX);
 }
 
 // --- One resource ------------------------------------------------------------------------
 
-TEST(ModuleContent, TypedModuleIsOneResource) {
+TEST(ModuleContent, TypedOrPlainModulesAreOneResourceAnEmptyUntypedOneNone) {
     const auto r = Parse("Content-Type: multipart/mixed; boundary=x\r\n", "image/X-arib-png", 9);
     ASSERT_EQ(r.size(), 1u);
     EXPECT_EQ(r[0].content_type, "image/X-arib-png");
     EXPECT_EQ(r[0].version, 9);
-    EXPECT_EQ(r[0].location, "");
     EXPECT_EQ(r[0].path, "40/0007");
     EXPECT_EQ(AsString(r[0].data), "Content-Type: multipart/mixed; boundary=x\r\n");
-}
-
-TEST(ModuleContent, UntypedModuleWithoutMultipartHeaderIsKeptWhole) {
-    const std::string module = "<?xml version=\"1.0\"?>\r\n<bml>\0</bml>"s;
-    const auto r = Parse(module);
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].content_type, "");
-    EXPECT_EQ(AsString(r[0].data), module);
-    // A Content-Type header of another kind: the module stays whole too.
-    const std::string plain = "Content-Type: text/plain\r\n\r\nhello";
-    const auto text = Parse(plain);
-    ASSERT_EQ(text.size(), 1u);
-    EXPECT_EQ(AsString(text[0].data), plain);
-}
-
-TEST(ModuleContent, EmptyUntypedModuleYieldsNothing) {
+    // Untyped without a multipart header, or with a Content-Type of another kind: whole.
+    for (const std::string& module :
+         {"<?xml version=\"1.0\"?>\r\n<bml>\0</bml>"s, "Content-Type: text/plain\r\n\r\nhello"s}) {
+        EXPECT_EQ(Listing(Parse(module)), "=" + module);
+    }
     EXPECT_TRUE(Parse("").empty());
 }
 
@@ -159,11 +119,9 @@ TEST(Multipart, ThreePartsWithLocations) {
     EXPECT_EQ(r[0].path, "40/0007/img/a.png");
     EXPECT_EQ(r[2].content_type, "text/X-arib-bml; charset=\"euc-jp\"");
     EXPECT_EQ(r[2].version, 2);
-}
-
-TEST(Multipart, TypedAsMultipartInTheDii) {
-    const auto body = sim::MultipartBody("b", {{"text/plain", "a.txt", Bytes("A")}});
-    EXPECT_EQ(Listing(Parse(AsString(body), "multipart/mixed")), "a.txt=A");
+    // A module typed as multipart in the DII is read as one too.
+    const auto typed = sim::MultipartBody("b", {{"text/plain", "a.txt", Bytes("A")}});
+    EXPECT_EQ(Listing(Parse(AsString(typed), "multipart/mixed")), "a.txt=A");
 }
 
 TEST(Multipart, PartsWithoutLocationShareOneSlotSoTheLastWins) {
@@ -243,57 +201,31 @@ TEST(Multipart, ResourceListsAreNeverStored) {
 
 // --- Storing -------------------------------------------------------------------------------
 
-TEST(StoreResource, PathIsUpperCaseHexWithTheLocation) {
-    CCarouselStore store;
-    ResourceRecord record;
-    record.length = 2;
-    EXPECT_TRUE(store.StoreResource(1, 0xAB, 0x00CD, Bytes("xy"), record));
-    SetText(record.location, "dir/f.bml");
-    EXPECT_TRUE(store.StoreResource(1, 0x0A, 0x0003, Bytes("xy"), record));
-    const auto r = StoredResources(store);
-    ASSERT_EQ(r.size(), 2u);
-    EXPECT_EQ(r[0].path, "0A/0003/dir/f.bml");
-    EXPECT_EQ(r[1].path, "AB/00CD");
-}
-
-TEST(StoreResource, SameLocationIsReplacedWithItsNewData) {
+TEST(StoreResource, UpperCaseHexPathsOneRecordPerLocationNeverMoreBytesThanGiven) {
     CCarouselStore store;
     ResourceRecord record;
     record.version = 1;
-    record.length = 3;
-    SetText(record.location, "a.png");
+    record.length = 1000;  // more than the bytes given
+    EXPECT_TRUE(store.StoreResource(1, 0xAB, 0x00CD, Bytes("four"), record));
+    SetText(record.location, "dir/f.bml");
     SetText(record.content_type, "image/png");
-    EXPECT_TRUE(store.StoreResource(1, 2, 3, Bytes("old"), record));
+    EXPECT_TRUE(store.StoreResource(1, 0x0A, 0x0003, Bytes("old"), record));
     record.version = 2;
     record.length = 5;
     SetText(record.content_type, "image/X-arib-png");
-    EXPECT_TRUE(store.StoreResource(1, 2, 3, Bytes("newer"), record));
+    EXPECT_TRUE(store.StoreResource(1, 0x0A, 0x0003, Bytes("newer"), record));
+    record.length = -1;
+    EXPECT_FALSE(store.StoreResource(1, 0x0A, 0x0004, Bytes("four"), record));
+    EXPECT_EQ(Listing(StoredResources(store)), "dir/f.bml=newer|=four");
     const auto r = StoredResources(store);
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].version, 2);
-    EXPECT_EQ(r[0].content_type, "image/X-arib-png");
-    EXPECT_EQ(AsString(r[0].data), "newer");
-}
-
-TEST(StoreResource, FailedAllocationLeavesTheRecordWithoutData) {
-    CCarouselStore store;
-    ResourceRecord record;
+    EXPECT_EQ(std::tuple(r[0].path, r[0].version, r[0].content_type),
+              std::tuple("0A/0003/dir/f.bml", 2, "image/X-arib-png"));
+    EXPECT_EQ(r[1].path, "AB/00CD");
+    // A record whose bytes cannot be had stays, without data.
     record.length = 100;
     const ScopedCarouselAllocationLimit limit(99);
     EXPECT_FALSE(store.StoreResource(1, 2, 3, std::vector<uint8_t>(100, 7), record));
-    const auto r = StoredResources(store);
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_FALSE(r[0].has_data);
-}
-
-TEST(StoreResource, NeverCopiesMoreThanItIsGiven) {
-    CCarouselStore store;
-    ResourceRecord record;
-    record.length = 1000;
-    EXPECT_TRUE(store.StoreResource(1, 2, 3, Bytes("four"), record));
-    EXPECT_EQ(AsString(StoredResources(store)[0].data), "four");
-    record.length = -1;
-    EXPECT_FALSE(store.StoreResource(1, 2, 4, Bytes("four"), record));
+    EXPECT_EQ(Listing(StoredResources(store)), "dir/f.bml|dir/f.bml=newer|=four");
 }
 
 }  // namespace

@@ -119,41 +119,26 @@ TEST(WriteResources, ModuleWithAndWithoutLocationsWritesEveryResource) {
     }
 }
 
-TEST(WriteResources, PartsWithLocationsAreNamedByThemWithoutExtension) {
+TEST(WriteResources, PartsWithLocationsAreNamedByThemAndEveryWriteGivesTheSameTree) {
     CarouselFixture f;
     DeliverLocations(f, {"startup.bml", "img/a.png", "b.txt"});
     const test_support::TempDir dir;
-    EXPECT_EQ(f.store.WriteResources(dir.Path(), kPid), 1);
-    EXPECT_EQ(ReadTree(dir.Path()), (Tree{{"40/0007/startup.bml", "data of startup.bml"},
-                                          {"40/0007/img/a.png", "data of img/a.png"},
-                                          {"40/0007/b.txt", "data of b.txt"}}));
-}
-
-TEST(WriteResources, PidWithoutCarouselWritesNothing) {
-    CarouselFixture f;
-    Deliver(f, {sim::PngModule(3, 0, Bytes("p"))});
-    const test_support::TempDir dir;
+    EXPECT_EQ(f.store.WriteResources(dir.File("first"), kPid), 1);
+    const Tree first = ReadTree(dir.File("first"));
+    EXPECT_EQ(first, (Tree{{"40/0007/startup.bml", "data of startup.bml"},
+                           {"40/0007/img/a.png", "data of img/a.png"},
+                           {"40/0007/b.txt", "data of b.txt"}}));
+    // Again into another folder, and over the same tree: the files are replaced.
+    EXPECT_EQ(f.store.WriteResources(dir.File("second"), kPid), 1);
+    EXPECT_EQ(f.store.WriteResources(dir.File("first"), kPid), 1);
+    EXPECT_EQ(ReadTree(dir.File("second")), first);
+    EXPECT_EQ(ReadTree(dir.File("first")), first);
+    // A PID without a carousel, or a carousel without resources yet: no folder at all.
     const std::string out = dir.File("out");
     EXPECT_EQ(f.store.WriteResources(out, 0x0141), 0);
-    EXPECT_FALSE(std::filesystem::exists(out));
-    // A carousel without resources yet: done, and still no folder.
     EXPECT_TRUE(f.Dii(MakeDii(1, 100, {{9, 10, 0, {}}}), 0x0141, 0x0400, 0x41));
     EXPECT_EQ(f.store.WriteResources(out, 0x0141), 1);
     EXPECT_FALSE(std::filesystem::exists(out));
-}
-
-TEST(WriteResources, TwoWritesGiveIdenticalTrees) {
-    CarouselFixture f;
-    DeliverLocations(f, {"startup.bml", "img/a.png"});
-    const test_support::TempDir dir;
-    EXPECT_EQ(f.store.WriteResources(dir.File("first"), kPid), 1);
-    EXPECT_EQ(f.store.WriteResources(dir.File("second"), kPid), 1);
-    const Tree first = ReadTree(dir.File("first"));
-    EXPECT_EQ(first.size(), 2u);
-    EXPECT_EQ(first, ReadTree(dir.File("second")));
-    // Writing again over the same tree replaces the files.
-    EXPECT_EQ(f.store.WriteResources(dir.File("first"), kPid), 1);
-    EXPECT_EQ(first, ReadTree(dir.File("first")));
 }
 
 TEST(WriteResources, OnlyTheCarouselsServiceAndTagAreWritten) {

@@ -11,32 +11,28 @@ using test_support::ReadText;
 using test_support::TempDir;
 using test_support::WriteText;
 
-TEST(ProfileFile, MissingFileSectionOrKeyGivesTheDefault) {
-    TempDir dir;
-    const ProfileFile missing = ProfileFile::Load(dir.File("none.ini"));
-    EXPECT_EQ(missing.GetString("S", "K", "dflt"), "dflt");
-    EXPECT_FALSE(missing.Find("S", "K").has_value());
-
-    const ProfileFile profile = ProfileFile::Parse("[S]\nK=v\n");
-    EXPECT_EQ(profile.GetString("S", "OTHER", "dflt"), "dflt");
-    EXPECT_EQ(profile.GetString("T", "K", "dflt"), "dflt");
-    EXPECT_EQ(profile.GetString("S", "K", "dflt"), "v");
-}
-
-TEST(ProfileFile, EmptyValueGivesTheCallersDefault) {
-    const ProfileFile profile = ProfileFile::Parse("[S]\nK=\nL=   \n");
-    EXPECT_EQ(profile.Find("S", "K"), std::string());
-    EXPECT_EQ(profile.GetString("S", "K", "dflt"), "dflt");
-    EXPECT_EQ(profile.GetString("S", "L", "dflt"), "dflt");
-}
-
-TEST(ProfileFile, ValuesAreTrimmedAndUnquotedOnRead) {
+TEST(ProfileFile, ValuesAreTrimmedAndUnquotedAndWhatIsMissingOrEmptyGivesTheDefault) {
     const ProfileFile profile = ProfileFile::Parse(
-        "[S]\r\n  K  =  a b  \r\nQ=\"quoted \"\r\nE=x=y\r\n;K=comment\r\n[T]\nK=other\n");
-    EXPECT_EQ(profile.GetString("S", "K", ""), "a b");
-    EXPECT_EQ(profile.GetString("S", "Q", ""), "quoted ");
-    EXPECT_EQ(profile.GetString("S", "E", ""), "x=y");  // only the first '=' separates
-    EXPECT_EQ(profile.GetString("T", "K", ""), "other");
+        "[S]\r\n  K  =  a b  \r\nQ=\"quoted \"\r\nE=x=y\r\n;C=comment\r\nN=\r\nB=   \r\n"
+        "[T]\nK=other\n");
+    const std::pair<std::string, std::string> kCases[] = {
+        {profile.GetString("S", "K", "-"), "a b"},
+        {profile.GetString("s", "k", "-"), "a b"},  // in any letter case
+        {profile.GetString("S", "Q", "-"), "quoted "},
+        {profile.GetString("S", "E", "-"), "x=y"},  // only the first '=' separates
+        {profile.GetString("T", "K", "-"), "other"},
+        {profile.GetString("S", "C", "-"), "-"},  // a comment is no key
+        {profile.GetString("S", "N", "-"), "-"},  // empty: the caller's default
+        {profile.GetString("S", "B", "-"), "-"},
+        {profile.GetString("S", "OTHER", "-"), "-"},
+        {profile.GetString("U", "K", "-"), "-"},
+    };
+    for (const auto& [got, want] : kCases) {
+        EXPECT_EQ(got, want);
+    }
+    EXPECT_EQ(profile.Find("S", "N"), std::string());
+    TempDir dir;
+    EXPECT_FALSE(ProfileFile::Load(dir.File("none.ini")).Find("S", "K").has_value());
 }
 
 TEST(ProfileFile, WritingAKeyKeepsEverythingElse) {

@@ -8,77 +8,62 @@
 namespace tavrel {
 namespace {
 
-const std::string kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+const std::string kBad = "\xEF\xBF\xBD";  // U+FFFD
 
-TEST(TextEncoding, ShiftJisConvertsToUtf8) {
-    EXPECT_EQ(ShiftJisToUtf8("\x88\x9F\x82\xA0\x83\x41"), "亜あア");
-    EXPECT_EQ(ShiftJisToUtf8("NHK\x91\x8D\x8D\x87"), "NHK総合");
-    EXPECT_EQ(ShiftJisToUtf8("\xB1"), "ｱ");  // half-width katakana are single bytes
-    EXPECT_EQ(ShiftJisToUtf8(""), "");
+TEST(TextEncoding, ShiftJisIsTheWindowsCodePageAndInvalidBytesBecomeReplacements) {
+    const std::pair<std::string, std::string> kCases[] = {
+        {"\x88\x9F\x82\xA0\x83\x41", "亜あア"},
+        {"NHK\x91\x8D\x8D\x87", "NHK総合"},
+        {"\xB1", "ｱ"},  // half-width katakana are single bytes
+        {"", ""},
+        // Where code page 932 parts from plain Shift_JIS: the wave dash and the minus as
+        // full-width forms, the NEC row 13 and the IBM extension rows.
+        {"\x81\x60", "～"},  // U+FF5E, not U+301C
+        {"\x81\x7C", "－"},  // U+FF0D, not U+2212
+        {"\x87\x40", "①"},
+        {"\xFA\x40", "ⅰ"},
+        {"\\~", "\\~"},  // ASCII stays ASCII
+        {"A\x80"
+         "B",
+         "A" + kBad + "B"},
+        {"A\xFF"
+         "B",
+         "A" + kBad + "B"},
+        {"\x88\x9F\x88", "亜" + kBad},      // a lead byte cut off at the end
+        {"\x81\x20X", kBad + " X"},         // a lead byte before no trail: only it is lost
+        {"\x85\x80\x88\x9F", kBad + "亜"},  // an unassigned pair is one bad character
+        {std::string("a\0b", 3), std::string("a\0b", 3)},
+    };
+    for (const auto& [sjis, utf8] : kCases) {
+        EXPECT_EQ(ShiftJisToUtf8(sjis), utf8);
+    }
 }
 
-TEST(TextEncoding, ShiftJisIsTheWindowsCodePage) {
-    // Where code page 932 parts from plain Shift_JIS: the wave dash and the minus as
-    // full-width forms, the NEC row 13 and the IBM extension rows.
-    EXPECT_EQ(ShiftJisToUtf8("\x81\x60"), "～");  // U+FF5E, not U+301C
-    EXPECT_EQ(ShiftJisToUtf8("\x81\x7C"), "－");  // U+FF0D, not U+2212
-    EXPECT_EQ(ShiftJisToUtf8("\x87\x40"), "①");
-    EXPECT_EQ(ShiftJisToUtf8("\xFA\x40"), "ⅰ");
-    EXPECT_EQ(ShiftJisToUtf8("\\~"), "\\~");  // ASCII stays ASCII
-}
-
-TEST(TextEncoding, InvalidShiftJisBecomesReplacementAndTheRestSurvives) {
-    EXPECT_EQ(ShiftJisToUtf8("A\x80"
-                             "B"),
-              "A" + kReplacement + "B");
-    EXPECT_EQ(ShiftJisToUtf8("A\xFF"
-                             "B"),
-              "A" + kReplacement + "B");
-    // A lead byte cut off at the end.
-    EXPECT_EQ(ShiftJisToUtf8("\x88\x9F\x88"), "亜" + kReplacement);
-    // A lead byte before an ASCII byte that is no trail: only the lead is lost.
-    EXPECT_EQ(ShiftJisToUtf8("\x81\x20X"), kReplacement + " X");
-    // An unassigned pair is one bad character.
-    EXPECT_EQ(ShiftJisToUtf8("\x85\x80\x88\x9F"), kReplacement + "亜");
-    EXPECT_EQ(ShiftJisToUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
-}
-
-TEST(TextEncoding, Utf8ConvertsToShiftJis) {
-    EXPECT_EQ(Utf8ToShiftJis("亜あアA"),
-              "\x88\x9F\x82\xA0\x83\x41"
-              "A");
-    EXPECT_EQ(Utf8ToShiftJis("～①"), "\x81\x60\x87\x40");
-    EXPECT_EQ(Utf8ToShiftJis(""), "");
-}
-
-TEST(TextEncoding, UnconvertibleUtf8BecomesReplacement) {
-    EXPECT_EQ(Utf8ToShiftJis("a😀b"), "a?b");  // no Shift_JIS form
-    EXPECT_EQ(Utf8ToShiftJis("a\xFF"
-                             "b"),
-              "a?b");  // not UTF-8 at all
-    EXPECT_EQ(Utf8ToShiftJis("a\xE3\x81"
-                             "b"),
-              "a?b");  // a sequence cut short: one mark
-    EXPECT_EQ(Utf8ToShiftJis("a\xED\xA0\x80"
-                             "b"),
-              "a???b");  // a surrogate is three bad bytes
-    EXPECT_EQ(Utf8ToShiftJis("\xE4\xBA\x9C\xE3"), "\x88\x9F?");
+TEST(TextEncoding, Utf8ConvertsToShiftJisWithOneMarkPerBadCharacter) {
+    const std::pair<std::string, std::string> kCases[] = {
+        {"亜あアA",
+         "\x88\x9F\x82\xA0\x83\x41"
+         "A"},
+        {"～①", "\x81\x60\x87\x40"},
+        {"", ""},
+        {"a😀b", "a?b"},  // no Shift_JIS form
+        {"a\xFF"
+         "b",
+         "a?b"},  // not UTF-8 at all
+        {"a\xE3\x81"
+         "b",
+         "a?b"},  // a sequence cut short: one mark
+        {"a\xED\xA0\x80"
+         "b",
+         "a???b"},  // a surrogate is three bad bytes
+        {"\xE4\xBA\x9C\xE3", "\x88\x9F?"},
+    };
+    for (const auto& [utf8, sjis] : kCases) {
+        EXPECT_EQ(Utf8ToShiftJis(utf8), sjis);
+    }
     EXPECT_EQ(Utf8ToShiftJis("😀亜", "\x81\xAC"), "\x81\xAC\x88\x9F");
-}
-
-TEST(TextEncoding, FixedBufferStopsAtTheNulOrTheEnd) {
-    const std::array<char, 8> with_nul = {'\x88', '\x9F', 'A', '\0', 'x', 'y', 'z', 'w'};
-    EXPECT_EQ(ShiftJisBufferToUtf8(with_nul), "亜A");
-    const std::array<char, 4> full = {'\x88', '\x9F', '\x82', '\xA0'};
-    EXPECT_EQ(ShiftJisBufferToUtf8(full), "亜あ");
-    const std::array<char, 3> cut = {'\x88', '\x9F', '\x82'};  // truncated mid-character
-    EXPECT_EQ(ShiftJisBufferToUtf8(cut), "亜" + kReplacement);
-    EXPECT_EQ(ShiftJisBufferToUtf8({}), "");
-}
-
-TEST(TextEncoding, LongTextsConvertWhole) {
-    std::string sjis;
-    std::string utf8;
+    // Long texts convert whole, both ways.
+    std::string sjis, utf8;
     for (int i = 0; i < 5000; ++i) {
         sjis +=
             "\x88\x9F"
@@ -87,6 +72,16 @@ TEST(TextEncoding, LongTextsConvertWhole) {
     }
     EXPECT_EQ(ShiftJisToUtf8(sjis), utf8);
     EXPECT_EQ(Utf8ToShiftJis(utf8), sjis);
+}
+
+TEST(TextEncoding, FixedBufferStopsAtTheNulOrTheEnd) {
+    const std::array<char, 8> with_nul = {'\x88', '\x9F', 'A', '\0', 'x', 'y', 'z', 'w'};
+    EXPECT_EQ(ShiftJisBufferToUtf8(with_nul), "亜A");
+    const std::array<char, 4> full = {'\x88', '\x9F', '\x82', '\xA0'};
+    EXPECT_EQ(ShiftJisBufferToUtf8(full), "亜あ");
+    const std::array<char, 3> cut = {'\x88', '\x9F', '\x82'};  // truncated mid-character
+    EXPECT_EQ(ShiftJisBufferToUtf8(cut), "亜" + kBad);
+    EXPECT_EQ(ShiftJisBufferToUtf8({}), "");
 }
 
 }  // namespace

@@ -8,63 +8,64 @@
 namespace tavrel::sim {
 namespace {
 
-TEST(Packetizer, WritesTheHeaderFields) {
+using Bytes = std::vector<uint8_t>;
+
+Bytes Range(const Bytes& b, size_t from, size_t to) {
+    return {b.begin() + static_cast<std::ptrdiff_t>(from),
+            b.begin() + static_cast<std::ptrdiff_t>(to)};
+}
+
+TEST(Packetizer, HeaderAdaptationFieldWithPcrAndLongerUnits) {
     PacketSpec fields;
     fields.pid = 0x1234;
     fields.continuity_counter = 0x1B;  // only the low four bits go out
     fields.payload_unit_start = true;
     fields.scrambling = 2;
     const uint8_t payload[3] = {1, 2, 3};
-    const auto p = MakePacket(fields, payload, 0xFF);
+    auto p = MakePacket(fields, payload, 0xFF);
     ASSERT_EQ(p.size(), 188u);
-    EXPECT_EQ(p[0], 0x47);
-    EXPECT_EQ(p[1], 0x52);  // unit start + PID high bits 0x12
-    EXPECT_EQ(p[2], 0x34);
-    EXPECT_EQ(p[3], 0x9B);  // scrambling 10, payload only, counter 0xB
-    EXPECT_EQ(p[4], 1);
-    EXPECT_EQ(p[7], 0xFF);
-}
+    // Unit start + PID 0x1234; scrambling 10, payload only, counter 0xB; payload; stuffing.
+    EXPECT_EQ(Range(p, 0, 8), (Bytes{0x47, 0x52, 0x34, 0x9B, 1, 2, 3, 0xFF}));
 
-TEST(Packetizer, WritesAnAdaptationFieldWithPcr) {
-    PacketSpec fields;
+    fields = PacketSpec{};
     fields.pid = 0x100;
     fields.adaptation_length = 7;
     fields.pcr = true;
     fields.pcr_base = 0x1'2345'6789;
-    const auto p = MakePacket(fields, {});
+    p = MakePacket(fields, {});
+    // Adaptation field and payload, length 7, PCR flag; base 0x123456789 then its low bit and
+    // the reserved bits.
     EXPECT_EQ(p[3] & 0x30, 0x30);
-    EXPECT_EQ(p[4], 7);
-    EXPECT_EQ(p[5], 0x10);
-    // 33-bit base 0x123456789 -> bytes 91 A2 B3 C4 then the low bit and reserved bits.
-    EXPECT_EQ(p[6], 0x91);
-    EXPECT_EQ(p[7], 0xA2);
-    EXPECT_EQ(p[8], 0xB3);
-    EXPECT_EQ(p[9], 0xC4);
-    EXPECT_EQ(p[10], 0xFE);
-    EXPECT_THROW(MakePacket(fields, std::vector<uint8_t>(180)), std::invalid_argument);
+    EXPECT_EQ(Range(p, 4, 11), (Bytes{7, 0x10, 0x91, 0xA2, 0xB3, 0xC4, 0xFE}));
+    EXPECT_THROW(MakePacket(fields, Bytes(180)), std::invalid_argument);
+
+    const auto u192 = ToUnit(p, 192, 0x12345678);
+    ASSERT_EQ(u192.size(), 192u);
+    // The top two bits of the timestamp prefix are reserved.
+    EXPECT_EQ(Range(u192, 0, 5), (Bytes{0x12, 0x34, 0x56, 0x78, 0x47}));
+    const auto u204 = ToUnit(p, 204);
+    ASSERT_EQ(u204.size(), 204u);
+    EXPECT_EQ(Range(u204, 0, 188), p);
 }
 
 TEST(Packetizer, SplitsASectionWithPointerFieldCountersAndStuffing) {
     LongSection f;
     f.table_id = 0x80;
-    const auto section = MakeSection(f, std::vector<uint8_t>(388, 0x5A));  // 400 bytes
+    const auto section = MakeSection(f, Bytes(388, 0x5A));  // 400 bytes
     SectionPacketizer packetizer(0x0100, 14);
     const auto packets = packetizer.Put(section);
     ASSERT_EQ(packets.size(), 3u);
-    EXPECT_EQ(packets[0][1] & 0x40, 0x40);
-    EXPECT_EQ(packets[1][1] & 0x40, 0x00);
-    EXPECT_EQ(packets[0][3] & 0x0F, 14);
-    EXPECT_EQ(packets[1][3] & 0x0F, 15);
-    EXPECT_EQ(packets[2][3] & 0x0F, 0);
-    EXPECT_EQ(packets[0][4], 0x00);  // pointer_field
-    std::vector<uint8_t> joined;
-    joined.insert(joined.end(), packets[0].begin() + 5, packets[0].end());
-    joined.insert(joined.end(), packets[1].begin() + 4, packets[1].end());
-    joined.insert(joined.end(), packets[2].begin() + 4, packets[2].end());
-    EXPECT_TRUE(std::equal(section.begin(), section.end(), joined.begin()));
-    for (size_t i = section.size(); i < joined.size(); ++i) {
-        EXPECT_EQ(joined[i], 0xFF);
+    EXPECT_EQ(Range(packets[0], 1, 5),
+              (Bytes{0x41, 0x00, 0x1E, 0x00}));  // start, counter 14, pointer 0
+    EXPECT_EQ(Range(packets[1], 1, 4), (Bytes{0x01, 0x00, 0x1F}));
+    EXPECT_EQ(packets[2][3], 0x10);
+    Bytes joined = Range(packets[0], 5, 188);
+    for (const size_t i : {1, 2}) {
+        const auto rest = Range(packets[i], 4, 188);
+        joined.insert(joined.end(), rest.begin(), rest.end());
     }
+    EXPECT_EQ(Range(joined, 0, section.size()), section);
+    EXPECT_EQ(Range(joined, section.size(), joined.size()), Bytes(joined.size() - 400, 0xFF));
     EXPECT_EQ(packetizer.NextCounter(), 1);
 }
 
@@ -93,37 +94,20 @@ TEST(Packetizer, PacksSectionsWithAUnitStartWhereverOneBegins) {
     EXPECT_EQ(packets[4][5], 0x80);
 }
 
-TEST(Packetizer, UnitsOf192And204Bytes) {
-    PacketSpec fields;
-    const auto p = MakePacket(fields, {});
-    const auto u192 = ToUnit(p, 192, 0x12345678);
-    ASSERT_EQ(u192.size(), 192u);
-    EXPECT_EQ(u192[0], 0x12);  // the top two bits of the timestamp prefix are reserved
-    EXPECT_EQ(u192[3], 0x78);
-    EXPECT_EQ(u192[4], 0x47);
-    const auto u204 = ToUnit(p, 204);
-    ASSERT_EQ(u204.size(), 204u);
-    EXPECT_EQ(u204[0], 0x47);
-}
-
 TEST(SectionWriter, LongAndShortFormsCarryAValidCrc) {
     LongSection f;
     f.table_id = 0x42;
     f.table_id_extension = 0x7FE3;
     f.version = 5;
     f.private_indicator = true;
-    const std::vector<uint8_t> body = {0xAA, 0xBB};
+    const Bytes body = {0xAA, 0xBB};
     const auto s = MakeSection(f, body);
-    const std::vector<uint8_t> head = {0x42, 0xF0, 0x0B, 0x7F, 0xE3, 0xCB, 0x00, 0x00, 0xAA, 0xBB};
-    EXPECT_TRUE(std::equal(head.begin(), head.end(), s.begin()));
+    EXPECT_EQ(Range(s, 0, 10), (Bytes{0x42, 0xF0, 0x0B, 0x7F, 0xE3, 0xCB, 0x00, 0x00, 0xAA, 0xBB}));
     EXPECT_EQ(testing::ReferenceCrc32(s), 0u);
-
     const auto tot = MakeShortSection(0x73, body, true);
-    EXPECT_EQ(tot[1], 0x70);
-    EXPECT_EQ(tot[2], 6);
+    EXPECT_EQ(Range(tot, 0, 5), (Bytes{0x73, 0x70, 6, 0xAA, 0xBB}));
     EXPECT_EQ(testing::ReferenceCrc32(tot), 0u);
-    const auto tdt = MakeShortSection(0x70, body, false);
-    EXPECT_EQ(tdt.size(), 5u);
+    EXPECT_EQ(MakeShortSection(0x70, body, false), (Bytes{0x70, 0x70, 2, 0xAA, 0xBB}));
 }
 
 }  // namespace

@@ -45,38 +45,31 @@ std::vector<Chunk> Chunks(const std::vector<uint8_t>& png) {
     return out;
 }
 
-TEST(PngWriter, WritesSignatureAndThreeChunksWithTheirCrcs) {
-    const std::vector<uint8_t> rgb(5 * 3 * 3, 0x80);
-    const auto png = PngImage(5, 3, rgb);
+TEST(PngWriter, SignatureThreeChunksWithTheirCrcsAndRowsThatInflateBack) {
+    std::vector<uint8_t> rgb;
+    for (int i = 0; i < 5 * 2 * 3; ++i) {
+        rgb.push_back(static_cast<uint8_t>(i * 7));
+    }
+    const auto png = PngImage(5, 2, rgb);
     EXPECT_EQ(std::vector<uint8_t>(png.begin(), png.begin() + 8),
               (std::vector<uint8_t>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}));
     const auto chunks = Chunks(png);
     ASSERT_EQ(chunks.size(), 3u);
     EXPECT_EQ(chunks[0].type, "IHDR");
-    EXPECT_EQ(chunks[0].data, (std::vector<uint8_t>{0, 0, 0, 5, 0, 0, 0, 3, 8, 2, 0, 0, 0}));
+    EXPECT_EQ(chunks[0].data, (std::vector<uint8_t>{0, 0, 0, 5, 0, 0, 0, 2, 8, 2, 0, 0, 0}));
     EXPECT_EQ(chunks[1].type, "IDAT");
     EXPECT_EQ(chunks[2].type, "IEND");
     EXPECT_TRUE(chunks[2].data.empty());
-}
-
-TEST(PngWriter, ImageDataInflatesToFilteredRows) {
-    std::vector<uint8_t> rgb;
-    for (int i = 0; i < 4 * 2 * 3; ++i) {
-        rgb.push_back(static_cast<uint8_t>(i * 7));
-    }
-    const auto chunks = Chunks(PngImage(4, 2, rgb));
-    std::vector<uint8_t> raw(2 * (1 + 12));
+    // Each row: filter type None, then its pixels.
+    std::vector<uint8_t> raw(2 * 16);
     uLongf size = raw.size();
     ASSERT_EQ(uncompress(raw.data(), &size, chunks[1].data.data(), chunks[1].data.size()), Z_OK);
     ASSERT_EQ(size, raw.size());
     for (int y = 0; y < 2; ++y) {
-        EXPECT_EQ(raw[y * 13], 0) << "filter type None";
+        EXPECT_EQ(raw[y * 16], 0);
         EXPECT_TRUE(
-            std::equal(rgb.begin() + y * 12, rgb.begin() + (y + 1) * 12, raw.begin() + y * 13 + 1));
+            std::equal(rgb.begin() + y * 15, rgb.begin() + (y + 1) * 15, raw.begin() + y * 16 + 1));
     }
-}
-
-TEST(PngWriter, RefusesPixelsThatDoNotMatchTheSize) {
     EXPECT_THROW(PngImage(2, 2, std::vector<uint8_t>(11)), std::invalid_argument);
     EXPECT_THROW(PngImage(0, 2, {}), std::invalid_argument);
 }

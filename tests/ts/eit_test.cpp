@@ -15,68 +15,45 @@
 namespace tavrel {
 namespace {
 
-using testing::EventLog;
 using testing::StreamBuilder;
 using testing::Utf8;
+using Lines = std::vector<std::string>;
 
 // Texts in the literals are JIS X 0208 codes through G0 (Kanji), the decoder's default.
 // EIT p/f actual, service 0x0400, version 0, section 0: event 0x1000 at MJD 58944 19:00:00 for
 // 00:30:00, "ニュース" / "今日の出来事", video 0xB3, audio 0x03, an extended event descriptor.
 // CRC_32 0x45D5506E.
-const std::vector<uint8_t> kEitPresent = {
-    0x4E, 0xF0, 0x51, 0x04, 0x00, 0xC1, 0x00, 0x01, 0x7F, 0xE3, 0x7F, 0xE3, 0x01, 0x4E,
-    0x10, 0x00, 0xE6, 0x40, 0x19, 0x00, 0x00, 0x00, 0x30, 0x00, 0x80, 0x36, 0x4D, 0x19,
-    0x6A, 0x70, 0x6E, 0x08, 0x25, 0x4B, 0x25, 0x65, 0x21, 0x3C, 0x25, 0x39, 0x0C, 0x3A,
-    0x23, 0x46, 0x7C, 0x24, 0x4E, 0x3D, 0x50, 0x4D, 0x68, 0x3B, 0x76, 0x50, 0x06, 0xF1,
-    0xB3, 0x00, 0x6A, 0x70, 0x6E, 0xC4, 0x09, 0xF2, 0x03, 0x10, 0x0F, 0xFF, 0x5F, 0x6A,
-    0x70, 0x6E, 0x4E, 0x06, 0x00, 0x6A, 0x70, 0x6E, 0x00, 0x00, 0x45, 0xD5, 0x50, 0x6E,
-};
+const std::vector<uint8_t> kEitPresent = testing::Hex(
+    "4EF05104 00C10001 7FE37FE3 014E1000 E6401900 00003000 80364D19 6A706E08"
+    "254B2565 213C2539 0C3A2346 7C244E3D 504D683B 765006F1 B3006A70 6EC409F2"
+    "03100FFF 5F6A706E 4E06006A 706E0000 45D5506E");
 // The same section, version 1. CRC_32 0x2289BD2B.
-const std::vector<uint8_t> kEitPresentV1 = {
-    0x4E, 0xF0, 0x51, 0x04, 0x00, 0xC3, 0x00, 0x01, 0x7F, 0xE3, 0x7F, 0xE3, 0x01, 0x4E,
-    0x10, 0x00, 0xE6, 0x40, 0x19, 0x00, 0x00, 0x00, 0x30, 0x00, 0x80, 0x36, 0x4D, 0x19,
-    0x6A, 0x70, 0x6E, 0x08, 0x25, 0x4B, 0x25, 0x65, 0x21, 0x3C, 0x25, 0x39, 0x0C, 0x3A,
-    0x23, 0x46, 0x7C, 0x24, 0x4E, 0x3D, 0x50, 0x4D, 0x68, 0x3B, 0x76, 0x50, 0x06, 0xF1,
-    0xB3, 0x00, 0x6A, 0x70, 0x6E, 0xC4, 0x09, 0xF2, 0x03, 0x10, 0x0F, 0xFF, 0x5F, 0x6A,
-    0x70, 0x6E, 0x4E, 0x06, 0x00, 0x6A, 0x70, 0x6E, 0x00, 0x00, 0x22, 0x89, 0xBD, 0x2B,
-};
+const std::vector<uint8_t> kEitPresentV1 = testing::Hex(
+    "4EF05104 00C30001 7FE37FE3 014E1000 E6401900 00003000 80364D19 6A706E08"
+    "254B2565 213C2539 0C3A2346 7C244E3D 504D683B 765006F1 B3006A70 6EC409F2"
+    "03100FFF 5F6A706E 4E06006A 706E0000 2289BD2B");
 // EIT schedule actual (0x50), service 0x0400, version 0: event 0x1000 "予定". CRC_32 0x2826AC3F.
-const std::vector<uint8_t> kEitSchedule = {
-    0x50, 0xF0, 0x26, 0x04, 0x00, 0xC1, 0x00, 0x00, 0x7F, 0xE3, 0x7F, 0xE3, 0x00, 0x50,
-    0x10, 0x00, 0xE6, 0x40, 0x19, 0x00, 0x00, 0x00, 0x30, 0x00, 0x80, 0x0B, 0x4D, 0x09,
-    0x6A, 0x70, 0x6E, 0x04, 0x4D, 0x3D, 0x44, 0x6A, 0x00, 0x28, 0x26, 0xAC, 0x3F,
-};
+const std::vector<uint8_t> kEitSchedule = testing::Hex(
+    "50F02604 00C10000 7FE37FE3 00501000 E6401900 00003000 800B4D09 6A706E04"
+    "4D3D446A 002826AC 3F");
 // The same, version 1. CRC_32 0x0DFB0A91.
-const std::vector<uint8_t> kEitScheduleV1 = {
-    0x50, 0xF0, 0x26, 0x04, 0x00, 0xC3, 0x00, 0x00, 0x7F, 0xE3, 0x7F, 0xE3, 0x00, 0x50,
-    0x10, 0x00, 0xE6, 0x40, 0x19, 0x00, 0x00, 0x00, 0x30, 0x00, 0x80, 0x0B, 0x4D, 0x09,
-    0x6A, 0x70, 0x6E, 0x04, 0x4D, 0x3D, 0x44, 0x6A, 0x00, 0x0D, 0xFB, 0x0A, 0x91,
-};
+const std::vector<uint8_t> kEitScheduleV1 = testing::Hex(
+    "50F02604 00C30000 7FE37FE3 00501000 E6401900 00003000 800B4D09 6A706E04"
+    "4D3D446A 000DFB0A 91");
 // EIT schedule other (0x60), service 0x0400, the same event. CRC_32 0x2CBCD3AF.
-const std::vector<uint8_t> kEitScheduleOther = {
-    0x60, 0xF0, 0x26, 0x04, 0x00, 0xC1, 0x00, 0x00, 0x7F, 0xE3, 0x7F, 0xE3, 0x00, 0x60,
-    0x10, 0x00, 0xE6, 0x40, 0x19, 0x00, 0x00, 0x00, 0x30, 0x00, 0x80, 0x0B, 0x4D, 0x09,
-    0x6A, 0x70, 0x6E, 0x04, 0x4D, 0x3D, 0x44, 0x6A, 0x00, 0x2C, 0xBC, 0xD3, 0xAF,
-};
+const std::vector<uint8_t> kEitScheduleOther = testing::Hex(
+    "60F02604 00C10000 7FE37FE3 00601000 E6401900 00003000 800B4D09 6A706E04"
+    "4D3D446A 002CBCD3 AF");
 // EIT p/f other (0x4F), service 0x0401, version 3, section 1: event 0x2000 at 23:30:00 for 01:00:00
 // "深夜", event 0x2001 at MJD 58945 00:30:00 with undefined duration and no descriptors. CRC_32
 // 0xD759D8E5.
-const std::vector<uint8_t> kEitFollowingOther = {
-    0x4F, 0xF0, 0x32, 0x04, 0x01, 0xC7, 0x01, 0x01, 0x7F, 0xE3, 0x7F, 0xE3, 0x01, 0x4F,
-    0x20, 0x00, 0xE6, 0x40, 0x23, 0x30, 0x00, 0x01, 0x00, 0x00, 0x80, 0x0B, 0x4D, 0x09,
-    0x6A, 0x70, 0x6E, 0x04, 0x3F, 0x3C, 0x4C, 0x6B, 0x00, 0x20, 0x01, 0xE6, 0x41, 0x00,
-    0x30, 0x00, 0xFF, 0xFF, 0xFF, 0x80, 0x00, 0xD7, 0x59, 0xD8, 0xE5,
-};
-struct Fixture {
-    CTsProcessor processor;
-    StreamStats stats;
-    EventLog events;
-    Fixture() {
-        events.Attach(processor);
-        processor.decode_tables = 1;
-        processor.program_guide = 1;
-    }
-    void Feed(const StreamBuilder& b) { processor.Input(b.Bytes(), stats); }
+const std::vector<uint8_t> kEitFollowingOther = testing::Hex(
+    "4FF03204 01C70101 7FE37FE3 014F2000 E6402330 00010000 800B4D09 6A706E04"
+    "3F3C4C6B 002001E6 41003000 FFFFFF80 00D759D8 E5");
+
+// With the table and guide switches on; Stored gives the store's copy of an event.
+struct Tables : testing::ProcessorRun {
+    void Feed(const StreamBuilder& b) { ProcessorRun::Feed(b.Bytes()); }
     void Feed(uint16_t pid, const std::vector<uint8_t>& section) {
         Feed(StreamBuilder().Section(pid, section));
     }
@@ -92,142 +69,87 @@ TEST(EitLiterals, CrcFieldsMatchABitwiseCrc) {
     }
 }
 
-TEST(EitHandler, PresentEventIsStoredAndRaisedWithEveryField) {
-    Fixture f;
-    f.Feed(0x0012, kEitPresent);
-    const auto raised = f.events.OfType(kEventPresentFollowing);
-    ASSERT_EQ(raised.size(), 1u);
-    EXPECT_EQ(raised[0].a, 0x0400u);
-    EXPECT_EQ(raised[0].length, 1u);  // actual stream
-    const EventRecord& r = raised[0].record;
-    EXPECT_EQ(r.kind, kEventKindPresentFollowingActual);
-    EXPECT_EQ(r.version, 0);
-    EXPECT_EQ(r.service_id, 0x0400);
-    EXPECT_EQ(r.event_id, 0x1000);
-    EXPECT_EQ(Utf8(r.name), "ニュース");
-    EXPECT_EQ(Utf8(r.text), "今日の出来事");
-    EXPECT_EQ(r.start, (MjdTime{58944, 19 * 3600}));
-    EXPECT_EQ(r.end, (MjdTime{58944, 19 * 3600 + 1800}));
-    EXPECT_EQ(r.duration, 1800u);
-    EXPECT_EQ(r.video_component_type, 0xB3);
-    EXPECT_EQ(r.audio_component_type, 0x03);
-    const auto stored = f.Stored(0x0400, 0x1000);
-    ASSERT_NE(stored, nullptr);
-    EXPECT_EQ(Utf8(stored->name), "ニュース");
+// The present event of kEitPresent, as raised with version v.
+std::string News(int v) {
+    return "64 0400 1 k1 v" + std::to_string(v) +
+           " e1000 58944 68400..58944 70200 1800 b3 03 ニュース / 今日の出来事";
 }
 
-TEST(EitHandler, RepeatIsFilteredAndANewVersionRaisesAgain) {
-    Fixture f;
+TEST(EitHandler, PresentEventIsStoredAndRaisedWithEveryFieldOncePerVersion) {
+    Tables f;
     f.Feed(StreamBuilder()
                .Section(0x0012, kEitPresent)
                .Section(0x0012, kEitPresent)
-               .Section(0x0012, kEitPresent));
-    EXPECT_EQ(f.events.OfType(kEventPresentFollowing).size(), 1u);
-    // Same contents, new version: the record's version differs, so the store changes.
-    f.Feed(0x0012, kEitPresentV1);
-    const auto raised = f.events.OfType(kEventPresentFollowing);
-    ASSERT_EQ(raised.size(), 2u);
-    EXPECT_EQ(raised[1].record.version, 1);
+               .Section(0x0012, kEitPresentV1));  // same contents, new version: stored again
+    EXPECT_EQ(f.log.Lines(), (Lines{News(0), News(1)}));
+    const auto stored = f.Stored(0x0400, 0x1000);
+    ASSERT_NE(stored, nullptr);
+    EXPECT_EQ(stored->service_id, 0x0400);
+    EXPECT_EQ(testing::EventLog::Line({64, 0x0400, 1, {}, {}, {}, {}, {}, {}, *stored}), News(1));
 }
 
 TEST(EitHandler, ScheduleThenPresentFollowingThenScheduleNoLonger) {
-    Fixture f;
+    Tables f;
     f.Feed(0x0012, kEitSchedule);
-    ASSERT_EQ(f.events.OfType(kEventSchedule).size(), 1u);
-    EXPECT_EQ(f.events.OfType(kEventSchedule)[0].record.kind, kEventKindScheduleActual);
-    EXPECT_EQ(f.events.OfType(kEventSchedule)[0].length, 1u);
     EXPECT_EQ(Utf8(f.Stored(0x0400, 0x1000)->name), "予定");
-
     f.Feed(0x0012, kEitPresent);
-    EXPECT_EQ(f.events.OfType(kEventPresentFollowing).size(), 1u);
-    EXPECT_EQ(Utf8(f.Stored(0x0400, 0x1000)->name), "ニュース");
-
     f.Feed(0x0012, kEitScheduleV1);  // a new schedule version no longer changes it
-    EXPECT_EQ(f.events.OfType(kEventSchedule).size(), 1u);
+    EXPECT_EQ(
+        f.log.Lines(),
+        (Lines{"65 0400 1 k3 v0 e1000 58944 68400..58944 70200 1800 00 00 予定 / ", News(0)}));
     EXPECT_EQ(Utf8(f.Stored(0x0400, 0x1000)->name), "ニュース");
     EXPECT_EQ(f.Stored(0x0400, 0x1000)->kind, kEventKindPresentFollowingActual);
 }
 
-TEST(EitHandler, OtherStreamScheduleNeverReachesTheStore) {
-    Fixture f;
-    f.Feed(0x0012, kEitScheduleOther);
-    EXPECT_TRUE(f.events.entries.empty());
-    EXPECT_EQ(f.processor.EventStore().EventCount(), 0u);
-    EXPECT_EQ(f.processor.EventStore().ServiceCount(), 0u);
+TEST(EitHandler, EveryEitPidIsReadOnlyWithBothSwitchesOnAndOtherSchedulesNever) {
+    for (const uint16_t pid : {0x0012, 0x0026, 0x0027}) {
+        Tables f;
+        f.Feed(pid, kEitPresent);
+        EXPECT_EQ(f.log.Lines(), Lines{News(0)}) << pid;
+    }
+    Tables off, no_tables, other;
+    off.processor.program_guide = 0;
+    no_tables.processor.decode_tables = 0;
+    for (Tables* f : {&off, &no_tables, &other}) {
+        f->Feed(0x0012, f == &other ? kEitScheduleOther : kEitPresent);
+        EXPECT_TRUE(f->log.entries.empty());
+        EXPECT_EQ(f->processor.EventStore().ServiceCount(), 0u);
+    }
 }
 
 TEST(EitHandler, OtherStreamEventsAreNotActualAndEndAcrossMidnight) {
-    Fixture f;
+    Tables f;
     f.Feed(0x0012, kEitFollowingOther);
-    const auto raised = f.events.OfType(kEventPresentFollowing);
-    ASSERT_EQ(raised.size(), 2u);
-    EXPECT_EQ(raised[0].length, 0u);
-    EXPECT_EQ(raised[0].a, 0x0401u);
-    // 23:30 + 1:00 ends the next day at 00:30.
-    const EventRecord& late = raised[0].record;
-    EXPECT_EQ(late.kind, kEventKindPresentFollowingOther);
-    EXPECT_EQ(late.version, 3);
-    EXPECT_EQ(late.start, (MjdTime{58944, 23 * 3600 + 1800}));
-    EXPECT_EQ(late.end.mjd, 58945u);
-    EXPECT_EQ(late.end.seconds, 1800u);
-    EXPECT_EQ(late.duration, 3600u);
-    EXPECT_EQ(Utf8(late.name), "深夜");
-    // Undefined duration: the end keeps the start's MJD and has no seconds.
-    const EventRecord& open = raised[1].record;
-    EXPECT_EQ(open.event_id, 0x2001);
-    EXPECT_EQ(open.duration, kUndefinedDuration);
-    EXPECT_EQ(open.end.mjd, 58945u);
-    EXPECT_EQ(open.end.seconds, kUndefinedDuration);
-    EXPECT_FALSE(open.EndDefined());
-    EXPECT_EQ(open.name[0], '\0');
-    EXPECT_EQ(open.video_component_type, 0);
+    // 23:30 + 1:00 ends the next day at 00:30; an undefined duration keeps the start's MJD and
+    // has no end seconds.
+    EXPECT_EQ(f.log.Lines(),
+              (Lines{"64 0401 0 k2 v3 e2000 58944 84600..58945 1800 3600 00 00 深夜 / ",
+                     "64 0401 0 k2 v3 e2001 58945 1800..58945 4294967295 4294967295 00 00  / "}));
+    EXPECT_FALSE(f.log.entries[1].record.EndDefined());
 }
 
-TEST(EitHandler, EveryEitPidIsReadAndOnlyWithTheGuideSwitchOn) {
-    for (const uint16_t pid : {0x0012, 0x0026, 0x0027}) {
-        Fixture f;
-        f.Feed(pid, kEitPresent);
-        EXPECT_EQ(f.events.OfType(kEventPresentFollowing).size(), 1u) << pid;
-    }
-    Fixture off;
-    off.processor.program_guide = 0;
-    off.Feed(0x0012, kEitPresent);
-    EXPECT_TRUE(off.events.entries.empty());
-    EXPECT_EQ(off.processor.EventStore().EventCount(), 0u);
-    Fixture no_tables;
-    no_tables.processor.decode_tables = 0;
-    no_tables.Feed(0x0012, kEitPresent);
-    EXPECT_TRUE(no_tables.events.entries.empty());
-}
-
-TEST(EitHandler, DescriptorLoopPastTheSectionIsReadOnlyUpToTheCrc) {
-    std::vector<uint8_t> section = kEitPresent;
-    section[24] = 0x8F;  // the event's descriptors_loop_length becomes 0xFFF
-    section[25] = 0xFF;
-    sim::FixCrc(section);
-    Fixture f;
-    f.Feed(0x0012, section);
-    const auto raised = f.events.OfType(kEventPresentFollowing);
-    ASSERT_EQ(raised.size(), 1u);
-    EXPECT_EQ(Utf8(raised[0].record.name), "ニュース");
-    EXPECT_EQ(raised[0].record.audio_component_type, 0x03);
-}
-
-TEST(EitHandler, ShortEventNameLengthPastItsDescriptorStaysInside) {
-    std::vector<uint8_t> section = kEitPresent;
-    section[31] = 0xF0;  // event_name_length far beyond the descriptor
-    sim::FixCrc(section);
-    Fixture f;
-    f.Feed(0x0012, section);
-    const auto raised = f.events.OfType(kEventPresentFollowing);
-    ASSERT_EQ(raised.size(), 1u);
-    EXPECT_EQ(raised[0].record.event_id, 0x1000);
-    EXPECT_EQ(raised[0].record.text[0], '\0');
-    EXPECT_EQ(raised[0].record.video_component_type, 0xB3);  // the next descriptor still counts
+TEST(EitHandler, LengthsPastTheirEndsAreReadOnlyUpToTheirContainer) {
+    std::vector<uint8_t> loop = kEitPresent;
+    loop[24] = 0x8F;  // the event's descriptors_loop_length becomes 0xFFF
+    loop[25] = 0xFF;
+    sim::FixCrc(loop);
+    std::vector<uint8_t> name = kEitPresent;
+    name[31] = 0xF0;  // event_name_length far beyond the short event descriptor
+    sim::FixCrc(name);
+    // The descriptors after the damaged one still count.
+    Tables f, g;
+    f.Feed(0x0012, loop);
+    EXPECT_EQ(f.log.Lines(), Lines{News(0)});
+    g.Feed(0x0012, name);
+    ASSERT_EQ(g.log.entries.size(), 1u);
+    EXPECT_EQ(
+        g.log.Lines()[0].rfind("64 0400 1 k1 v0 e1000 58944 68400..58944 70200 1800 b3 03 ", 0),
+        0u);
+    EXPECT_EQ(g.log.entries[0].record.text[0], '\0');
 }
 
 TEST(EitHandler, StoreIsEmptiedByANewTransportStream) {
-    Fixture f;
+    Tables f;
     f.Feed(StreamBuilder()
                .Section(0, sim::PatSection(0x7FE3, 0, {{0x0400, 0x01F0}}))
                .Section(0x0012, kEitPresent));
@@ -235,7 +157,7 @@ TEST(EitHandler, StoreIsEmptiedByANewTransportStream) {
     f.Feed(0, sim::PatSection(0x7FE4, 0, {{0x0400, 0x01F0}}));
     EXPECT_EQ(f.processor.EventStore().EventCount(), 0u);
     f.Feed(0x0012, kEitPresent);  // new again for the new stream
-    EXPECT_EQ(f.events.OfType(kEventPresentFollowing).size(), 2u);
+    EXPECT_EQ(f.log.OfType(kEventPresentFollowing).size(), 2u);
 }
 
 // Multiplexers pack the sections of several services back to back, the same way at every
@@ -264,12 +186,12 @@ TEST(EitHandler, SectionsPackedBackToBackAllReachTheStore) {
         }
     }
     rest.push_back(sim::ScheduleSections(true, 0x0400, 1, 1, 0, 58944, later).at(0));
-    Fixture f;
+    Tables f;
     const StreamBuilder b = StreamBuilder().Sections(0x0012, present).Sections(0x0012, rest);
     f.Feed(b);
     f.Feed(b);
-    EXPECT_EQ(f.events.OfType(kEventPresentFollowing).size(), 6u);
-    EXPECT_EQ(f.events.OfType(kEventSchedule).size(), later.size());
+    EXPECT_EQ(f.log.OfType(kEventPresentFollowing).size(), 6u);
+    EXPECT_EQ(f.log.OfType(kEventSchedule).size(), later.size());
     for (uint16_t service = 0x0400; service <= 0x0402; ++service) {
         EXPECT_NE(f.Stored(service, service), nullptr) << service;
         EXPECT_NE(f.Stored(service, service + 0x100), nullptr) << service;
@@ -279,29 +201,36 @@ TEST(EitHandler, SectionsPackedBackToBackAllReachTheStore) {
 TEST(EitHandler, SectionPackedBehindAKnownRepeatIsRead) {
     // After two copies the first section is a known repeat that skips the long way; a new
     // section packed behind it in the same payload must still be read.
-    Fixture f;
+    Tables f;
     f.Feed(StreamBuilder().Section(0x0012, kEitPresent).Section(0x0012, kEitPresent));
     f.Feed(StreamBuilder().Sections(0x0012, {kEitPresent, kEitFollowingOther}));
-    EXPECT_EQ(f.events.OfType(kEventPresentFollowing).size(), 3u);
+    EXPECT_EQ(f.log.OfType(kEventPresentFollowing).size(), 3u);
     EXPECT_NE(f.Stored(0x0401, 0x2001), nullptr);
 }
 
 TEST(EventParse, KindFollowsTheTableId) {
-    EXPECT_EQ(EventKindFromTableId(0x4E), kEventKindPresentFollowingActual);
-    EXPECT_EQ(EventKindFromTableId(0x4F), kEventKindPresentFollowingOther);
-    EXPECT_EQ(EventKindFromTableId(0x50), kEventKindScheduleActual);
-    EXPECT_EQ(EventKindFromTableId(0x57), kEventKindScheduleActual);
-    EXPECT_EQ(EventKindFromTableId(0x58), kEventKindOther);
-    EXPECT_EQ(EventKindFromTableId(0x60), kEventKindScheduleOther);
-    EXPECT_EQ(EventKindFromTableId(0x67), kEventKindScheduleOther);
-    EXPECT_EQ(EventKindFromTableId(0x68), kEventKindOther);
+    const std::pair<uint8_t, uint8_t> kKinds[] = {
+        {0x4E, kEventKindPresentFollowingActual},
+        {0x4F, kEventKindPresentFollowingOther},
+        {0x50, kEventKindScheduleActual},
+        {0x57, kEventKindScheduleActual},
+        {0x58, kEventKindOther},
+        {0x5F, kEventKindOther},
+        {0x60, kEventKindScheduleOther},
+        {0x67, kEventKindScheduleOther},
+        {0x68, kEventKindOther},
+    };
+    for (const auto& [table_id, kind] : kKinds) {
+        EXPECT_EQ(EventKindFromTableId(table_id), kind) << int{table_id};
+    }
 }
 
-TEST(EventParse, ConsumesTwelveBytesAndItsDescriptors) {
-    // Event 0x0001 at MJD 0xE640 00:00:00 for 00:00:30 with a 4-byte unknown descriptor,
-    // followed by one byte of the next event.
-    const std::vector<uint8_t> bytes = {0x00, 0x01, 0xE6, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00,
-                                        0x30, 0xF0, 0x04, 0x99, 0x02, 0xAA, 0xBB, 0x77};
+TEST(EventParse, ConsumesTwelveBytesAndItsDescriptorsAndRollsWholeDays) {
+    // Event 1 at MJD 0xE640 00:00:00 for 00:00:30 with a 4-byte unknown descriptor; event 2 at
+    // 12:00:00 for 48:00:00 (BCD 0x48), ending two days later at noon; one byte more.
+    const std::vector<uint8_t> bytes = {0x00, 0x01, 0xE6, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x30,
+                                        0xF0, 0x04, 0x99, 0x02, 0xAA, 0xBB, 0x00, 0x02, 0xE6, 0x40,
+                                        0x12, 0x00, 0x00, 0x48, 0x00, 0x00, 0xF0, 0x00, 0x77};
     SectionHeader section;
     section.table_id = 0x50;
     section.table_id_extension = 0x0123;
@@ -309,26 +238,17 @@ TEST(EventParse, ConsumesTwelveBytesAndItsDescriptors) {
     ByteReader loop(bytes);
     EventRecord r;
     ASSERT_TRUE(ParseEvent(loop, section, r));
-    EXPECT_EQ(loop.Remaining(), 1u);
+    EXPECT_EQ(loop.Remaining(), 13u);
     EXPECT_EQ(r.kind, kEventKindScheduleActual);
     EXPECT_EQ(r.version, 7);
     EXPECT_EQ(r.service_id, 0x0123);
+    EXPECT_EQ(r.event_id, 0x0001);
     EXPECT_EQ(r.duration, 30u);
     EXPECT_EQ(r.end, (MjdTime{58944, 30}));
-    EXPECT_FALSE(ParseEvent(loop, section, r));  // one byte is not an event
-    EXPECT_EQ(r.event_id, 0x0001);
-}
-
-TEST(EventParse, DurationOfWholeDaysRollsTheEndDate) {
-    // 12:00:00 for 48:00:00 (BCD 0x48): two days later at noon.
-    const std::vector<uint8_t> bytes = {0x00, 0x02, 0xE6, 0x40, 0x12, 0x00,
-                                        0x00, 0x48, 0x00, 0x00, 0xF0, 0x00};
-    SectionHeader section;
-    section.table_id = 0x4E;
-    ByteReader loop(bytes);
-    EventRecord r;
     ASSERT_TRUE(ParseEvent(loop, section, r));
     EXPECT_EQ(r.end, (MjdTime{58946, 12 * 3600}));
+    EXPECT_FALSE(ParseEvent(loop, section, r));  // one byte is not an event
+    EXPECT_EQ(r.event_id, 0x0002);
 }
 
 TEST(EitWriter, LongNameAndTextAreCutToTheirBuffers) {
@@ -342,9 +262,9 @@ TEST(EitWriter, LongNameAndTextAreCutToTheirBuffers) {
     for (int i = 0; i < 80; ++i) {
         e.text += "本";
     }
-    Fixture f;
+    Tables f;
     f.Feed(0x0012, sim::PresentFollowingSections(true, 1, 1, 1, 0, &e, nullptr)[0]);
-    const auto raised = f.events.OfType(kEventPresentFollowing);
+    const auto raised = f.log.OfType(kEventPresentFollowing);
     ASSERT_EQ(raised.size(), 1u);
     EXPECT_EQ(std::string(raised[0].record.name.data()).size(), 78u);
     EXPECT_EQ(std::string(raised[0].record.text.data()).size(), 158u);
@@ -364,6 +284,7 @@ TEST(EitWriter, ScheduleCoversFourDaysPerTableInThreeHourSegments) {
     }
     const auto sections = sim::ScheduleSections(true, 0x0400, 1, 1, 2, 58944, events);
     ASSERT_EQ(sections.size(), 64u);  // 2 tables × 32 segments, one section each
+    StreamBuilder b;
     for (const auto& s : sections) {
         const SectionHeader h = ParseSectionHeader(s);
         EXPECT_TRUE(h.table_id == 0x50 || h.table_id == 0x51);
@@ -371,15 +292,11 @@ TEST(EitWriter, ScheduleCoversFourDaysPerTableInThreeHourSegments) {
         EXPECT_EQ(h.last_section_number, 0xF8);
         EXPECT_EQ(s[12], h.section_number);  // segment_last_section_number
         EXPECT_EQ(s[13], 0x51);              // last_table_id
-        EXPECT_EQ(testing::ReferenceCrc32(s), 0u);
+        b.Section(0x0012, s);                // each in its own unit, so that each completes at once
     }
-    Fixture f;
-    StreamBuilder b;
-    for (const auto& s : sections) {
-        b.Section(0x0012, s);  // each in its own unit, so that each completes at once
-    }
+    Tables f;
     f.Feed(b);
-    EXPECT_EQ(f.events.OfType(kEventSchedule).size(), 384u);
+    EXPECT_EQ(f.log.OfType(kEventSchedule).size(), 384u);
     EXPECT_EQ(f.processor.EventStore().EventCount(), 384u);
     const auto at = f.processor.EventStore().EventAt(0x0400, {58948, 3600 * 5});
     ASSERT_NE(at, nullptr);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <iterator>
+#include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -28,20 +29,31 @@ EventRecord Named(EventRecord r, const char* name) {
 }
 
 TEST(EventStoreInsert, LowerKindWinsThenTheVersionDecides) {
+    // Each insert of event 1 in turn: whether the store takes it, and so whose name it keeps.
+    const struct {
+        uint8_t kind;
+        uint8_t version;
+        const char* name;
+        bool taken;
+    } kSteps[] = {
+        {kEventKindScheduleActual, 0, "sched", true},
+        {kEventKindPresentFollowingActual, 0, "pf", true},
+        {kEventKindScheduleActual, 1, "later", false},  // never over present/following
+        {kEventKindPresentFollowingOther, 0, "x", false},
+        {kEventKindPresentFollowingActual, 0, "y", false},  // same kind, same version
+        {kEventKindPresentFollowingActual, 1, "z", true},
+        {kEventKindOther, 9, "other", true},  // kind 0 is the most authoritative of all
+    };
     CEventStore store;
-    const MjdTime t{kDay, 3600};
-    EXPECT_TRUE(store.Insert(Named(Event(1, kEventKindScheduleActual, 0, t, 60), "sched"), 1));
-    EXPECT_TRUE(store.Insert(Named(Event(1, kEventKindPresentFollowingActual, 0, t, 60), "pf"), 1));
-    EXPECT_FALSE(store.Insert(Named(Event(1, kEventKindScheduleActual, 1, t, 60), "later"), 1));
-    EXPECT_FALSE(store.Insert(Named(Event(1, kEventKindPresentFollowingOther, 0, t, 60), "x"), 1));
-    EXPECT_STREQ(store.EventById(1, 1)->name.data(), "pf");
-    // Same kind: the same version changes nothing, another version replaces.
-    EXPECT_FALSE(store.Insert(Named(Event(1, kEventKindPresentFollowingActual, 0, t, 60), "y"), 1));
-    EXPECT_STREQ(store.EventById(1, 1)->name.data(), "pf");
-    EXPECT_TRUE(store.Insert(Named(Event(1, kEventKindPresentFollowingActual, 1, t, 60), "z"), 1));
-    EXPECT_STREQ(store.EventById(1, 1)->name.data(), "z");
-    // Kind 0 is the most authoritative of all.
-    EXPECT_TRUE(store.Insert(Named(Event(1, kEventKindOther, 9, t, 60), "other"), 1));
+    std::string kept;
+    for (const auto& step : kSteps) {
+        EXPECT_EQ(
+            store.Insert(Named(Event(1, step.kind, step.version, {kDay, 3600}, 60), step.name), 1),
+            step.taken)
+            << step.name;
+        kept = step.taken ? step.name : kept;
+        EXPECT_EQ(store.EventById(1, 1)->name.data(), kept);
+    }
     EXPECT_EQ(store.EventCount(), 1u);
 }
 
@@ -50,8 +62,9 @@ TEST(EventStoreInsert, ServicesAreSeparateAndUnknownOnesAreNotCreatedByQueries) 
     EXPECT_EQ(store.EventAt(3, {kDay, 0}), nullptr);
     EXPECT_EQ(store.EventById(3, 1), nullptr);
     std::vector<EventRecord> out;
-    EXPECT_FALSE(store.SortedEvents(store.FindService(3, false), out));
     EXPECT_FALSE(store.SortedEvents(3, out));
+    store.PurgeEnded({kDay, 1000}, 3);
+    EXPECT_EQ(store.FindService(3, false), nullptr);
     EXPECT_EQ(store.ServiceCount(), 0u);
 
     EXPECT_TRUE(store.Insert(Event(1, 1, 0, {kDay, 0}, 60), 10));
@@ -61,11 +74,9 @@ TEST(EventStoreInsert, ServicesAreSeparateAndUnknownOnesAreNotCreatedByQueries) 
     EXPECT_EQ(store.EventById(10, 1)->event_id, 1);
     EXPECT_EQ(store.EventById(10, 2), nullptr);
     EXPECT_EQ(store.EventById(11, 1), nullptr);
-    EXPECT_NE(store.FindService(10, false), nullptr);
-    EXPECT_EQ(store.FindService(12, false), nullptr);
-    EXPECT_EQ(store.ServiceCount(), 2u);
     EXPECT_NE(store.FindService(12, true), nullptr);
     EXPECT_EQ(store.FindService(12, false)->size(), 0u);
+    EXPECT_EQ(store.ServiceCount(), 3u);
 }
 
 TEST(EventStoreEventAt, StartSecondMatchesEndSecondDoesNot) {
@@ -142,34 +153,26 @@ TEST(EventStoreSortedEvents, SortedByStartAndStableForEqualStarts) {
     EXPECT_TRUE(out.empty());
 }
 
-TEST(EventStorePurgeEnded, RemovesEndedEventsAndKeepsOpenEndedOnes) {
+TEST(EventStorePurgeEnded, RemovesEndedEventsOfOneOrAllServicesAndKeepsOpenEndedOnes) {
     CEventStore store;
     store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 7);
     store.Insert(Event(2, 1, 0, {kDay, 100}, 100), 7);  // ends at 200
     store.Insert(Event(3, 1, 0, {kDay, 0}, kUndefinedDuration), 7);
     store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 8);
-    store.PurgeEnded({kDay, 200});  // an end equal to t is not yet before it
+    store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 9);
+    store.PurgeEnded({kDay, 1000}, 9);
+    EXPECT_EQ(store.EventById(9, 1), nullptr);
+    EXPECT_NE(store.EventById(8, 1), nullptr);  // other services wait
+    store.PurgeEnded({kDay, 200});              // an end equal to t is not yet before it
     EXPECT_EQ(store.EventById(7, 1), nullptr);
     EXPECT_NE(store.EventById(7, 2), nullptr);
     EXPECT_EQ(store.EventById(8, 1), nullptr);
     store.PurgeEnded({kDay + 5, 0});
     EXPECT_EQ(store.EventCount(), 1u);
     EXPECT_NE(store.EventById(7, 3), nullptr);
-    EXPECT_EQ(store.ServiceCount(), 2u);  // the emptied service stays
-}
-
-TEST(EventStorePurgeEnded, OneServiceLeavesTheOthersAndClearEmptiesAll) {
-    CEventStore store;
-    store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 7);
-    store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 8);
-    store.PurgeEnded({kDay, 1000}, 8);
-    EXPECT_NE(store.EventById(7, 1), nullptr);
-    EXPECT_EQ(store.EventById(8, 1), nullptr);
-    store.PurgeEnded({kDay, 1000}, 9);  // unknown: nothing, and not created
-    EXPECT_EQ(store.ServiceCount(), 2u);
+    EXPECT_EQ(store.ServiceCount(), 3u);  // emptied services stay
     store.Clear();
     EXPECT_EQ(store.ServiceCount(), 0u);
-    EXPECT_EQ(store.EventById(7, 1), nullptr);
     EXPECT_TRUE(store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 7));
 }
 

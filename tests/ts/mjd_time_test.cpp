@@ -10,22 +10,11 @@ namespace {
 // MJD 0 is 1858-11-17, 40587 days before 1970-01-01.
 constexpr int64_t kMjdOfUnixEpoch = 40587;
 
-TEST(MjdTime, KnownDatesConvertBothWays) {
-    const struct {
-        int year, month, day;
-        uint16_t mjd;
-    } kDates[] = {
-        {2009, 1, 1, 54832},  {1858, 11, 18, 1},    {1999, 12, 31, 51543},
-        {2000, 1, 1, 51544},  {2008, 2, 28, 54524}, {2008, 2, 29, 54525},  // leap day, no gap
-        {2008, 3, 1, 54526},  {2000, 2, 29, 51603}, {2000, 3, 1, 51604},   // 2000: divisible by 400
-        {1900, 2, 28, 15078}, {1900, 3, 1, 15079},                         // 1900: no leap day
-        {2038, 4, 22, 65535},
-    };
-    for (const auto& d : kDates) {
-        SCOPED_TRACE(d.mjd);
-        EXPECT_EQ(MjdFromDate(d.month, d.year, d.day), d.mjd);
-        EXPECT_EQ(DateFromMjd(d.mjd), (CalendarDate{d.day, d.month, d.year}));
-    }
+TEST(MjdTime, DatesBeyondTheCivilCalendarTestAndTheSixteenBitWrap) {
+    EXPECT_EQ(MjdFromDate(11, 1858, 18), 1);
+    EXPECT_EQ(DateFromMjd(1), (CalendarDate{18, 11, 1858}));
+    EXPECT_EQ(MjdFromDate(4, 2038, 22), 65535);
+    EXPECT_EQ(DateFromMjd(65535), (CalendarDate{22, 4, 2038}));
     // MJD 0 means no date; the 16-bit MJD wraps after 2038-04-22.
     EXPECT_EQ(DateFromMjd(0), (CalendarDate{0, 0, 0}));
     EXPECT_EQ(MjdFromDate(4, 2038, 23), 0);
@@ -56,47 +45,37 @@ TEST(MjdTime, NowLocalReadsTheGivenClock) {
 }
 
 TEST(MjdTime, AddSecondsCrossesMidnightBothWays) {
-    MjdTime t{54832, 86399};
-    AddSeconds(t, 1);
-    EXPECT_EQ(t.mjd, 54833u);
-    EXPECT_EQ(t.seconds, 0u);
-    t = {54832, 0};
-    AddSeconds(t, -5);
-    EXPECT_EQ(t.mjd, 54831u);
-    EXPECT_EQ(t.seconds, 86395u);
-    t = {54832, 3600};
-    AddSeconds(t, 604800);  // weekly repeat
-    EXPECT_EQ(t.mjd, 54839u);
-    EXPECT_EQ(t.seconds, 3600u);
-    AddSeconds(t, -2 * 86400 - 3601);
-    EXPECT_EQ(t.mjd, 54836u);
-    EXPECT_EQ(t.seconds, 86399u);
+    const struct {
+        MjdTime from;
+        int64_t delta;
+        MjdTime to;
+    } kCases[] = {
+        {{54832, 86399}, 1, {54833, 0}},
+        {{54832, 0}, -5, {54831, 86395}},
+        {{54832, 3600}, 604800, {54839, 3600}},  // weekly repeat
+        {{54839, 3600}, -2 * 86400 - 3601, {54836, 86399}},
+    };
+    for (const auto& c : kCases) {
+        MjdTime t = c.from;
+        AddSeconds(t, c.delta);
+        EXPECT_EQ(t, c.to) << c.delta;
+    }
 }
 
-TEST(MjdTime, SplitSecondsGivesHoursMinutesSeconds) {
+TEST(MjdTime, ClockFieldsAndBcd) {
     EXPECT_EQ(SplitSeconds(86399), (ClockTime{23, 59, 59}));
     EXPECT_EQ(SplitSeconds(3661), (ClockTime{1, 1, 1}));
-    EXPECT_EQ(SplitSeconds(0), (ClockTime{0, 0, 0}));
     EXPECT_EQ(SplitSeconds(90000), (ClockTime{25, 0, 0}));
-}
-
-TEST(MjdTime, BcdTimeDecodesTwoDigitsPerByte) {
     EXPECT_EQ(BcdTimeToSeconds(0x23, 0x59, 0x59), 86399u);
     EXPECT_EQ(BcdTimeToSeconds(0x12, 0x34, 0x56), 12u * 3600 + 34 * 60 + 56);
-    EXPECT_EQ(BcdTimeToSeconds(0x00, 0x00, 0x00), 0u);
     // A nibble above 9 goes through the same formula.
     EXPECT_EQ(BcdTimeToSeconds(0x0A, 0x00, 0x0F), 10u * 3600 + 15);
-}
-
-TEST(MjdTime, BcdToNumberReadsEightDigits) {
     EXPECT_EQ(BcdToNumber(0x12345678), 12345678u);
     EXPECT_EQ(BcdToNumber(0x99999999), 99999999u);
-    EXPECT_EQ(BcdToNumber(0x00000105), 105u);
     EXPECT_EQ(BcdToNumber(0x000000A0), 100u);
-    EXPECT_EQ(BcdToNumber(0x10000000), 10000000u);
 }
 
-TEST(MjdTime, WithinIsHalfOpenAsTheEventStoreCallsIt) {
+TEST(MjdTime, WithinIsInclusiveInEitherOrderAndHalfOpenAsTheEventStoreCallsIt) {
     const MjdTime start{54832, 86000};
     const MjdTime end{54833, 400};  // the event runs over midnight
     EXPECT_TRUE(Within(start, end, -1, start, 0));
@@ -104,20 +83,13 @@ TEST(MjdTime, WithinIsHalfOpenAsTheEventStoreCallsIt) {
     EXPECT_FALSE(Within(start, end, -1, end, 0));
     EXPECT_FALSE(Within(start, end, -1, {54832, 85999}, 0));
     EXPECT_TRUE(Within(start, end, -1, {54832, 85999}, 1)) << "the offset moves t";
-}
-
-TEST(MjdTime, WithinAcceptsTheEndsInEitherOrder) {
-    const MjdTime early{54832, 100};
-    const MjdTime late{54832, 200};
-    EXPECT_TRUE(Within(late, early, 0, {54832, 100}, 0));
-    EXPECT_TRUE(Within(late, early, 0, {54832, 200}, 0));
-    EXPECT_FALSE(Within(late, early, 0, {54832, 201}, 0));
-    EXPECT_FALSE(Within(late, early, 0, {54832, 99}, 0));
+    EXPECT_TRUE(Within(end, start, 0, end, 0));
+    EXPECT_TRUE(Within(end, start, 0, start, 0));
+    EXPECT_FALSE(Within(end, start, 0, {54833, 401}, 0));
 }
 
 TEST(MjdTime, OrderAndPackedForm) {
     EXPECT_LT((MjdTime{54832, 86399}), (MjdTime{54833, 0}));
-    EXPECT_GT((MjdTime{54833, 0}), (MjdTime{54832, 1}));
     EXPECT_EQ((MjdTime{54832, 3600}).TotalSeconds(), 54832LL * 86400 + 3600);
     EXPECT_EQ(PackMjdTime({54832, 3600}), (uint64_t{3600} << 32) | 54832u);
     EXPECT_EQ(UnpackMjdTime((uint64_t{86399} << 32) | 54832u), (MjdTime{54832, 86399}));

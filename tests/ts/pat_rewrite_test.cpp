@@ -9,25 +9,22 @@
 namespace tavrel {
 namespace {
 
-using testing::EventLog;
-using testing::ReferenceCrc32;
 using testing::StreamBuilder;
+using Units = std::vector<std::vector<uint8_t>>;
 
 const std::vector<uint8_t> kPat =
     sim::PatSection(0x7FE3, 0, {{0, 0x0010}, {0x0400, 0x01F0}, {0x0401, 0x01F1}});
 
-struct Fixture {
-    CTsProcessor processor;
-    StreamStats stats;
-    EventLog log;
-    explicit Fixture(uint32_t decode = 1) {
-        log.Attach(processor, true);
-        processor.decode_tables = decode;
+// Output 0 drops programme 0x0401 (or, with keep, passes only it); output 1 has no filter.
+struct Outputs : testing::ProcessorRun {
+    explicit Outputs(uint32_t program_mode = 1) : ProcessorRun(true) {
         processor.AddOutput(1);
+        const uint16_t programs[] = {0x0401};
+        processor.SetOutputFilter(0, program_mode, programs, 1, nullptr, 0);
     }
     // The PID 0 units an output received.
-    std::vector<std::vector<uint8_t>> PatUnits(uint32_t output) const {
-        std::vector<std::vector<uint8_t>> out;
+    Units Pats(uint32_t output) const {
+        Units out;
         for (auto& unit : log.Packets(output)) {
             if (((unit[1] & 0x1F) << 8 | unit[2]) == 0) {
                 out.push_back(unit);
@@ -37,111 +34,83 @@ struct Fixture {
     }
 };
 
-// Checks that a unit holds one complete PAT section after its pointer field, with a CRC that
-// matches a bit-by-bit computation, and stuffing up to the end of the 188 bytes.
-void ExpectValidPat(const std::vector<uint8_t>& unit, size_t section_start) {
-    const size_t length =
-        static_cast<size_t>(unit[section_start + 1] & 0x0F) << 8 | unit[section_start + 2];
-    const size_t end = section_start + 3 + length;
+// A unit holds one complete PAT section at `start` with a CRC that matches a bit-by-bit
+// computation, listing `programs` (number, PMT PID), and stuffing up to the end of the 188 bytes.
+void ExpectPat(const std::vector<uint8_t>& unit, size_t start,
+               const std::vector<std::pair<uint16_t, uint16_t>>& programs) {
+    const size_t length = static_cast<size_t>(unit[start + 1] & 0x0F) << 8 | unit[start + 2];
+    ASSERT_EQ(length, 9 + 4 * programs.size());
+    const size_t end = start + 3 + length;
     ASSERT_LE(end, 188u);
-    EXPECT_EQ(
-        ReferenceCrc32(std::span<const uint8_t>(unit.data() + section_start, end - section_start)),
-        0u);
+    EXPECT_EQ(testing::ReferenceCrc32(std::span(unit).subspan(start, end - start)), 0u);
+    EXPECT_EQ(unit[start + 3], 0x7F);  // transport_stream_id as received
+    for (size_t i = 0; i < programs.size(); ++i) {
+        const uint8_t* e = &unit[start + 8 + 4 * i];
+        EXPECT_EQ(e[0] << 8 | e[1], programs[i].first);
+        EXPECT_EQ((e[2] & 0x1F) << 8 | e[3], programs[i].second);
+    }
     for (size_t i = end; i < 188; ++i) {
         EXPECT_EQ(unit[i], 0xFF) << "byte " << i;
     }
 }
 
-TEST(PatRewrite, DroppingAProgrammeLeavesTheOtherWithAValidCrc) {
-    Fixture f;
-    const uint16_t programs[] = {0x0401};
-    f.processor.SetOutputFilter(0, 1, programs, 1, nullptr, 0);
-    f.processor.Input(StreamBuilder().Section(0, kPat).Section(0, kPat).Bytes(), f.stats);
-
-    const auto rewritten = f.PatUnits(0);
+TEST(PatRewrite, DroppingOrKeepingAProgrammeRewritesEveryCopyOthersGetItAsReceived) {
+    Outputs f;
+    f.Feed(StreamBuilder().Section(0, kPat).Section(0, kPat).Bytes());
+    // The first copy too: its section completes in the dispatch before the output stage.
+    const auto rewritten = f.Pats(0);
     ASSERT_EQ(rewritten.size(), 2u);
-    // The first copy was rewritten before the PAT was decoded (the section completes in the
-    // dispatch that precedes the output stage, so even the first one carries the list).
+    const std::vector<uint8_t> expected = {0x00, 0xB0, 0x0D, 0x7F, 0xE3, 0xC1, 0x00, 0x00,
+                                           0x04, 0x00, 0xE1, 0xF0, 0x23, 0xA7, 0x75, 0x48};
     for (const auto& unit : rewritten) {
-        const std::vector<uint8_t> expected_section = {0x00, 0xB0, 0x0D, 0x7F, 0xE3, 0xC1,
-                                                       0x00, 0x00, 0x04, 0x00, 0xE1, 0xF0,
-                                                       0x23, 0xA7, 0x75, 0x48};
-        EXPECT_TRUE(std::equal(expected_section.begin(), expected_section.end(), unit.begin() + 5));
-        ExpectValidPat(unit, 5);
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), unit.begin() + 5));
+        ExpectPat(unit, 5, {{0x0400, 0x01F0}});
     }
-    // An output without a programme set gets the PAT as received.
-    const auto plain = f.PatUnits(1);
+    const auto plain = f.Pats(1);
     ASSERT_EQ(plain.size(), 2u);
     EXPECT_TRUE(std::equal(kPat.begin(), kPat.end(), plain[0].begin() + 5));
-}
 
-TEST(PatRewrite, KeepModeListsOnlyTheChosenProgramme) {
-    Fixture f;
-    const uint16_t programs[] = {0x0401};
-    f.processor.SetOutputFilter(1, 0, programs, 1, nullptr, 0);
-    f.processor.Input(StreamBuilder().Section(0, kPat).Bytes(), f.stats);
-    const auto units = f.PatUnits(1);
-    ASSERT_EQ(units.size(), 1u);
-    EXPECT_EQ(units[0][5 + 2], 13);
-    EXPECT_EQ(units[0][5 + 8], 0x04);
-    EXPECT_EQ(units[0][5 + 9], 0x01);
-    EXPECT_EQ(units[0][5 + 10], 0xE1);
-    EXPECT_EQ(units[0][5 + 11], 0xF1);
-    ExpectValidPat(units[0], 5);
+    Outputs keep(0);
+    keep.Feed(StreamBuilder().Section(0, kPat).Bytes());
+    ASSERT_EQ(keep.Pats(0).size(), 1u);
+    ExpectPat(keep.Pats(0)[0], 5, {{0x0401, 0x01F1}});
 }
 
 TEST(PatRewrite, BeforeAnyPatIsDecodedTheListIsEmpty) {
-    // With table decoding off the PAT list never fills: the rewrite sends no programmes.
-    Fixture f(0);
-    const uint16_t programs[] = {0x0401};
-    f.processor.SetOutputFilter(0, 1, programs, 1, nullptr, 0);
-    f.processor.Input(StreamBuilder().Section(0, kPat).Bytes(), f.stats);
-    const auto units = f.PatUnits(0);
-    ASSERT_EQ(units.size(), 1u);
-    EXPECT_EQ(units[0][5 + 1], 0xB0);
-    EXPECT_EQ(units[0][5 + 2], 9);
-    EXPECT_EQ(units[0][5 + 3], 0x7F);  // transport_stream_id stays as received
-    ExpectValidPat(units[0], 5);
+    Outputs f;
+    f.processor.decode_tables = 0;  // the PAT list never fills
+    f.Feed(StreamBuilder().Section(0, kPat).Bytes());
+    ASSERT_EQ(f.Pats(0).size(), 1u);
+    ExpectPat(f.Pats(0)[0], 5, {});
 }
 
 TEST(PatRewrite, HonoursAnAdaptationFieldInFrontOfThePointerField) {
-    Fixture f;
-    const uint16_t programs[] = {0x0400};
-    f.processor.SetOutputFilter(0, 1, programs, 1, nullptr, 0);
+    Outputs f(0);
     sim::PacketSpec fields;
-    fields.pid = 0;
     fields.payload_unit_start = true;
     fields.adaptation_length = 7;
     std::vector<uint8_t> payload = {0x00};
     payload.insert(payload.end(), kPat.begin(), kPat.end());
-    f.processor.Input(StreamBuilder().Packet(sim::MakePacket(fields, payload)).Bytes(), f.stats);
-    const auto units = f.PatUnits(0);
-    ASSERT_EQ(units.size(), 1u);
-    EXPECT_EQ(units[0][4], 7);      // the adaptation field is kept
-    EXPECT_EQ(units[0][12], 0x00);  // pointer_field
-    EXPECT_EQ(units[0][13 + 2], 13);
-    EXPECT_EQ(units[0][13 + 8], 0x04);
-    EXPECT_EQ(units[0][13 + 9], 0x01);
-    ExpectValidPat(units[0], 13);
+    f.Feed(StreamBuilder().Packet(sim::MakePacket(fields, payload)).Bytes());
+    ASSERT_EQ(f.Pats(0).size(), 1u);
+    const auto unit = f.Pats(0)[0];
+    EXPECT_EQ(unit[4], 7);      // the adaptation field is kept
+    EXPECT_EQ(unit[12], 0x00);  // pointer_field
+    ExpectPat(unit, 13, {{0x0401, 0x01F1}});
 }
 
 TEST(PatRewrite, UnitWhereTheSectionCannotFitIsNotSent) {
-    Fixture f;
-    const uint16_t programs[] = {0x0401};
-    f.processor.SetOutputFilter(0, 1, programs, 1, nullptr, 0);
+    Outputs f;
     // pointer_field 180: the section would start at byte 185 and not fit into the packet.
     std::vector<uint8_t> payload(184, 0xFF);
     payload[0] = 180;
-    f.processor.Input(StreamBuilder().Section(0, kPat).RawPayload(0, true, payload).Bytes(),
-                      f.stats);
-    EXPECT_EQ(f.PatUnits(0).size(), 1u);  // only the good one
-    EXPECT_EQ(f.PatUnits(1).size(), 2u);  // the unfiltered output gets both as received
+    f.Feed(StreamBuilder().Section(0, kPat).RawPayload(0, true, payload).Bytes());
+    EXPECT_EQ(f.Pats(0).size(), 1u);  // only the good one
+    EXPECT_EQ(f.Pats(1).size(), 2u);  // the unfiltered output gets both as received
 }
 
 TEST(PatRewrite, LongUnitsKeepTheirBytesBeyondThePacket) {
-    Fixture f;
-    const uint16_t programs[] = {0x0401};
-    f.processor.SetOutputFilter(0, 1, programs, 1, nullptr, 0);
+    Outputs f;
     StreamBuilder b;
     b.Section(0, kPat);
     std::vector<uint8_t> bytes;
@@ -149,14 +118,12 @@ TEST(PatRewrite, LongUnitsKeepTheirBytesBeyondThePacket) {
     for (auto& byte : std::span<uint8_t>(bytes).subspan(204 * 3 + 188, 16)) {
         byte = 0xA5;  // the parity bytes of the PAT unit
     }
-    f.processor.Input(bytes, f.stats);
-    const auto units = f.PatUnits(0);
-    ASSERT_EQ(units.size(), 1u);
-    ASSERT_EQ(units[0].size(), 204u);
-    ExpectValidPat(units[0], 5);
-    for (size_t i = 188; i < 204; ++i) {
-        EXPECT_EQ(units[0][i], 0xA5);
-    }
+    f.Feed(bytes);
+    ASSERT_EQ(f.Pats(0).size(), 1u);
+    const auto unit = f.Pats(0)[0];
+    ASSERT_EQ(unit.size(), 204u);
+    ExpectPat(unit, 5, {{0x0400, 0x01F0}});
+    EXPECT_EQ(std::vector<uint8_t>(unit.begin() + 188, unit.end()), std::vector<uint8_t>(16, 0xA5));
 }
 
 }  // namespace

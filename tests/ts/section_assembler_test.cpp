@@ -195,16 +195,12 @@ TEST(SectionAssembly, ShortFormSectionsAreCrcCheckedToo) {
     EXPECT_EQ(h.delivered[0].bytes, tot);
 }
 
-TEST(SectionAssembly, PacketsBeforeTheFirstUnitStartAreIgnored) {
-    Harness h;
-    h.Feed(false, SectionOfSize(40));
-    EXPECT_TRUE(h.delivered.empty());
-    EXPECT_EQ(h.assembly.buffer.Held(), 0u);
-}
-
-TEST(SectionAssembly, AdaptationFieldMovesThePayloadStart) {
+TEST(SectionAssembly, PacketsBeforeTheFirstUnitStartAreIgnoredAnAdaptationFieldIsSkipped) {
     Harness h;
     const auto s = SectionOfSize(40);
+    h.Feed(false, s);
+    EXPECT_TRUE(h.delivered.empty());
+    EXPECT_EQ(h.assembly.buffer.Held(), 0u);
     h.Feed(true, Cat({{0x00}, s}), 10);
     ASSERT_EQ(h.delivered.size(), 1u);
     EXPECT_EQ(h.delivered[0].bytes, s);
