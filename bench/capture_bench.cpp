@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "app/capture_app.h"
+#include "bench_support.h"
 #include "platform/ui_thread.h"
 #include "sim/multiplex.h"
 #include "sim/simulated_fx2.h"
@@ -25,22 +26,7 @@
 namespace tavrel {
 namespace {
 
-class BenchDir {
-public:
-    BenchDir() {
-        path_ = std::filesystem::temp_directory_path() /
-                ("tavrel-bench-capture-" + std::to_string(getpid()));
-        std::filesystem::create_directories(path_);
-    }
-    ~BenchDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::string File(const char* name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
+using bench::BenchDir;
 
 // Answers the save picker with a fixed path; no message is expected.
 class BenchUi final : public UiServices {
@@ -64,13 +50,7 @@ class Sink {
 public:
     Sink() {
         fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        socklen_t len = sizeof addr;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
+        port_ = bench::BindLoopback(fd_);
     }
     ~Sink() { close(fd_); }
     uint16_t Port() const { return port_; }
@@ -156,7 +136,7 @@ Result RunCapture(const BenchDir& dir, const std::string& source, sim::Pacing pa
 }
 
 void BM_CaptureRealTime(benchmark::State& state) {
-    BenchDir dir;
+    BenchDir dir("tavrel-bench-capture-");
     const std::string source = MultiplexFile(dir);
     Result r;
     for (auto _ : state) {
@@ -169,7 +149,7 @@ void BM_CaptureRealTime(benchmark::State& state) {
 BENCHMARK(BM_CaptureRealTime)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 void BM_CaptureAsFastAsPossible(benchmark::State& state) {
-    BenchDir dir;
+    BenchDir dir("tavrel-bench-capture-");
     const std::string source = MultiplexFile(dir);
     Result r;
     for (auto _ : state) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "capture/recorder.h"
 
 namespace tavrel {
@@ -19,27 +20,10 @@ constexpr size_t kPacket = 188;
 constexpr size_t kTotal = size_t{1} << 30;
 constexpr size_t kBlock = size_t{1} << 20;
 
-// A folder under the temporary directory for the whole run.
-class BenchDir {
-public:
-    BenchDir() {
-        path_ = std::filesystem::temp_directory_path() /
-                ("tavrel-bench-rec-" + std::to_string(getpid()) + "-" +
-                 std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-        std::filesystem::create_directories(path_);
-    }
-    ~BenchDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::string File(const char* name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
+using bench::BenchDir;
 
 BenchDir& Dir() {
-    static BenchDir dir;
+    static BenchDir dir("tavrel-bench-rec-");
     return dir;
 }
 

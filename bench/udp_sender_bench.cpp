@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "capture/udp_sender.h"
 
 namespace tavrel {
@@ -27,13 +28,7 @@ public:
         setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
         timeval tv{0, 100000};
         setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        socklen_t len = sizeof addr;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
+        port_ = bench::BindLoopback(fd_);
         thread_ = std::thread([this] {
             std::vector<uint8_t> datagram(65536);
             while (!stop_.load(std::memory_order_relaxed)) {
