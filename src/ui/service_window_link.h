@@ -18,6 +18,11 @@ public:
     void ShowCaptureState(bool capturing) override { window_.SetCaptureState(capturing); }
     void SwitchFilterOff() override { window_.FilterOff(); }
     void SetBroadcastTime(MjdTime now) override { window_.RelayBroadcastTime(now); }
+    // The main window's toggle and the saved place: a hidden window builds no guide rows.
+    void SetPlace(const WindowPlace& place) override {
+        ServiceWindowPort::SetPlace(place);
+        window_.SetVisible(place.visible);
+    }
 
     void Connect(ProcessorQueries* queries, bool program_guide, bool data_broadcast) override;
     void OnNewStream(uint32_t /*end_of_stream*/) override { window_.OnStreamReset(); }

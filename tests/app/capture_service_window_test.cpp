@@ -38,6 +38,10 @@ TEST(CaptureServiceWindow, CaptureFillsTheRowsWithTheMultiplexServices) {
     CServiceWindow window(h.ui_thread, h.ui, h.clock);
     ServiceWindowLink link(window);
     ASSERT_TRUE(h.Initialise(&link, nullptr));
+    // The main window's toggle shows the window, which then lists the programmes on air too.
+    EXPECT_FALSE(window.Visible());
+    h.app->ToggleServiceWindow();
+    EXPECT_TRUE(window.Visible());
     ASSERT_EQ(h.app->StartStop(), StartError::kNone);
     h.tuner->Release();
     ASSERT_TRUE(h.tuner->WaitDelivered());
@@ -53,6 +57,11 @@ TEST(CaptureServiceWindow, CaptureFillsTheRowsWithTheMultiplexServices) {
     }
     EXPECT_EQ(shown, expected);
     EXPECT_EQ(window.ServiceItems().size(), 3u) << "one row per service";
+    std::set<uint16_t> guide;
+    for (const GuideListItem& item : window.GuideItems()) {
+        guide.insert(item.service_id);
+    }
+    EXPECT_EQ(guide, expected);
     // The end of the stream empties the list again.
     ASSERT_EQ(h.app->StartStop(), StartError::kNone);
     h.ui_thread.Drain();
