@@ -26,10 +26,13 @@ public:
     }
     std::string Tick(const std::optional<MjdTime>& clock) override;
     void SetAutoPath(const std::string& folder) override { manager_.SetDefaultFolder(folder); }
-    void SaveSchedule() override { manager_.SaveSchedule(); }
+    void SaveSchedule() override { saved_ = manager_.SaveSchedule(); }
+    // Whether the last SaveSchedule wrote the file (the window reports nothing; a command can).
+    bool Saved() const { return saved_; }
 
 private:
     ReservationManager& manager_;
+    bool saved_ = false;
 };
 
 // The engine's lookups and output-1 filter through the capture's queries.
