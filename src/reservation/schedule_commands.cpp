@@ -188,7 +188,8 @@ bool ScheduleCommands::NewDateReservation(bool from_programme, uint16_t service_
     }
     if (!sjis_name.empty()) {
         work_.Flag |= RSV_FILE_GIVEN;
-        file += "-" + FileNameFromProgramme(sjis_name);
+        file += '-';
+        file += FileNameFromProgramme(sjis_name);
     }
     CopyText(work_.File, file);
     CopyText(work_.Ext, ".ts");

@@ -40,7 +40,9 @@ std::string GuideLineText(const EventRecord& record) {
         char text[48];
         std::snprintf(text, sizeof text, "%04d/%02d/%02d", date.year, date.month, date.day);
         line = text;
-        line += "(" + std::string(WeekdayName(record.start.mjd)) + ") ";
+        line += '(';
+        line += WeekdayName(record.start.mjd);
+        line += ") ";
         std::snprintf(text, sizeof text, "%02u:%02u-", start.hours, start.minutes);
         line += text;
         if (record.duration == kUndefinedDuration) {

@@ -120,7 +120,8 @@ std::string FormatEventText(uint32_t flags, MjdTime start, MjdTime end, std::str
     }
     if (flags & kEventTextDetail) {
         const bool own_line = (flags & kEventTextNewLines) && (flags & kEventTextName);
-        out += (own_line ? "\n" : " ") + ShiftJisBufferToUtf8(text);
+        out += own_line ? '\n' : ' ';
+        out += ShiftJisBufferToUtf8(text);
     }
     return out;
 }
@@ -136,7 +137,9 @@ std::string BuildRowTip(uint16_t service_id, std::string_view channel_name,
                         std::string_view current_tip, std::string_view next_tip) {
     std::string tip(channel_name);
     if (service_id != 0xFFFF) {
-        tip += "(" + std::to_string(service_id) + ")";
+        tip += '(';
+        tip += std::to_string(service_id);
+        tip += ')';
     }
     if (!current_tip.empty()) {
         tip += "\n\n現在の番組>> ";
