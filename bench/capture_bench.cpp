@@ -11,11 +11,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "app/capture_app.h"
 #include "bench_support.h"
@@ -116,7 +116,10 @@ Result RunCapture(const BenchDir& dir, const std::string& source, sim::Pacing pa
         }
         auto next = t0 + std::chrono::seconds(1);
         while (std::chrono::steady_clock::now() - t0 < std::chrono::seconds(seconds)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            // Sleeps until posted work (status refreshes) or the next second, as the CLI does.
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                next - std::chrono::steady_clock::now());
+            ui_thread.WaitForWork(static_cast<uint32_t>(std::max<int64_t>(0, left.count())));
             ui_thread.Drain();
             if (std::chrono::steady_clock::now() >= next) {
                 app.RunStatusDisplay();  // the window's once-a-second work, as the CLI does

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "capture/chunk_buffer.h"
-#include "platform/sleep.h"
+#include "platform/event.h"
 #include "platform/thread.h"
 #include "sim/multiplex.h"
 #include "sim/simulated_fx2.h"
@@ -28,34 +28,56 @@ namespace {
 
 constexpr uint64_t kBroadcastBitrate = 24'000'000;
 
+// The consumer side as the capture's processing thread runs it: the callback signals each
+// whole block, and the drainer sleeps until then instead of polling the buffer.
 struct Pipeline {
+    static constexpr uint32_t kBlock = 0x8000;
     CBufferMT buffer{10u << 20};
+    Event block_ready{false};
     std::atomic<bool> stop{false};
     std::atomic<uint64_t> drained{0};
     std::atomic<uint64_t> overflow{0};
 
     static void Callback(const uint8_t* data, uint32_t length, uint32_t, uint32_t, void* user) {
         auto& p = *static_cast<Pipeline*>(user);
-        ScopedLock lock(p.buffer.Lock());
-        const uint32_t taken = p.buffer.Write(data, length);
+        uint32_t taken = 0;
+        {
+            ScopedLock lock(p.buffer.Lock());
+            taken = p.buffer.Write(data, length);
+        }
         if (taken < length) {
             p.overflow.fetch_add(length - taken, std::memory_order_relaxed);
         }
+        if (p.buffer.Held() >= kBlock) {
+            p.block_ready.Set();
+        }
+    }
+
+    // Takes whole blocks while there are some (any remainder with minimum 1); bytes taken.
+    uint32_t Take(std::vector<uint8_t>& block, uint32_t minimum) {
+        if (buffer.Held() < minimum) {
+            return 0;
+        }
+        ScopedLock lock(buffer.Lock());
+        return buffer.Read(block.data(), kBlock, true);
     }
 
     void Drain() {
-        std::vector<uint8_t> block(0x8000);
-        while (!stop.load(std::memory_order_relaxed)) {
-            uint32_t got = 0;
-            {
-                ScopedLock lock(buffer.Lock());
-                got = buffer.Read(block.data(), static_cast<uint32_t>(block.size()), true);
+        std::vector<uint8_t> block(kBlock);
+        while (!stop.load(std::memory_order_acquire)) {
+            while (const uint32_t got = Take(block, kBlock)) {
+                drained.fetch_add(got, std::memory_order_relaxed);
             }
-            drained.fetch_add(got, std::memory_order_relaxed);
-            if (got < block.size()) {
-                Sleep(1);
-            }
+            block_ready.Wait(Event::kInfinite);
         }
+        while (const uint32_t got = Take(block, 1)) {
+            drained.fetch_add(got, std::memory_order_relaxed);
+        }
+    }
+
+    void Stop() {
+        stop.store(true, std::memory_order_release);
+        block_ready.Set();
     }
 };
 
@@ -73,13 +95,13 @@ std::pair<uint64_t, double> Stream(const SimulatedFx2Config& config, double seco
     tuner.device->data_callback = &Pipeline::Callback;
     tuner.device->callback_user = &pipe;
     tuner.device->Open("", nullptr, nullptr);
-    Thread drainer([&] { pipe.Drain(); });
+    Thread drainer([&] { pipe.Drain(); }, Thread::Start::kRunning, "drain");
     const double cpu0 = CpuSeconds();
     tuner.device->Connect(0, 0x81, kNoEndpoint);
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     tuner.device->Disconnect();
     const double cpu = CpuSeconds() - cpu0;
-    pipe.stop = true;
+    pipe.Stop();
     drainer.Join(Event::kInfinite);
     return {pipe.drained.load(), cpu};
 }

@@ -199,6 +199,9 @@ private:
     bool search_pending_ = false;
     std::optional<uint32_t> timer_period_;
     std::unique_ptr<Event> stop_event_;
+    // Set by the device callback whenever the chunk buffer holds a whole block, and at stop:
+    // the processing thread sleeps on it instead of polling the buffer every millisecond.
+    Event block_ready_{false};
     std::unique_ptr<Thread> processing_thread_;
     CBufferMT chunk_buffer_{kChunkBufferLimit};
     StreamStats stats_;

@@ -77,6 +77,7 @@ StartError CaptureApp::Start() {
         ScopedLock buffer_lock(chunk_buffer_.Lock());
         chunk_buffer_.Clear();
     }
+    block_ready_.Reset();
     device_->data_callback = &CaptureApp::DeviceDataCallback;
     device_->callback_user = this;
     if (auto* fx2 = dynamic_cast<CDTV_EzUSBFX2*>(device_.get())) {
@@ -108,7 +109,7 @@ StartError CaptureApp::Start() {
              data = settings_.proc_data != 0, keep_null = settings_.no_reject_nullpacket != 0] {
                 ProcessingThread(decode, guide, data, keep_null);
             },
-            Thread::Start::kSuspended);
+            Thread::Start::kSuspended, "processing");
     } catch (const std::system_error&) {
         stop_event_.reset();
         return fail(StartError::kThreadCreation);
@@ -135,6 +136,7 @@ void CaptureApp::Stop() {
     // No data arrives after this, so what the processing thread drains is the whole stream.
     device_->Disconnect();
     stop_event_->Set();
+    block_ready_.Set();
     if (!processing_thread_->Join(kStopWait)) {
         // A thread cannot be killed safely: one that is stuck (a disk that stopped answering)
         // is waited for, since it still owns the processor and the recorder's slot.
@@ -184,7 +186,9 @@ void CaptureApp::ProcessingThread(bool decode_tables, bool program_guide, bool d
     while (!stop_event_->Test()) {
         while (FeedBlock(*processor, block.data(), kBlockSize) > 0) {
         }
-        stop_event_->Wait(1);
+        // Woken for each block the device delivers and at stop; a block that arrives while the
+        // loop above runs leaves the event set, so none waits for the next one.
+        block_ready_.Wait(Event::kInfinite);
     }
     // The device is disconnected before the stop: what is left is the end of the stream, also
     // when it is less than a block.
@@ -238,6 +242,9 @@ void CaptureApp::OnDeviceData(const uint8_t* data, uint32_t length, uint64_t tot
             Increment(stats_.overflow_resets);
             ScopedLock lock(chunk_buffer_.Lock());
             chunk_buffer_.Clear();
+        }
+        if (chunk_buffer_.Held() >= kBlockSize) {
+            block_ready_.Set();
         }
     }
 

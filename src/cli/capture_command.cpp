@@ -1,12 +1,12 @@
 #include "cli/capture_command.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <ostream>
-#include <thread>
 
 #include "app/capture_app.h"
 #include "app/settings.h"
@@ -25,6 +25,14 @@ namespace tavrel::cli {
 namespace {
 
 std::atomic<bool> g_interrupted{false};
+// The capture loop looks at the interrupt flag at least this often.
+constexpr auto kInterruptPoll = std::chrono::milliseconds(100);
+
+uint32_t MillisecondsUntil(std::chrono::steady_clock::time_point t) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(t - std::chrono::steady_clock::now());
+    return static_cast<uint32_t>(std::max<int64_t>(0, left.count()));
+}
 
 extern "C" void OnInterrupt(int) {
     g_interrupted.store(true);
@@ -255,7 +263,10 @@ int Capture(const CaptureOptions& o, std::ostream& out, std::ostream& err,
     const auto start = std::chrono::steady_clock::now();
     auto next_line = start + std::chrono::seconds(1);
     while (ok && !g_interrupted.load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // Wakes for posted work (status refreshes), the next status line, or at the latest
+        // after kInterruptPoll to notice Ctrl-C.
+        const auto until = std::min(next_line, std::chrono::steady_clock::now() + kInterruptPoll);
+        ui_thread.WaitForWork(MillisecondsUntil(until));
         ui_thread.Drain();
         const auto now = std::chrono::steady_clock::now();
         if (now >= next_line) {

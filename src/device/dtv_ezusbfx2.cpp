@@ -12,6 +12,17 @@ namespace {
 
 // With all reads in flight the submit thread looks again at least this often.
 constexpr uint32_t kIdleWaitMs = 100;
+// Each transfer thread handles at most one read per this period. The threads sleep only when
+// the period has not passed yet: a thread that already blocked for a slot or a completion
+// would otherwise wake once more per read for nothing.
+constexpr auto kPassPeriod = std::chrono::milliseconds(1);
+
+// Sleeps for one period unless one has passed since `last`.
+void Pace(std::chrono::steady_clock::time_point last) {
+    if (std::chrono::steady_clock::now() - last < kPassPeriod) {
+        Sleep(1);
+    }
+}
 
 }  // namespace
 
@@ -140,9 +151,10 @@ bool CDTV_EzUSBFX2::Connect(int index, uint16_t in_address, uint16_t out_address
     ResetStatistics();
 
     stop_ = std::make_unique<Event>(true);
-    submit_thread_ = std::make_unique<Thread>([this] { SubmitLoop(); }, Thread::Start::kSuspended);
-    completion_thread_ =
-        std::make_unique<Thread>([this] { CompletionLoop(); }, Thread::Start::kSuspended);
+    submit_thread_ =
+        std::make_unique<Thread>([this] { SubmitLoop(); }, Thread::Start::kSuspended, "fx2-submit");
+    completion_thread_ = std::make_unique<Thread>([this] { CompletionLoop(); },
+                                                  Thread::Start::kSuspended, "fx2-completion");
     submit_thread_->SetPriority(ThreadPriorityFromSetting(submit_priority));
     completion_thread_->SetPriority(ThreadPriorityFromSetting(completion_priority));
     connected_.store(true, std::memory_order_release);
@@ -220,17 +232,20 @@ int CDTV_EzUSBFX2::SubmitLoop() {
         }
     }
     in_->SetTransferSize(TransferSlot::kBufferSize);
+    std::chrono::steady_clock::time_point last_queued{};
     while (!stop_->Test()) {
-        if (TransferSlot* slot = TakeFront(free_)) {
-            slot->overlapped = std::make_unique<Overlapped>();
-            slot->endpoint = in_;
-            slot->length = TransferSlot::kBufferSize;
-            slot->context = in_->BeginTransfer(slot->buffer, *slot->overlapped);
-            Append(pending_, slot);
-            Sleep(1);
-        } else {
+        TransferSlot* slot = TakeFront(free_);
+        if (slot == nullptr) {
             slot_freed_.Wait(kIdleWaitMs);
+            continue;
         }
+        Pace(last_queued);
+        slot->overlapped = std::make_unique<Overlapped>();
+        slot->endpoint = in_;
+        slot->length = TransferSlot::kBufferSize;
+        slot->context = in_->BeginTransfer(slot->buffer, *slot->overlapped);
+        Append(pending_, slot);
+        last_queued = std::chrono::steady_clock::now();
     }
     in_->AbortPipe();
     if (out_ != nullptr) {
@@ -257,6 +272,7 @@ bool CDTV_EzUSBFX2::Collect(TransferSlot& slot, bool waited) {
 }
 
 int CDTV_EzUSBFX2::CompletionLoop() {
+    std::chrono::steady_clock::time_point last_collected{};
     for (;;) {
         TransferSlot* slot = TakeFront(pending_);
         if (slot == nullptr) {
@@ -268,6 +284,7 @@ int CDTV_EzUSBFX2::CompletionLoop() {
         }
         const bool waited =
             slot->endpoint->WaitTransfer(*slot->context, *slot->overlapped, transfer_wait_ms);
+        Pace(last_collected);
         if (Collect(*slot, waited)) {
             if (slot->length > 0) {
                 const uint64_t total =
@@ -286,7 +303,7 @@ int CDTV_EzUSBFX2::CompletionLoop() {
             Append(free_, slot);
             slot_freed_.Set();
         }
-        Sleep(1);
+        last_collected = std::chrono::steady_clock::now();
     }
     return 1;
 }

@@ -1,14 +1,13 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 
 #include "device/device_notification.h"
+#include "platform/event.h"
 
 namespace tavrel {
 
@@ -28,34 +27,30 @@ class Overlapped {
 public:
     // Called by the driver.
     void Complete(uint32_t bytes, bool success) {
-        // Notified under the lock: a waiter that sees the completion may free this object at
-        // once, so nothing of it may be touched after the lock is released.
-        std::lock_guard lock(mutex_);
         bytes_ = bytes;
         success_ = success;
-        done_ = true;
-        cv_.notify_all();
+        // Publishes the fields above; the event touches nothing of this object after that, so
+        // a waiter that sees the completion may free it at once.
+        done_.Set();
     }
 
     // True when the request completed within timeout_ms (0xFFFFFFFF: no limit).
-    bool Wait(uint32_t timeout_ms);
+    bool Wait(uint32_t timeout_ms) { return done_.Wait(timeout_ms); }
     // The result without waiting: false while pending or when the request failed.
-    bool Result(uint32_t& bytes) const {
-        std::lock_guard lock(mutex_);
+    bool Result(uint32_t& bytes) {
+        if (!done_.Test()) {
+            bytes = 0;
+            return false;
+        }
         bytes = bytes_;
-        return done_ && success_;
+        return success_;
     }
-    bool Done() const {
-        std::lock_guard lock(mutex_);
-        return done_;
-    }
+    bool Done() { return done_.Test(); }
 
 private:
-    mutable std::mutex mutex_;
-    std::condition_variable cv_;
-    bool done_ = false;
-    bool success_ = false;
+    Event done_{true};
     uint32_t bytes_ = 0;
+    bool success_ = false;
 };
 
 // An open device path of the driver.

@@ -1,18 +1,25 @@
 #include "platform/thread.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <string>
 #include <utility>
 
 namespace tavrel {
 
-Thread::Thread(std::function<void()> body, Start start) {
+Thread::Thread(std::function<void()> body, Start start, const char* name) {
     if (start == Start::kRunning) {
         resume_.Set();
     }
-    thread_ = std::thread([this, fn = std::move(body)] {
+    // The kernel keeps 15 characters of a thread name.
+    std::string short_name = name != nullptr ? std::string(name).substr(0, 15) : std::string();
+    thread_ = std::thread([this, fn = std::move(body), short_name = std::move(short_name)] {
+        if (!short_name.empty()) {
+            pthread_setname_np(pthread_self(), short_name.c_str());
+        }
         tid_ = static_cast<int>(syscall(SYS_gettid));
         tid_known_.Set();
         resume_.Wait(Event::kInfinite);

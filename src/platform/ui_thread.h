@@ -1,6 +1,9 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -22,8 +25,19 @@ public:
 class QueuedUiThread final : public UiThread {
 public:
     void Post(std::function<void()> work) override {
-        std::lock_guard lock(mutex_);
-        queue_.push_back(std::move(work));
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back(std::move(work));
+        }
+        posted_.notify_one();
+    }
+
+    // Sleeps until work is queued or timeout_ms has passed; true when work is waiting. The
+    // owner's loop sleeps here instead of waking on a short period to find the queue empty.
+    bool WaitForWork(uint32_t timeout_ms) {
+        std::unique_lock lock(mutex_);
+        return posted_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                [this] { return !queue_.empty(); });
     }
 
     // Runs what is queued, including work posted while draining; returns how many ran.
@@ -50,6 +64,7 @@ public:
 
 private:
     mutable std::mutex mutex_;
+    std::condition_variable posted_;
     std::deque<std::function<void()>> queue_;
 };
 

@@ -191,7 +191,7 @@ SimulatedFx2::SimulatedFx2(SimulatedFx2Config config, const Clock& clock)
         // Made here so that a missing stream file is the caller's error, not the thread's.
         devices_.back()->source = std::make_unique<Source>(config_.stream);
     }
-    thread_ = std::make_unique<Thread>([this] { Serve(); });
+    thread_ = std::make_unique<Thread>([this] { Serve(); }, Thread::Start::kRunning, "sim-fx2");
 }
 
 SimulatedFx2::~SimulatedFx2() {
@@ -547,9 +547,15 @@ uint32_t SimulatedFx2::HandleBegin(uint64_t handle, int device, uint32_t code,
         overlapped.Complete(0, false);
         return kErrorIoPending;
     }
+    // A device's reads complete in order: behind another one, a new read needs no wake-up of
+    // the service thread, which already waits for the read in front.
+    const bool first = std::none_of(reads_.begin(), reads_.end(),
+                                    [device](const Read& r) { return r.device == device; });
     reads_.push_back(read);
     lock.unlock();
-    wake_.notify_all();
+    if (first) {
+        wake_.notify_all();
+    }
     return kErrorIoPending;
 }
 
@@ -586,17 +592,25 @@ void SimulatedFx2::Serve() {
                 ++it;
                 continue;
             }
+            // A read fills only once it is at the front; one queued behind it gets no data, so
+            // its time to go short counts from then, not from its queueing (else with many
+            // reads in flight every read would go short at the first chance).
+            if (!r.filling) {
+                r.filling = true;
+                r.fill_tick = now;
+            }
+            const uint32_t filling_ms = now - r.fill_tick;
             uint64_t n = std::min<uint64_t>(r.want, Budget(dev, now));
             if (faults_.short_reads && r.want > 1) {
                 n = std::min<uint64_t>(n, 1 + (r.sequence * 7919) % (r.want - 1));
             }
             const bool full = n == r.want || (faults_.short_reads && n > 0);
-            if (!full && !(n > 0 && age >= kPartialAfterMs)) {
+            if (!full && !(n > 0 && filling_ms >= kPartialAfterMs)) {
                 // Sleep until the pacing allows the whole read, or until it may go short.
                 const double missing = static_cast<double>(r.want - n);
                 const auto ms =
                     static_cast<uint32_t>(missing * 1000.0 / dev.source->ByteRate()) + 1;
-                wait_ms = std::min({wait_ms, ms, n > 0 ? kPartialAfterMs - age : ms});
+                wait_ms = std::min({wait_ms, ms, n > 0 ? kPartialAfterMs - filling_ms : ms});
                 blocked[static_cast<size_t>(r.device)] = true;
                 ++it;
                 continue;
@@ -608,7 +622,9 @@ void SimulatedFx2::Serve() {
                 continue;
             }
             const auto data = r.out.first(got);
-            stream_crc_ = Crc32Update(stream_crc_, data);
+            if (config_.stream.digest) {
+                stream_crc_ = Crc32Update(stream_crc_, data);
+            }
             bytes_streamed_ += got;
             dev.paced_bytes += got;
             ++reads_completed_;

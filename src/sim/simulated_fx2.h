@@ -60,6 +60,9 @@ struct SimStream {
     uint64_t file_bitrate = 24'000'000;  // bits per second of the file in real time
     Pacing pacing = Pacing::kRealTime;
     bool loop = true;  // start again at the end; otherwise reads stay pending there
+    // Keep a running CRC of the bytes handed out (StreamCrc): a check for tests, not paid for
+    // by a capture.
+    bool digest = false;
 };
 
 struct SimFaults {
@@ -113,7 +116,8 @@ public:
     void SetFaults(const SimFaults& faults);
 
     std::vector<LoggedRequest> Requests() const;
-    // Bytes handed out by completed reads, and their running CRC-32/MPEG-2 (from 0xFFFFFFFF).
+    // Bytes handed out by completed reads, and their running CRC-32/MPEG-2 (from 0xFFFFFFFF;
+    // it stays there unless the stream's `digest` is on).
     uint64_t BytesStreamed() const;
     uint32_t StreamCrc() const;
     uint64_t ReadsCompleted() const;
@@ -132,6 +136,8 @@ private:
         bool buffered = false;
         uint32_t want = 0;
         uint32_t begin_tick = 0;
+        bool filling = false;  // at the front of its device's reads, taking data
+        uint32_t fill_tick = 0;
         uint64_t sequence = 0;
     };
     struct Device;

@@ -28,6 +28,7 @@ struct Sink {
     uint32_t crc = kCrc32Initial;
     uint64_t calls = 0;
     bool totals_ok = true;
+    uint32_t shortest = UINT32_MAX;
 
     static void Callback(const uint8_t* data, uint32_t length, uint32_t low, uint32_t high,
                          void* user) {
@@ -36,6 +37,7 @@ struct Sink {
         s.crc = Crc32Update(s.crc, {data, length});
         s.bytes += length;
         ++s.calls;
+        s.shortest = std::min(s.shortest, length);
         s.totals_ok = s.totals_ok && ((uint64_t{high} << 32) | low) == s.bytes;
     }
     uint64_t Bytes() {
@@ -179,6 +181,41 @@ TEST(EzUsbFx2, ListsDevicesAndEndpointsOfTheCurrentInterface) {
     EXPECT_FALSE(dev.HasEndpoint(1, 0x01));  // interface 0 is not the current one
 }
 
+// Paced by the clock, a read fills from the moment it reaches the front of the queue: at a
+// broadcast rate every one of the 32 reads in flight comes back whole, and only a stream too
+// slow to fill one within 100 ms makes reads come back short (not necessarily all of them: a
+// service thread woken late on a loaded machine finds a whole read's worth).
+TEST(EzUsbFx2, PacedReadsComeBackWholeUnlessTheStreamIsTooSlowToFillThem) {
+    struct Case {
+        const char* name;
+        uint64_t bitrate;
+        uint64_t calls;  // enough for reads queued at the start to wait well over 100 ms
+        bool whole;
+    };
+    // 32 KiB take 11 ms at 24 Mbit/s, 131 ms at 2 Mbit/s.
+    const Case cases[] = {{"24 Mbit/s", 24'000'000, 30, true}, {"2 Mbit/s", 2'000'000, 6, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimulatedFx2Config config;
+        config.stream.multiplex.bitrate = c.bitrate;
+        config.stream.multiplex.seconds = 2;
+        Rig rig(config);
+        ASSERT_TRUE(rig.tuner.device->Connect(0, 0x81, kNoEndpoint));
+        EXPECT_TRUE(WaitFor([&] {
+            std::lock_guard lock(rig.sink.mutex);
+            return rig.sink.calls >= c.calls;
+        }));
+        ASSERT_TRUE(rig.tuner.device->Disconnect());
+        std::lock_guard lock(rig.sink.mutex);
+        if (c.whole) {
+            EXPECT_EQ(rig.sink.shortest, TransferSlot::kBufferSize);
+        } else {
+            EXPECT_GT(rig.sink.shortest, 0u);
+            EXPECT_LT(rig.sink.shortest, TransferSlot::kBufferSize);
+        }
+    }
+}
+
 struct StreamCase {
     const char* name;
     uint32_t driver_version;
@@ -210,6 +247,7 @@ TEST(EzUsbFx2, EveryStreamedByteReachesTheCallbackOnceInOrder) {
         config.boards[0].interfaces[0].endpoints = {c.in};
         config.faults = c.faults;
         config.stream.multiplex.packet_size = c.packet_size;
+        config.stream.digest = true;
         const auto [bytes, crc] = Expected(config.stream.multiplex);
         Rig rig(config);
         auto& tuner = rig.tuner;
