@@ -80,7 +80,10 @@ std::string Location(const HostDevice& d) {
     }
     text += ", port ";
     for (size_t i = 0; i < d.ports.size(); ++i) {
-        text += (i == 0 ? "" : ".") + std::to_string(d.ports[i]);
+        if (i != 0) {
+            text += '.';
+        }
+        text += std::to_string(d.ports[i]);
     }
     return text;
 }

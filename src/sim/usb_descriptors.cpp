@@ -15,13 +15,27 @@ std::vector<uint8_t> Utf16Descriptor(const std::string& text) {
 }
 
 std::vector<uint8_t> DeviceDescriptor(const SimBoard& b) {
-    std::vector<uint8_t> d{18, 1};
-    PutU16LE(d, 0x0200);
-    d.insert(d.end(), {0, 0, 0, 64});
-    PutU16LE(d, b.vendor_id);
-    PutU16LE(d, b.product_id);
-    PutU16LE(d, 0x0000);
-    d.insert(d.end(), {1, 2, 3, 1});
+    // Assigned in place: g++ -O3 takes inserts into a fresh vector for overreads.
+    std::vector<uint8_t> d(18, 0);
+    const uint8_t bytes[18] = {18,
+                               1,
+                               0x00,
+                               0x02,
+                               0,
+                               0,
+                               0,
+                               64,
+                               static_cast<uint8_t>(b.vendor_id),
+                               static_cast<uint8_t>(b.vendor_id >> 8),
+                               static_cast<uint8_t>(b.product_id),
+                               static_cast<uint8_t>(b.product_id >> 8),
+                               0x00,
+                               0x00,
+                               1,
+                               2,
+                               3,
+                               1};
+    std::copy(std::begin(bytes), std::end(bytes), d.begin());
     return d;
 }
 
@@ -38,10 +52,13 @@ std::vector<uint8_t> ConfigurationDescriptor(const SimBoard& b) {
             body.push_back(ep.interval);
         }
     }
-    std::vector<uint8_t> d{9, 2};
-    PutU16LE(d, static_cast<uint32_t>(9 + body.size()));
-    d.insert(d.end(), {interfaces, 1, 0, 0x80, 50});
-    d.insert(d.end(), body.begin(), body.end());
+    const auto total = static_cast<uint16_t>(9 + body.size());
+    std::vector<uint8_t> d(total, 0);
+    const uint8_t head[9] = {
+        9,    2, static_cast<uint8_t>(total), static_cast<uint8_t>(total >> 8), interfaces, 1, 0,
+        0x80, 50};
+    std::copy(std::begin(head), std::end(head), d.begin());
+    std::copy(body.begin(), body.end(), d.begin() + 9);
     return d;
 }
 
