@@ -11,7 +11,7 @@ namespace {
 
 using S = Settings;
 
-constexpr std::array<SettingKey, 34> kKeys{{
+constexpr std::array<SettingKey, 35> kKeys{{
     {"HV_KELVRA_INIT", kMainSection, &S::hv_kelvra_init},
     {"REC_AUTOFILENAME", kMainSection, &S::rec_autofilename},
     {"REC_AUTOPATH", kMainSection, &S::rec_autopath},
@@ -42,6 +42,7 @@ constexpr std::array<SettingKey, 34> kKeys{{
     {"SCHEDULE_SIZE_X", kMainSection, &S::schedule_size_x},
     {"SCHEDULE_SIZE_Y", kMainSection, &S::schedule_size_y},
     {"NO_REJECT_NULLPACKET", kMainSection, &S::no_reject_nullpacket},
+    {"EXTRA_USB_IDS", kMainSection, &S::extra_usb_ids},
     {"DECODE_PSI", kPsiSection, &S::decode_psi},
     {"PROC_EPG", kPsiSection, &S::proc_epg},
     {"PROC_DATA", kPsiSection, &S::proc_data},

@@ -53,6 +53,9 @@ struct Settings {
     int32_t schedule_size_x = 0;
     int32_t schedule_size_y = 0;
     int32_t no_reject_nullpacket = 0;
+    // Vendor:product pairs (hex, separated by commas or blanks) of tuners whose vendor is not
+    // one of the FX2 bridge vendors.
+    std::string extra_usb_ids;
     int32_t decode_psi = 0;
     int32_t proc_epg = 0;
     int32_t proc_data = 0;

@@ -20,6 +20,7 @@
 #include "sim/simulated_fx2.h"
 #include "ui/service_window_core.h"
 #include "ui/service_window_link.h"
+#include "sim/program_tuner.h"
 
 namespace tavrel::cli {
 namespace {
@@ -77,17 +78,17 @@ std::string OneLine(std::string text) {
     return text;
 }
 
-// The built-in tuner: the FX2 device over the simulated driver, streaming the generated
-// multiplex or the --source file in real time.
-Tuner SimulatedTuner(const CaptureOptions& o, std::string& error) {
-    sim::SimulatedFx2Config config;
-    config.stream.multiplex = o.multiplex;
-    config.stream.ts_file = o.source;
-    config.stream.file_bitrate = o.multiplex.bitrate;
+// The program's tuner: the FX2 tuners plugged into this machine, then the built-in simulated
+// one streaming the generated multiplex or the --source file in real time.
+Tuner ProgramTuner(const CaptureOptions& o, std::string& error) {
+    sim::ProgramTunerConfig config;
+    config.simulated.stream.multiplex = o.multiplex;
+    config.simulated.stream.ts_file = o.source;
+    config.simulated.stream.file_bitrate = o.multiplex.bitrate;
+    config.extra_usb_ids = o.extra_usb_ids;
     try {
-        sim::SimulatedTuner tuner = sim::MakeSimulatedTuner(std::move(config));
-        return {std::shared_ptr<sim::SimulatedFx2>(std::move(tuner.driver)),
-                std::move(tuner.device)};
+        sim::ProgramTuner tuner = sim::MakeProgramTuner(std::move(config));
+        return {std::move(tuner.backing), std::move(tuner.device), std::move(tuner.note)};
     } catch (const std::exception& e) {
         error = e.what();
         return {};
@@ -210,8 +211,10 @@ int Capture(const CaptureOptions& o, std::ostream& out, std::ostream& err,
     QueuedUiThread ui_thread;
     ConsoleUi ui(err, o.record);
     std::string error;
+    CaptureOptions with_settings = o;
+    with_settings.extra_usb_ids = settings.extra_usb_ids;
     // Declared before the application: the backing outlives the device the application owns.
-    Tuner tuner = factory(o, error);
+    Tuner tuner = factory(with_settings, error);
     if (!tuner.device) {
         err << "tavrel-cli: " << error << "\n";
         return kExitFailure;
@@ -237,6 +240,9 @@ int Capture(const CaptureOptions& o, std::ostream& out, std::ostream& err,
     }
     if (o.list_devices) {
         ListDevices(app, out);
+        if (!tuner.note.empty()) {
+            err << "tavrel-cli: " << tuner.note << "\n";
+        }
         return kExitOk;
     }
     ChooseDevice(app, o);
@@ -400,7 +406,7 @@ int RunCaptureWith(const std::vector<std::string>& args, std::ostream& out, std:
 }
 
 int RunCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    return RunCaptureWith(args, out, err, &SimulatedTuner);
+    return RunCaptureWith(args, out, err, &ProgramTuner);
 }
 
 }  // namespace tavrel::cli

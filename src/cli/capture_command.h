@@ -30,8 +30,9 @@ struct CaptureOptions {
     std::string udp_host;               // empty: no sending
     uint16_t udp_port = 0;
     std::optional<uint32_t> udp_size;
-    std::string settings_dir;  // where tavrel.ini is read and written; empty: the working dir
-    std::string schedule;      // a schedule.ini whose reservations are recorded; empty: none
+    std::string settings_dir;   // where tavrel.ini is read and written; empty: the working dir
+    std::string schedule;       // a schedule.ini whose reservations are recorded; empty: none
+    std::string extra_usb_ids;  // "EXTRA_USB_IDS" of tavrel.ini, filled in from the settings
 };
 
 // Throws UsageError.
@@ -42,6 +43,7 @@ CaptureOptions ParseCaptureOptions(const std::vector<std::string>& args);
 struct Tuner {
     std::shared_ptr<void> backing;
     std::unique_ptr<CDTV_Base> device;
+    std::string note;  // said with the device list (real tuners missing, settings ignored)
 };
 
 // Makes the tuner; a null device with `error` set when there is none.

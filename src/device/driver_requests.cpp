@@ -54,4 +54,22 @@ std::optional<SingleTransfer> ReadSingleTransfer(std::span<const uint8_t> bytes)
     return h;
 }
 
+uint32_t PutReplyValue(std::span<uint8_t> out, uint32_t value, size_t size) {
+    const size_t n = std::min(size, out.size());
+    for (size_t i = 0; i < n; ++i) {
+        out[i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+    return static_cast<uint32_t>(n);
+}
+
+uint32_t PutReplyText(std::span<uint8_t> out, const std::string& text) {
+    if (out.empty()) {
+        return 0;
+    }
+    const size_t n = std::min(text.size(), out.size() - 1);
+    std::copy_n(text.begin(), n, out.begin());
+    out[n] = 0;
+    return static_cast<uint32_t>(n + 1);
+}
+
 }  // namespace tavrel

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace tavrel {
@@ -55,5 +56,10 @@ void AppendSingleTransfer(std::vector<uint8_t>& out, const SingleTransfer& heade
 void WriteSingleTransfer(std::span<uint8_t> block, const SingleTransfer& header);
 // None when fewer than 38 bytes are given.
 std::optional<SingleTransfer> ReadSingleTransfer(std::span<const uint8_t> bytes);
+
+// A driver's answers to value requests: a little-endian value of `size` bytes, or a
+// NUL-terminated text cut to fit; both return the bytes written into `out`.
+uint32_t PutReplyValue(std::span<uint8_t> out, uint32_t value, size_t size);
+uint32_t PutReplyText(std::span<uint8_t> out, const std::string& text);
 
 }  // namespace tavrel

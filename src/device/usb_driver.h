@@ -13,7 +13,11 @@ namespace tavrel {
 
 // Error codes of the driver port, with the values of the system the design comes from.
 inline constexpr uint32_t kErrorSuccess = 0;
+inline constexpr uint32_t kErrorAccessDenied = 5;
 inline constexpr uint32_t kErrorGenFailure = 31;
+inline constexpr uint32_t kErrorNotSupported = 50;
+inline constexpr uint32_t kErrorInvalidParameter = 87;
+inline constexpr uint32_t kErrorBusy = 170;
 inline constexpr uint32_t kErrorOperationAborted = 995;
 inline constexpr uint32_t kErrorIoPending = 997;
 inline constexpr uint32_t kErrorDeviceNotConnected = 1167;

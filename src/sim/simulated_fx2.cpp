@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "device/driver_requests.h"
+#include "sim/usb_descriptors.h"
 #include "ts/byte_reader.h"
 #include "ts/byte_writer.h"
 #include "ts/crc32.h"
@@ -19,55 +20,6 @@ constexpr uint32_t kPartialAfterMs = 100;  // a paced read returns what it has a
 constexpr size_t kSourceChunk = 256 * 1024;
 constexpr uint32_t kIdleWaitMs = 50;  // looks again this often with reads that cannot progress
 constexpr const char* kPathPrefix = "\\\\?\\sim-fx2#";
-
-std::vector<uint8_t> Utf16Descriptor(const std::string& text) {
-    std::vector<uint8_t> d{static_cast<uint8_t>(2 + 2 * text.size()), 3};
-    for (char c : text) {
-        PutU16LE(d, static_cast<uint8_t>(c));
-    }
-    return d;
-}
-
-uint8_t Lo(uint32_t v) {
-    return static_cast<uint8_t>(v);
-}
-
-uint8_t Hi(uint32_t v) {
-    return static_cast<uint8_t>(v >> 8);
-}
-
-// The fixed-size descriptors are spelled out byte by byte: g++ 12 at -O3 mistakes a short
-// vector that grows by push_back for an overflow.
-std::vector<uint8_t> DeviceDescriptor(const SimBoard& b) {
-    // clang-format off
-    return {18, 1,                                // length, device descriptor
-            0x00, 0x02,                           // USB 2.0
-            0, 0, 0, 64,                          // class per interface, control packet size
-            Lo(b.vendor_id), Hi(b.vendor_id),     // idVendor
-            Lo(b.product_id), Hi(b.product_id),   // idProduct
-            0x00, 0x00,                           // bcdDevice
-            1, 2, 3, 1};                          // string indexes, one configuration
-    // clang-format on
-}
-
-std::vector<uint8_t> ConfigurationDescriptor(const SimBoard& b) {
-    std::vector<uint8_t> body;
-    uint8_t interfaces = 0;
-    for (const auto& itf : b.interfaces) {
-        interfaces = std::max<uint8_t>(interfaces, static_cast<uint8_t>(itf.number + 1));
-        body.insert(body.end(), {9, 4, itf.number, itf.alternate,
-                                 static_cast<uint8_t>(itf.endpoints.size()), 0xFF, 0, 0, 0});
-        for (const auto& ep : itf.endpoints) {
-            body.insert(body.end(), {7, 5, ep.address, ep.attributes});
-            PutU16LE(body, ep.max_packet);
-            body.push_back(ep.interval);
-        }
-    }
-    const auto total = static_cast<uint32_t>(9 + body.size());
-    std::vector<uint8_t> d{9, 2, Lo(total), Hi(total), interfaces, 1, 0, 0x80, 50};
-    d.insert(d.end(), body.begin(), body.end());
-    return d;
-}
 
 }  // namespace
 
@@ -367,29 +319,6 @@ void SimulatedFx2::CloseHandle(uint64_t handle) {
     std::erase(open_handles_, handle);
 }
 
-namespace {
-
-// Writes a little-endian value of `size` bytes into `out`; the bytes written.
-uint32_t PutValue(std::span<uint8_t> out, uint32_t value, size_t size) {
-    const size_t n = std::min(size, out.size());
-    for (size_t i = 0; i < n; ++i) {
-        out[i] = static_cast<uint8_t>(value >> (8 * i));
-    }
-    return static_cast<uint32_t>(n);
-}
-
-uint32_t PutText(std::span<uint8_t> out, const std::string& text) {
-    if (out.empty()) {
-        return 0;
-    }
-    const size_t n = std::min(text.size(), out.size() - 1);
-    std::memcpy(out.data(), text.data(), n);
-    out[n] = 0;
-    return static_cast<uint32_t>(n + 1);
-}
-
-}  // namespace
-
 uint32_t SimulatedFx2::Control(const Device& dev, std::span<const uint8_t> in,
                                std::span<uint8_t> out) {
     const auto header = ReadSingleTransfer(in);
@@ -435,25 +364,25 @@ bool SimulatedFx2::HandleRequest(uint64_t handle, int device, uint32_t code,
     const SimBoard& b = dev.board;
     switch (code) {
         case ioctl::kDriverVersion:
-            returned = PutValue(out, b.driver_version, 4);
+            returned = PutReplyValue(out, b.driver_version, 4);
             return true;
         case ioctl::kUsbdiVersion:
-            returned = PutValue(out, b.usbdi_version, 4);
+            returned = PutReplyValue(out, b.usbdi_version, 4);
             return true;
         case ioctl::kAlternateSetting:
-            returned = PutValue(out, b.current_alternate, 1);
+            returned = PutReplyValue(out, b.current_alternate, 1);
             return true;
         case ioctl::kDeviceAddress:
-            returned = PutValue(out, b.address, 1);
+            returned = PutReplyValue(out, b.address, 1);
             return true;
         case ioctl::kSpeed:
-            returned = PutValue(out, b.speed, 4);
+            returned = PutReplyValue(out, b.speed, 4);
             return true;
         case ioctl::kDeviceName:
-            returned = PutText(out, b.device_name);
+            returned = PutReplyText(out, b.device_name);
             return true;
         case ioctl::kFriendlyName:
-            returned = PutText(out, b.friendly_name);
+            returned = PutReplyText(out, b.friendly_name);
             return true;
         case ioctl::kControlTransfer:
             Log({code, device, 0, {in.begin(), in.begin() + std::min<size_t>(in.size(), 38)}});

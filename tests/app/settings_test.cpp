@@ -92,6 +92,7 @@ TEST(Settings, FreshStartReadsDefaultsAndWritesEveryKeyInTableOrder) {
         m + "SCHEDULE_SIZE_X=0",
         m + "SCHEDULE_SIZE_Y=0",
         m + "NO_REJECT_NULLPACKET=0",
+        m + "EXTRA_USB_IDS=",
         "[Tavrel_M_PSI]DECODE_PSI=0",
         "[Tavrel_M_PSI]PROC_EPG=0",
         "[Tavrel_M_PSI]PROC_DATA=0",

@@ -43,7 +43,7 @@ Tuner LoopingTuner(const CaptureOptions&, std::string&) {
     tuner->loop = true;
     tuner->pause_ms = 5;
     tuner->Release();
-    return {nullptr, std::move(tuner)};
+    return {nullptr, std::move(tuner), {}};
 }
 
 TEST(CaptureCommand, RecordsSendsAndPrintsTheStatusTexts) {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "device/driver_requests.h"
+#include "device/stream_sink.h"
 #include "platform/sleep.h"
 #include "sim/multiplex.h"
 #include "sim/simulated_fx2.h"
@@ -17,47 +18,12 @@
 namespace tavrel {
 namespace {
 
+using test_support::Expected;
+using test_support::Sink;
+using test_support::WaitFor;
+
 using sim::LoggedRequest;
 using sim::SimulatedFx2Config;
-
-// What the data callback saw: a running CRC of the bytes, and whether every total it was
-// given matched the bytes delivered so far.
-struct Sink {
-    std::mutex mutex;
-    uint64_t bytes = 0;
-    uint32_t crc = kCrc32Initial;
-    uint64_t calls = 0;
-    bool totals_ok = true;
-    uint32_t shortest = UINT32_MAX;
-
-    static void Callback(const uint8_t* data, uint32_t length, uint32_t low, uint32_t high,
-                         void* user) {
-        auto& s = *static_cast<Sink*>(user);
-        std::lock_guard lock(s.mutex);
-        s.crc = Crc32Update(s.crc, {data, length});
-        s.bytes += length;
-        ++s.calls;
-        s.shortest = std::min(s.shortest, length);
-        s.totals_ok = s.totals_ok && ((uint64_t{high} << 32) | low) == s.bytes;
-    }
-    uint64_t Bytes() {
-        std::lock_guard lock(mutex);
-        return bytes;
-    }
-};
-
-// Polls until `done` or a few seconds have passed.
-template <typename F>
-bool WaitFor(F done, int ms = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        Sleep(2);
-    }
-    return true;
-}
 
 SimulatedFx2Config FastConfig(double seconds = 0.1) {
     SimulatedFx2Config c;
@@ -65,18 +31,6 @@ SimulatedFx2Config FastConfig(double seconds = 0.1) {
     c.stream.loop = false;
     c.stream.multiplex.seconds = seconds;
     return c;
-}
-
-// The bytes and CRC the generator gives for the configuration.
-std::pair<uint64_t, uint32_t> Expected(const sim::MultiplexConfig& config) {
-    sim::MultiplexGenerator gen(config);
-    uint64_t bytes = 0;
-    uint32_t crc = kCrc32Initial;
-    gen.Run([&](std::span<const uint8_t> chunk) {
-        crc = Crc32Update(crc, chunk);
-        bytes += chunk.size();
-    });
-    return {bytes, crc};
 }
 
 std::vector<LoggedRequest> WithCode(const std::vector<LoggedRequest>& log, uint32_t code) {
