@@ -281,6 +281,9 @@ void MainWindow::BuildStatusBar() {
     for (int i = 0; i < 3; ++i) {
         status_[i] = new QLabel(this);
         status_[i]->setObjectName(QString("status_%1").arg(i));
+        status_[i]->setFrameShape(QFrame::Panel);
+        status_[i]->setFrameShadow(QFrame::Sunken);
+        status_[i]->setIndent(4);
         if (i < 2) {
             status_[i]->setFixedWidth(kWidths[i]);
             statusBar()->addWidget(status_[i]);

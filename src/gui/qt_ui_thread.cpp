@@ -1,6 +1,8 @@
 #include "gui/qt_ui_thread.h"
 
 #include <QMetaObject>
+#include <algorithm>
+#include <chrono>
 
 namespace tavrel::gui {
 
@@ -30,6 +32,7 @@ void QtUiThread::AddDrainedListener(std::function<void()> listener) {
 }
 
 size_t QtUiThread::Drain() {
+    const auto begin = std::chrono::steady_clock::now();
     size_t ran = 0;
     for (;;) {
         std::function<void()> work;
@@ -52,6 +55,13 @@ size_t QtUiThread::Drain() {
         for (const auto& listener : listeners_) {
             listener();
         }
+        const auto ns = static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
+                                                                 begin)
+                .count());
+        ++cost_.batches;
+        cost_.total_ns += ns;
+        cost_.max_ns = std::max(cost_.max_ns, ns);
     }
     return ran;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -32,6 +32,15 @@ public:
     size_t Drain();
     size_t Pending() const;
 
+    // What the posted work cost the UI thread: batches run (the work and the redraw of the
+    // listeners), their total and their longest time.
+    struct Cost {
+        uint64_t batches = 0;
+        uint64_t total_ns = 0;
+        uint64_t max_ns = 0;
+    };
+    Cost BatchCost() const { return cost_; }
+
 private:
     // Lives in the creating thread; queued calls to it run there.
     QObject receiver_;
@@ -39,6 +48,7 @@ private:
     std::deque<std::function<void()>> queue_;
     bool wake_pending_ = false;
     std::vector<std::function<void()>> listeners_;
+    Cost cost_;
 };
 
 }  // namespace tavrel::gui
