@@ -55,10 +55,9 @@ size_t QtUiThread::Drain() {
         for (const auto& listener : listeners_) {
             listener();
         }
-        const auto ns = static_cast<uint64_t>(
-            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
-                                                                 begin)
-                .count());
+        const auto ns = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                  std::chrono::steady_clock::now() - begin)
+                                                  .count());
         ++cost_.batches;
         cost_.total_ns += ns;
         cost_.max_ns = std::max(cost_.max_ns, ns);

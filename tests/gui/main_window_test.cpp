@@ -47,14 +47,17 @@ TEST(MainWindowTest, StartsOnTheSimulatedTunerInJapanese) {
 TEST(MainWindowTest, CapturesRecordsSendsAndClosesWithTheSettingsKept) {
     test_support::LoopbackReceiver receiver;
     ASSERT_TRUE(receiver.Ok());
-    GuiHarness h;
+    // The rate of a satellite multiplex, the most a capture has to carry.
+    gui::GuiOptions satellite;
+    satellite.tuner.stream.multiplex.bitrate = 24'000'000;
+    GuiHarness h(satellite);
     const std::string folder = h.dir.File("recordings");
     std::filesystem::create_directories(folder);
-    test_support::WriteText(h.dir.File("tavrel.ini"),
-                            "[Tavrel_M]\nREC_AUTOFILENAME=1\nREC_AUTOPATH=" + folder +
-                                "\nNETWORK_ADDRESS=127.0.0.1\nNETWORK_PORT=" +
-                                std::to_string(receiver.Port()) +
-                                "\nNETWORK_SEND_SIZE=1316\nLAST_EP_IN=129\n");
+    test_support::WriteText(
+        h.dir.File("tavrel.ini"),
+        "[Tavrel_M]\nREC_AUTOFILENAME=1\nREC_AUTOPATH=" + folder +
+            "\nNETWORK_ADDRESS=127.0.0.1\nNETWORK_PORT=" + std::to_string(receiver.Port()) +
+            "\nNETWORK_SEND_SIZE=1316\nLAST_EP_IN=129\n");
     bool closed = false;
     h.app->SetClosedHandler([&] { closed = true; });
     ASSERT_TRUE(h.app->Start());
@@ -150,6 +153,24 @@ TEST(MainWindowTest, CapturesRecordsSendsAndClosesWithTheSettingsKept) {
     EXPECT_NE(ini.find("POS_X=140\n"), std::string::npos) << ini;
     EXPECT_NE(ini.find("POS_Y=90\n"), std::string::npos) << ini;
     EXPECT_NE(ini.find("LAST_EP_IN=129\n"), std::string::npos) << ini;
+}
+
+// Pulling the tuner out and plugging it in again reach the window through the UI thread: the
+// device list empties and fills again without the user pressing "再検索".
+TEST(MainWindowTest, FollowsTheTunerBeingUnpluggedAndPluggedIn) {
+    GuiHarness h;
+    ASSERT_TRUE(h.app->Start());
+    auto& device = h.Find<QComboBox>("device");
+    auto& connect = h.Find<QPushButton>("connect");
+    ASSERT_EQ(device.count(), 1);
+    h.app->Driver()->Unplug(0);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return device.count() == 0; }));
+    EXPECT_FALSE(connect.isEnabled());
+    EXPECT_FALSE(device.isEnabled());
+    h.app->Driver()->Plug(0);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return device.count() == 1; }));
+    EXPECT_TRUE(connect.isEnabled());
+    EXPECT_EQ(h.Find<QComboBox>("endpoint_in").currentText().toStdString(), "0x81");
 }
 
 // A window stored at a place opens there; the stop timer, address and port come from the

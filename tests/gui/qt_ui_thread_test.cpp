@@ -29,7 +29,8 @@ TEST(QtUiThreadTest, RunsWorkOfManyThreadsInTheEventLoopInPostingOrder) {
         posters.emplace_back([&, t] {
             for (int i = 0; i < kEach; ++i) {
                 ui.Post([&, t, i] {
-                    off_main_thread |= QThread::currentThread() != QApplication::instance()->thread();
+                    off_main_thread |=
+                        QThread::currentThread() != QApplication::instance()->thread();
                     seen[static_cast<size_t>(t)].push_back(i);
                     ++ran;
                 });
