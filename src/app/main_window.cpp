@@ -218,6 +218,7 @@ QWidget* MainWindow::BuildRecordingGroup() {
     free_space_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     stop_timer_ = Edit(group, "stop_timer", "00000");
     stop_timer_->setAlignment(Qt::AlignRight);
+    gui::DigitsOnly(*stop_timer_);
     plus_ten_ = new QPushButton(group);
     plus_ten_->setObjectName("plus_ten");
     record_ = PushLike(group, "record");
@@ -251,6 +252,8 @@ QWidget* MainWindow::BuildSendingGroup() {
     address_ = Edit(group, "address", "255.255.255.255");
     port_ = Edit(group, "port", "000000");
     packet_size_ = Edit(group, "packet_size", "000000");
+    gui::DigitsOnly(*port_);
+    gui::DigitsOnly(*packet_size_);
     send_ = PushLike(group, "send");
     grid->addWidget(udp_, 0, 0, 1, 2);
     grid->addWidget(Caption(group, QString::fromUtf8("アドレス")), 1, 0);

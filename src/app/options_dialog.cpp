@@ -46,6 +46,7 @@ OptionsDialog::OptionsDialog(OptionsDialogCore& core, UiServices& ui, QWidget* p
     auto* period = new QLineEdit(timer);
     period->setObjectName("timer_period");
     period->setAlignment(Qt::AlignRight);
+    gui::DigitsOnly(*period);
     period->setMaximumWidth(period->fontMetrics().horizontalAdvance("0000000000") + 16);
     gui::Draw(*period, core_.timer_period);
     auto* increment = new QLabel(ToQt(core_.increment), timer);

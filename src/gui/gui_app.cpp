@@ -25,7 +25,9 @@ GuiApp::GuiApp(GuiOptions options)
       ui_(options_.ui != nullptr ? options_.ui : &qt_ui_) {}
 
 GuiApp::~GuiApp() {
-    // The windows go first: they draw the application's state.
+    // The windows go first: they draw the application's state. Work the application still
+    // posts while it stops finds no window to redraw.
+    ui_thread_.ClearDrainedListeners();
     main_.reset();
     app_.reset();
 }

@@ -28,6 +28,8 @@ public:
 
     // Main thread: called after every batch of posted work.
     void AddDrainedListener(std::function<void()> listener);
+    // Main thread: before the windows that listen are destroyed.
+    void ClearDrainedListeners() { listeners_.clear(); }
     // Main thread: runs what is queued now (tests, and the end of the program).
     size_t Drain();
     size_t Pending() const;

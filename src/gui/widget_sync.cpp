@@ -4,6 +4,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QSignalBlocker>
 
 #include "gui/qt_text.h"
@@ -18,6 +20,10 @@ void DrawEnabledVisible(QWidget& widget, bool enabled, bool visible) {
     if (widget.isHidden() == visible) {
         widget.setVisible(visible);
     }
+}
+
+void DigitsOnly(QLineEdit& edit) {
+    edit.setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,10}"), &edit));
 }
 
 void Draw(QLabel& label, const Control& control) {

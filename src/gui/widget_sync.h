@@ -18,6 +18,8 @@ void Draw(QAbstractButton& button, const Control& control);  // text, checked, e
 void Draw(QLineEdit& edit, const Control& control);          // text, enabled, visible
 void Draw(QComboBox& combo, const ComboBox& state);          // entries, selection, enabled
 void DrawEnabledVisible(QWidget& widget, bool enabled, bool visible);
+// A number edit: the user can type digits only (the core still checks the value).
+void DigitsOnly(QLineEdit& edit);
 
 // A top-level window's place at its creation: moved there when the core says it was placed,
 // sized when the core has a size (width and height above 0), shown or hidden. Later redraws

@@ -55,9 +55,13 @@ TEST(OptionsDialogTest, ShowsTheSettingsKeepsBadInputOpenAndAppliesOk) {
                   h.app->App().CurrentSettings().rec_autopath);
         EXPECT_FALSE(SaveScreenshot(*dialog, "options_dialog").empty());
 
-        // A period that is no number: refused, the dialog stays.
-        period.setText("");
+        // Only digits can be typed; a period beyond the system's range is refused and the
+        // dialog stays.
+        period.selectAll();
         period.insert("12x");
+        EXPECT_EQ(period.text().toStdString().find('x'), std::string::npos);
+        period.selectAll();
+        period.insert("1000001");
         OkButton(*dialog).click();
         EXPECT_TRUE(dialog->isVisible());
         // A folder that does not exist: refused.
