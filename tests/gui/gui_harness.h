@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/app_harness.h"
+#include "app/main_window.h"
 #include "gui/gui_app.h"
 #include "platform/temp_dir.h"
 
@@ -41,7 +42,7 @@ struct GuiHarness {
     // absent.
     template <class W>
     W& Find(const char* name, QWidget* in = nullptr) {
-        QWidget* root = in != nullptr ? in : reinterpret_cast<QWidget*>(&app->Main());
+        QWidget* root = in != nullptr ? in : &app->Main();
         W* w = root->findChild<W*>(name);
         if (w == nullptr) {
             ADD_FAILURE() << "no widget " << name;
