@@ -5,7 +5,7 @@ TAVREL_PACKAGES=(
     cmake ninja-build g++ clang libclang-rt-14-dev clang-format ffmpeg
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     zlib1g-dev pkg-config libaribb24-dev nlohmann-json3-dev
-    libusb-1.0-0-dev
+    libusb-1.0-0-dev qt6-base-dev qt6-base-dev-tools fonts-noto-cjk
 )
 
 tavrel_install_deps() {

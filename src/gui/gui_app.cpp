@@ -1,0 +1,75 @@
+#include "gui/gui_app.h"
+
+#include <exception>
+
+#include "app/main_window.h"
+
+namespace tavrel::gui {
+namespace {
+
+SettingsFile FileFor(const std::string& start_directory) {
+    return start_directory.empty() ? SettingsFile::AtStart() : SettingsFile(start_directory);
+}
+
+}  // namespace
+
+sim::SimulatedFx2Config GuiOptions::DefaultTuner() {
+    sim::SimulatedFx2Config config;
+    config.stream.multiplex.seconds = 86400;
+    return config;
+}
+
+GuiApp::GuiApp(GuiOptions options)
+    : options_(std::move(options)),
+      file_(FileFor(options_.start_directory)),
+      ui_(options_.ui != nullptr ? options_.ui : &qt_ui_) {}
+
+GuiApp::~GuiApp() {
+    // The windows go first: they draw the application's state. Work the application still
+    // posts while it stops finds no window to redraw.
+    ui_thread_.ClearDrainedListeners();
+    main_.reset();
+    app_.reset();
+}
+
+bool GuiApp::Start() {
+    Settings settings = file_.Defaults();
+    file_.LoadSave(settings, false);
+
+    sim::SimulatedTuner tuner;
+    try {
+        tuner = sim::MakeSimulatedTuner(options_.tuner);
+    } catch (const std::exception& e) {
+        ui_->ShowMessage(e.what(), "tavrel", MessageButtons::kOk);
+        return false;
+    }
+    driver_ = std::move(tuner.driver);
+    app_ = std::make_unique<CaptureApp>(std::move(settings),
+                                        AppEnvironment{SystemClock::Instance(), ui_thread_, *ui_,
+                                                       SystemTimerResolution::Instance()});
+    main_ = std::make_unique<MainWindow>(*app_, ui_thread_, *ui_);
+    qt_ui_.SetFallbackParent(main_.get());
+    main_->SetCloseAccepted([this] {
+        Finish();
+        if (closed_) {
+            closed_();
+        }
+    });
+    if (!app_->Initialise(std::move(tuner.device))) {
+        ui_->ShowMessage("チューナーを開けません。", "tavrel", MessageButtons::kOk);
+        return false;
+    }
+    main_->ShowInitialised();
+    return true;
+}
+
+void GuiApp::Finish() {
+    if (finished_ || !app_) {
+        return;
+    }
+    finished_ = true;
+    Settings settings = app_->CurrentSettings();
+    file_.LoadSave(settings, true);
+}
+
+}  // namespace tavrel::gui

@@ -1,0 +1,199 @@
+#include "app/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <filesystem>
+#include <iostream>
+
+#include "app/capture_app.h"
+#include "app/channel_window.h"
+#include "cli/analyzer.h"
+#include "gui/gui_harness.h"
+#include "gui/screenshot.h"
+#include "platform/loopback_receiver.h"
+
+namespace tavrel::testing {
+namespace {
+
+std::string Text(QLabel& label) {
+    return label.text().toStdString();
+}
+
+TEST(MainWindowTest, StartsOnTheSimulatedTunerInJapanese) {
+    GuiHarness h;
+    ASSERT_TRUE(h.app->Start());
+    auto& device = h.Find<QComboBox>("device");
+    ASSERT_EQ(device.count(), 1);
+    EXPECT_EQ(device.itemText(0).toStdString(), "Simulated FX2 tuner");
+    EXPECT_EQ(h.Find<QPushButton>("connect").text().toStdString(), "接続");
+    EXPECT_TRUE(h.Find<QPushButton>("connect").isEnabled());
+    EXPECT_FALSE(h.Find<QPushButton>("record").isEnabled());
+    EXPECT_FALSE(h.Find<QPushButton>("send").isEnabled());
+    EXPECT_EQ(h.Find<QComboBox>("endpoint_in").currentText().toStdString(), "0x81");
+    EXPECT_EQ(Text(h.Find<QLabel>("recording")), "録画停止中");
+    EXPECT_EQ(Text(h.Find<QLabel>("udp")), "送信停止中");
+    EXPECT_TRUE(h.app->Main().isVisible());
+    EXPECT_FALSE(SaveScreenshot(h.app->Main(), "main_window_idle").empty());
+}
+
+// The whole road of a user: connect, watch the figures, record with an automatic name, send
+// to a local port, be refused closing and options while capturing, stop, and close with the
+// window's place and the endpoints in tavrel.ini.
+TEST(MainWindowTest, CapturesRecordsSendsAndClosesWithTheSettingsKept) {
+    test_support::LoopbackReceiver receiver;
+    ASSERT_TRUE(receiver.Ok());
+    // The rate of a satellite multiplex, the most a capture has to carry.
+    gui::GuiOptions satellite;
+    satellite.tuner.stream.multiplex.bitrate = 24'000'000;
+    GuiHarness h(satellite);
+    const std::string folder = h.dir.File("recordings");
+    std::filesystem::create_directories(folder);
+    test_support::WriteText(
+        h.dir.File("tavrel.ini"),
+        "[Tavrel_M]\nREC_AUTOFILENAME=1\nREC_AUTOPATH=" + folder +
+            "\nNETWORK_ADDRESS=127.0.0.1\nNETWORK_PORT=" + std::to_string(receiver.Port()) +
+            "\nNETWORK_SEND_SIZE=1316\nLAST_EP_IN=129\n");
+    bool closed = false;
+    h.app->SetClosedHandler([&] { closed = true; });
+    ASSERT_TRUE(h.app->Start());
+    MainWindow& main = h.app->Main();
+    CaptureApp& app = h.app->App();
+    auto& connect = h.Find<QPushButton>("connect");
+    auto& success = h.Find<QLabel>("success");
+    auto& time = h.Find<QLabel>("broadcast_time");
+
+    connect.click();
+    ASSERT_TRUE(app.Capturing()) << (h.ui.messages.empty() ? "" : h.ui.messages[0].text);
+    EXPECT_TRUE(connect.isChecked());
+    EXPECT_TRUE(h.Find<QPushButton>("record").isEnabled());
+    EXPECT_FALSE(h.Find<QComboBox>("device").isEnabled());
+
+    // The figures move on by themselves: posted status displays, no test code in between.
+    ASSERT_TRUE(ProcessEventsUntil([&] { return Text(success) != "0" && !Text(time).empty(); }));
+    const std::string first_success = Text(success);
+    const std::string first_time = Text(time);
+    const auto cost_before = h.app->UiThread().BatchCost();
+    ASSERT_TRUE(ProcessEventsUntil(
+        [&] { return Text(success) != first_success && Text(time) != first_time; }));
+    EXPECT_EQ(Text(h.Find<QLabel>("packet_length")), "188");
+    EXPECT_NE(Text(h.Find<QLabel>("rate")), "0.00 Mbps");
+
+    h.Find<QPushButton>("record").click();
+    ASSERT_NE(app.ActiveRecorder(), nullptr);
+    const std::string recording = app.ActiveRecorder()->FilePath();
+    EXPECT_EQ(std::filesystem::path(recording).parent_path(), std::filesystem::path(folder));
+    EXPECT_EQ(std::filesystem::path(recording).filename().string().rfind("cap-", 0), 0u);
+    EXPECT_TRUE(h.Find<QPushButton>("record").isChecked());
+    EXPECT_FALSE(h.Find<QLineEdit>("stop_timer").isEnabled());
+
+    h.Find<QPushButton>("send").click();
+    ASSERT_NE(app.ActiveSender(), nullptr);
+    const auto datagram = receiver.Receive(5000);
+    ASSERT_TRUE(datagram.has_value());
+    EXPECT_EQ(datagram->size(), 1316u);
+    EXPECT_EQ((*datagram)[0], 0x47);
+
+    ASSERT_TRUE(ProcessEventsUntil([&] {
+        std::error_code ec;
+        return std::filesystem::file_size(recording, ec) > (3u << 20) &&
+               Text(h.Find<QLabel>("recording")).rfind("録画中 ", 0) == 0 &&
+               Text(h.Find<QLabel>("udp")).rfind("送信中(127.0.0.1) ", 0) == 0;
+    }));
+    EXPECT_EQ(Text(h.Find<QLabel>("status_1")), "録画自動停止設定なし");
+    EXPECT_FALSE(SaveScreenshot(main, "main_window_capturing").empty());
+
+    // Refused while capturing, with the window and the capture untouched.
+    h.ui.messages.clear();
+    EXPECT_FALSE(main.close());
+    EXPECT_TRUE(main.isVisible());
+    main.findChild<QAction*>("action_options")->trigger();
+    EXPECT_TRUE(app.Capturing());
+    const std::vector<test_support::ScriptedUi::Message> refused = {
+        {"接続中は終了できません。", "tavrel"}, {"接続中は設定変更できません", "tavrel"}};
+    EXPECT_EQ(h.ui.messages, refused);
+    EXPECT_FALSE(closed);
+
+    const auto cost_after = h.app->UiThread().BatchCost();
+    const uint64_t batches = cost_after.batches - cost_before.batches;
+    std::cout << "UI thread: " << cost_after.batches << " batches of posted work, mean "
+              << cost_after.total_ns / std::max<uint64_t>(cost_after.batches, 1) / 1000
+              << " us, longest " << cost_after.max_ns / 1000 << " us\n";
+    EXPECT_GE(batches, 3u) << "the status display refreshes about three times a second";
+
+    h.Find<QPushButton>("record").click();
+    h.Find<QPushButton>("send").click();
+    connect.click();
+    EXPECT_FALSE(app.Capturing());
+    EXPECT_FALSE(connect.isChecked());
+    EXPECT_EQ(Text(h.Find<QLabel>("recording")), "録画停止中");
+
+    // The recording is a clean stream: whole packets, no sync loss, the programmes found.
+    const std::vector<uint8_t> bytes = test_support::ReadWholeFile(recording);
+    ASSERT_GT(bytes.size(), 3u << 20);
+    const cli::AnalyzeOptions options;
+    cli::Analyzer analyzer(options);
+    analyzer.Feed(bytes.data(), bytes.size());
+    analyzer.Finish();
+    const cli::StreamReport& stream = analyzer.Report().stream;
+    EXPECT_EQ(stream.packet_length, 188u);
+    EXPECT_EQ(stream.bytes % 188, 0u);
+    EXPECT_EQ(stream.sync_errors, 0u);
+    EXPECT_EQ(stream.discontinuities, 0u);
+    EXPECT_FALSE(analyzer.Report().programmes.empty());
+
+    main.move(140, 90);
+    EXPECT_TRUE(main.close());
+    EXPECT_TRUE(closed);
+    const std::string ini = test_support::ReadText(h.dir.File("tavrel.ini"));
+    EXPECT_NE(ini.find("POS_X=140\n"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("POS_Y=90\n"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("LAST_EP_IN=129\n"), std::string::npos) << ini;
+}
+
+// Pulling the tuner out and plugging it in again reach the window through the UI thread: the
+// device list empties and fills again without the user pressing "再検索".
+TEST(MainWindowTest, FollowsTheTunerBeingUnpluggedAndPluggedIn) {
+    GuiHarness h;
+    ASSERT_TRUE(h.app->Start());
+    auto& device = h.Find<QComboBox>("device");
+    auto& connect = h.Find<QPushButton>("connect");
+    ASSERT_EQ(device.count(), 1);
+    h.app->Driver()->Unplug(0);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return device.count() == 0; }));
+    EXPECT_FALSE(connect.isEnabled());
+    EXPECT_FALSE(device.isEnabled());
+    h.app->Driver()->Plug(0);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return device.count() == 1; }));
+    EXPECT_TRUE(connect.isEnabled());
+    EXPECT_EQ(h.Find<QComboBox>("endpoint_in").currentText().toStdString(), "0x81");
+}
+
+// A window stored at a place opens there; the stop timer, address and port come from the
+// settings and go back into them through the core.
+TEST(MainWindowTest, OpensWhereItWasClosed) {
+    GuiHarness h;
+    test_support::WriteText(h.dir.File("tavrel.ini"),
+                            "[Tavrel_M]\nPOS_X=210\nPOS_Y=60\nREC_TIME=30\nCHWND_SHOW=1\n"
+                            "CHWND_POS_X=500\nCHWND_POS_Y=40\n");
+    ASSERT_TRUE(h.app->Start());
+    EXPECT_EQ(h.app->Main().pos(), QPoint(210, 60));
+    EXPECT_EQ(h.Find<QLineEdit>("stop_timer").text().toStdString(), "30");
+    h.Find<QPushButton>("plus_ten").click();
+    EXPECT_EQ(h.Find<QLineEdit>("stop_timer").text().toStdString(), "40");
+    QWidget& channel = h.app->Main().Channel();
+    EXPECT_TRUE(channel.isVisible());
+    EXPECT_EQ(channel.pos(), QPoint(500, 40));
+    EXPECT_TRUE(h.app->Main().close());
+    const std::string ini = test_support::ReadText(h.dir.File("tavrel.ini"));
+    EXPECT_NE(ini.find("POS_X=210\n"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("CHWND_SHOW=1\n"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("CHWND_POS_X=500\n"), std::string::npos) << ini;
+}
+
+}  // namespace
+}  // namespace tavrel::testing
