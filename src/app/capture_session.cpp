@@ -192,6 +192,10 @@ void CaptureApp::ProcessingThread(bool decode_tables, bool program_guide, bool d
     }
     processor->Finish(stats_);
 
+    // The ports keep nothing of this capture: an engine tick or a window command after the
+    // stop (or after the application is gone) must not reach back into it.
+    reservations_->Connect(nullptr);
+    service_->Connect(nullptr, program_guide, data_broadcast);
     {
         std::lock_guard lock(processor_mutex_);
         processor_ = nullptr;

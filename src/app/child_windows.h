@@ -52,7 +52,8 @@ public:
     virtual WindowPlace Place() const { return place_; }
     virtual void SetPlace(const WindowPlace& place) { place_ = place; }
 
-    // Processing thread.
+    // Processing thread. Connect lends the capture's queries when it starts and takes them
+    // back (null) before it ends.
     virtual void Connect(ProcessorQueries* /*queries*/, bool /*program_guide*/,
                          bool /*data_broadcast*/) {}
     virtual void OnNewStream(uint32_t /*end_of_stream*/) {}
@@ -73,7 +74,7 @@ class ReservationPort {
 public:
     virtual ~ReservationPort() = default;
 
-    // Processing thread, while a capture runs.
+    // Processing thread, while a capture runs; Connect (null) ends it.
     virtual void Connect(ProcessorQueries* /*queries*/) {}
     // One unit of output 1 (the reservation output).
     virtual void WriteReservationData(std::span<const uint8_t> /*unit*/) {}

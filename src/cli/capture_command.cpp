@@ -1,5 +1,6 @@
 #include "cli/capture_command.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -13,7 +14,12 @@
 #include "cli/multiplex_options.h"
 #include "cli/options.h"
 #include "platform/ui_thread.h"
+#include "reservation/reservation_manager.h"
+#include "reservation/reservation_port.h"
+#include "reservation/schedule_commands.h"
 #include "sim/simulated_fx2.h"
+#include "ui/service_window_core.h"
+#include "ui/service_window_link.h"
 
 namespace tavrel::cli {
 namespace {
@@ -126,14 +132,62 @@ void ChooseDevice(CaptureApp& app, const CaptureOptions& o) {
     }
 }
 
+// The end of a capture with a schedule: what was recorded and what stays pending. A reserved
+// recording cut short by the stop keeps its entry, so the next capture records the rest.
+void ReportReservations(const ReservationManager& manager, const std::string& schedule,
+                        std::ostream& out) {
+    if (manager.ActiveIsRecording()) {
+        out << "reserved recording interrupted: " << manager.ActivePath() << "\n";
+    }
+    for (const Reservation& r : manager.Finished()) {
+        const std::array<std::string, 4> columns = ScheduleColumns(r);
+        out << "reservation done: " << columns[0] << " " << columns[1] << " " << columns[2] << "\n";
+    }
+    out << "schedule " << schedule << ": " << manager.Pending().size() << " reservations pending\n";
+}
+
+// The services the service window's core found, with the programme it shows for each.
+void PrintServices(const CServiceWindow& window, std::ostream& out) {
+    for (const ServiceListItem& item : window.ServiceItems()) {
+        out << "service " << item.cells[kColumnServiceId] << " "
+            << (item.cells[kColumnChannelName].empty() ? "(no name)"
+                                                       : item.cells[kColumnChannelName])
+            << " | pmt " << item.cells[kColumnPmt] << " | " << item.cells[kColumnProgramme] << "\n";
+    }
+}
+
+// Says when the engine opens a reserved recording, once per file.
+class ReservationLog {
+public:
+    explicit ReservationLog(const ReservationManager& manager) : manager_(manager) {}
+
+    void Update(std::ostream& out) {
+        std::string path = manager_.ActiveIsRecording() ? manager_.ActivePath() : std::string();
+        if (!path.empty() && path != path_) {
+            out << "reserved recording to " << path << "\n";
+        }
+        path_ = std::move(path);
+    }
+
+private:
+    const ReservationManager& manager_;
+    std::string path_;
+};
+
 int Capture(const CaptureOptions& o, std::ostream& out, std::ostream& err,
             const DeviceFactory& factory) {
     const SettingsFile file =
         o.settings_dir.empty() ? SettingsFile::AtStart() : SettingsFile(o.settings_dir);
     Settings settings = file.Defaults();
     file.LoadSave(settings, false);
-    const int32_t stored_auto_name = settings.rec_autofilename;
+    const Settings stored = settings;
     settings.rec_autofilename = o.record_auto ? 1 : 0;
+    if (!o.schedule.empty()) {
+        // Reservations need the tables: the service limitation rewrites the PAT from the PMTs,
+        // and event reservations follow the programme guide.
+        settings.decode_psi = 1;
+        settings.proc_epg = 1;
+    }
     if (o.stop_timer) {
         settings.rec_time = *o.stop_timer;
     }
@@ -154,9 +208,22 @@ int Capture(const CaptureOptions& o, std::ostream& out, std::ostream& err,
         err << "tavrel-cli: " << error << "\n";
         return kExitFailure;
     }
+    // The service window's core and the reservation engine outlive the application, which
+    // talks to them until it is gone.
+    CServiceWindow services(ui_thread, ui, SystemClock::Instance());
+    ServiceWindowLink service_link(services);
+    ReservationManager reservations(SystemClock::Instance(), &ui, tuner.device.get());
+    ReservationEnginePort reservation_port(reservations);
+    ReservationLog reservation_log(reservations);
+    if (!o.schedule.empty()) {
+        reservations.LoadSchedule(o.schedule);
+        out << "schedule " << o.schedule << ": " << reservations.Pending().size()
+            << " reservations pending\n";
+    }
     CaptureApp app(settings, AppEnvironment{SystemClock::Instance(), ui_thread, ui,
                                             SystemTimerResolution::Instance()});
-    if (!app.Initialise(std::move(tuner.device))) {
+    if (!app.Initialise(std::move(tuner.device), &service_link,
+                        o.schedule.empty() ? nullptr : &reservation_port)) {
         err << "tavrel-cli: the tuner cannot be opened\n";
         return kExitFailure;
     }
@@ -193,6 +260,7 @@ int Capture(const CaptureOptions& o, std::ostream& out, std::ostream& err,
         const auto now = std::chrono::steady_clock::now();
         if (now >= next_line) {
             app.RunStatusDisplay();
+            reservation_log.Update(out);
             out << StatusLine(app.Window()) << std::endl;
             next_line += std::chrono::seconds(1);
         }
@@ -202,6 +270,10 @@ int Capture(const CaptureOptions& o, std::ostream& out, std::ostream& err,
     }
     std::signal(SIGINT, previous);
     std::signal(SIGTERM, SIG_DFL);
+
+    // What the service window shows, before the end of the stream empties it.
+    ui_thread.Drain();
+    PrintServices(services, out);
 
     // The stop drains the buffer, closes the recording and writes out its last bytes.
     const bool was_recording = app.ActiveRecorder() != nullptr;
@@ -213,9 +285,18 @@ int Capture(const CaptureOptions& o, std::ostream& out, std::ostream& err,
         out << (was_recording ? "recorded " : "recording stopped early: ")
             << (ec ? std::string("?") : std::to_string(size)) << " bytes to " << recording << "\n";
     }
-    app.Close();
+    if (!o.schedule.empty()) {
+        ReportReservations(reservations, o.schedule, out);
+    }
+    app.Close();  // writes the schedule's pending list
+    if (!o.schedule.empty() && !reservation_port.Saved()) {
+        err << "tavrel-cli: cannot write " << o.schedule << "\n";
+        ok = false;
+    }
     Settings to_store = app.CurrentSettings();
-    to_store.rec_autofilename = stored_auto_name;
+    to_store.rec_autofilename = stored.rec_autofilename;
+    to_store.decode_psi = stored.decode_psi;
+    to_store.proc_epg = stored.proc_epg;
     file.LoadSave(to_store, true);
     return ok ? kExitOk : kExitFailure;
 }
@@ -262,6 +343,8 @@ CaptureOptions ParseCaptureOptions(const std::vector<std::string>& args) {
             o.udp_size = static_cast<uint32_t>(ParseNumber(walk.Value(a), 1, 65507, a));
         } else if (a == "--settings-dir") {
             o.settings_dir = walk.Value(a);
+        } else if (a == "--schedule") {
+            o.schedule = walk.Value(a);
         } else {
             throw UsageError{ArgumentWalk::IsOption(a) ? "unknown option " + a
                                                        : "capture takes no file; did you mean "
@@ -288,7 +371,11 @@ std::string StatusLine(const MainWindowState& w) {
     if (w.status_bar[0] != " ") {
         line += " " + w.status_bar[0] + " " + w.status_bar[1];
     }
-    return line + " | " + w.udp.text;
+    line += " | " + w.udp.text;
+    if (w.status_bar[2] != kNoStatusText) {
+        line += " | " + w.status_bar[2];
+    }
+    return line;
 }
 
 int RunCaptureWith(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,

@@ -31,6 +31,7 @@ struct CaptureOptions {
     uint16_t udp_port = 0;
     std::optional<uint32_t> udp_size;
     std::string settings_dir;  // where tavrel.ini is read and written; empty: the working dir
+    std::string schedule;      // a schedule.ini whose reservations are recorded; empty: none
 };
 
 // Throws UsageError.
@@ -46,7 +47,8 @@ struct Tuner {
 // Makes the tuner; a null device with `error` set when there is none.
 using DeviceFactory = std::function<Tuner(const CaptureOptions& options, std::string& error)>;
 
-// The status line of one second, from the texts the main window shows.
+// The status line of one second, from the texts the main window shows (the reservation
+// text of the status bar last, when there is one).
 std::string StatusLine(const MainWindowState& window);
 
 // The command with a given tuner factory; RunCapture (commands.h) uses the built-in one.

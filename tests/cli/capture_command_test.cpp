@@ -8,10 +8,13 @@
 #include <sstream>
 
 #include "app/fake_tuner.h"
+#include "cli/analyzer.h"
 #include "cli/commands.h"
 #include "platform/loopback_receiver.h"
 #include "platform/temp_dir.h"
 #include "sim/multiplex.h"
+#include "support/ffprobe.h"
+#include "support/packet_pids.h"
 
 namespace tavrel::cli {
 namespace {
@@ -119,6 +122,86 @@ TEST(CaptureCommand, RefusesWhatItCannotDo) {
         EXPECT_EQ(RunCaptureWith(args, out, err, &LoopingTuner), c.status) << c.message;
         EXPECT_EQ(err.str(), "tavrel-cli: " + c.message + "\n");
     }
+}
+
+// A reservation made with `schedule add` and recorded by a capture of the built-in tuner: output
+// 1 limited to one service of the simulated multiplex goes into the reservation's folder, the
+// status line shows the engine's text, and the schedule is saved without the finished entry.
+TEST(CaptureCommand, RecordsAReservationLimitedToOneService) {
+    test_support::TempDir dir;
+    sim::MultiplexConfig config;
+    config.start = sim::MultiplexConfig::StartAt(2024, 4, 1, 20, 0, 0);
+    config.seconds = 1;
+    const std::vector<sim::PlannedService> services =
+        sim::MultiplexGenerator(config).Manifest().transport_streams.at(0).services;
+    ASSERT_EQ(services.size(), 3u);
+    const sim::PlannedService kept = services[1];
+    const std::string schedule = dir.File("schedule.ini");
+    std::ostringstream listing, err;
+    // Prepared at once, recorded from 20:00:00 (5 s ahead) and stopped at 20:00:08.
+    ASSERT_EQ(RunSchedule({"add", schedule, "--date", "2024-04-01 20:00:05", "--length", "1",
+                           "--service", std::to_string(kept.service_id), "--dir", dir.Path()},
+                          listing, err),
+              kExitOk)
+        << err.str();
+
+    std::ostringstream out;
+    ASSERT_EQ(RunCapture({"--start", "2024-04-01 20:00:00", "--seconds", "10", "--schedule",
+                          schedule, "--settings-dir", dir.Path()},
+                         out, err),
+              kExitOk)
+        << err.str();
+    EXPECT_EQ(err.str(), "");
+    const std::string text = out.str();
+    const std::string path = dir.File("20240401-2000.ts");
+    EXPECT_NE(text.find("schedule " + schedule + ": 1 reservations pending\n"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("reserved recording to " + path + "\n"), std::string::npos) << text;
+    EXPECT_TRUE(
+        std::regex_search(text, std::regex(R"( \| 送信停止中 \| 予約録画中\(\d+MB 残\d+ MB\)\n)")))
+        << text;
+    EXPECT_NE(text.find("reservation done: 日付[ 終了 ] 2024年04月01日(月) 20時00分05秒 00 時間 "
+                        "00 分 01 秒\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("schedule " + schedule + ": 0 reservations pending\n"), std::string::npos);
+    EXPECT_EQ(test_support::ReadText(schedule), "[Tavrel_Schedule]\r\nScheduleNum=0\r\n\r\n");
+    // The service window's rows, named from the SDT.
+    for (const sim::PlannedService& s : services) {
+        EXPECT_NE(text.find("service " + std::to_string(s.service_id) + " " + s.name + " | pmt "),
+                  std::string::npos)
+            << text;
+    }
+
+    const std::vector<uint8_t> file = test_support::ReadWholeFile(path);
+    ASSERT_GT(file.size(), 188u * 1000);
+    AnalyzeOptions options;
+    options.input = path;
+    Analyzer analyzer(options);
+    analyzer.Feed(file.data(), file.size());
+    ASSERT_TRUE(analyzer.Finish());
+    ASSERT_EQ(analyzer.Report().programmes.size(), 1u);
+    EXPECT_EQ(analyzer.Report().programmes[0].service_id, kept.service_id);
+    const std::set<uint16_t> pids = testing::PacketPids(file);
+    std::set<uint16_t> kept_pids;
+    for (const sim::PlannedStream& s : kept.streams) {
+        kept_pids.insert(s.pid);
+        EXPECT_TRUE(pids.contains(s.pid)) << s.pid;
+    }
+    for (const sim::PlannedService& other : services) {
+        for (const sim::PlannedStream& s : other.streams) {
+            EXPECT_TRUE(kept_pids.contains(s.pid) || !pids.contains(s.pid))
+                << other.service_id << " " << s.pid;
+        }
+    }
+
+    if (!testing::FfprobeInstalled()) {
+        GTEST_SKIP() << "ffprobe is not installed: the analyzer's word stands alone";
+    }
+    const auto programmes = testing::FfprobeProgrammes(path);
+    ASSERT_TRUE(programmes);
+    EXPECT_EQ(programmes->size(), 1u);
+    EXPECT_TRUE(programmes->contains(kept.service_id));
 }
 
 #ifdef TAVREL_CLI_PATH

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <fstream>
 #include <set>
 
 #include "cli/analyzer.h"
@@ -17,7 +15,8 @@
 #include "sim/multiplex.h"
 #include "sim/pat_writer.h"
 #include "sim/pmt_writer.h"
-#include "support/json_value.h"
+#include "support/ffprobe.h"
+#include "support/packet_pids.h"
 #include "support/stream_builder.h"
 #include "ts/ts_processor.h"
 
@@ -60,15 +59,6 @@ private:
     StreamStats stats_;
 };
 
-std::set<uint16_t> PidsIn(const std::vector<uint8_t>& file) {
-    std::set<uint16_t> pids;
-    for (size_t at = 0; at + 188 <= file.size(); at += 188) {
-        EXPECT_EQ(file[at], 0x47);
-        pids.insert(static_cast<uint16_t>((file[at + 1] & 0x1F) << 8 | file[at + 2]));
-    }
-    return pids;
-}
-
 TEST(ReservationEndToEnd, LimitedRecordingHoldsOnlyTheReservedService) {
     sim::MultiplexConfig config;
     config.seconds = 16;
@@ -103,7 +93,7 @@ TEST(ReservationEndToEnd, LimitedRecordingHoldsOnlyTheReservedService) {
     const std::string path = dir.File("20080301-2100.ts");
     const std::vector<uint8_t> file = test_support::ReadWholeFile(path);
     ASSERT_GT(file.size(), 188u * 1000);
-    const std::set<uint16_t> pids = PidsIn(file);
+    const std::set<uint16_t> pids = testing::PacketPids(file);
     std::set<uint16_t> kept_pids;
     for (const sim::PlannedStream& s : kept.streams) {
         kept_pids.insert(s.pid);
@@ -127,25 +117,13 @@ TEST(ReservationEndToEnd, LimitedRecordingHoldsOnlyTheReservedService) {
     ASSERT_EQ(report.programmes.size(), 1u);
     EXPECT_EQ(report.programmes[0].service_id, kept.service_id);
 
-    if (std::system("command -v ffprobe > /dev/null 2>&1") != 0) {
+    if (!testing::FfprobeInstalled()) {
         GTEST_SKIP() << "ffprobe is not installed: the analyzer's word stands alone";
     }
-    const std::string probe = path + ".json";
-    ASSERT_EQ(
-        std::system(
-            ("ffprobe -v error -show_programs -of json '" + path + "' > '" + probe + "'").c_str()),
-        0);
-    std::ifstream in(probe);
-    const auto json =
-        testing::JsonValue::Parse(std::string(std::istreambuf_iterator<char>(in), {}));
-    ASSERT_TRUE(json);
-    std::set<int64_t> programmes;
-    for (const testing::JsonValue& p : (*json)["programs"].Arr()) {
-        if (p["program_num"].Int() != 0) {
-            programmes.insert(p["program_num"].Int());
-        }
-    }
-    EXPECT_EQ(programmes, std::set<int64_t>{kept.service_id});
+    const auto programmes = testing::FfprobeProgrammes(path);
+    ASSERT_TRUE(programmes);
+    ASSERT_EQ(programmes->size(), 1u);
+    EXPECT_EQ(programmes->begin()->first, kept.service_id);
 }
 
 // An event reservation follows a new EIT version that moves its programme, and records it at
@@ -209,7 +187,7 @@ TEST(ReservationEndToEnd, EventReservationFollowsAMovedProgramme) {
         test_support::ReadWholeFile(dir.File("20080301-2045-ニュース／天気.ts"));
     // The packets fed while recording, without the null packets the builder starts with.
     EXPECT_EQ(file.size(), 60u * 188);
-    EXPECT_EQ(PidsIn(file), std::set<uint16_t>{kVideo});
+    EXPECT_EQ(testing::PacketPids(file), std::set<uint16_t>{kVideo});
 }
 
 }  // namespace

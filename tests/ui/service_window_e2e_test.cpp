@@ -10,6 +10,7 @@
 #include "cli/analyzer.h"
 #include "platform/temp_dir.h"
 #include "sim/multiplex.h"
+#include "support/packet_pids.h"
 #include "ts/stream_types.h"
 #include "ts/ts_processor.h"
 #include "ui/programme_records.h"
@@ -93,14 +94,6 @@ struct Capture {
         return q;
     }
 };
-
-std::set<uint16_t> PidsOf(const std::vector<uint8_t>& units) {
-    std::set<uint16_t> pids;
-    for (size_t at = 0; at + 188 <= units.size(); at += 188) {
-        pids.insert(static_cast<uint16_t>((units[at + 1] & 0x1F) << 8 | units[at + 2]));
-    }
-    return pids;
-}
 
 const sim::PlannedEvent* OnAir(const sim::PlannedService& service, MjdTime t) {
     for (const sim::PlannedEvent& e : service.events) {
@@ -200,7 +193,7 @@ TEST(ServiceWindowEndToEnd, MultiplexFillsTheWindowAndTheFilterShapesTheRecordin
     }
     EXPECT_EQ(programmes,
               (std::set<uint16_t>{planned.services[0].service_id, planned.services[2].service_id}));
-    const std::set<uint16_t> recorded = PidsOf(capture.output0);
+    const std::set<uint16_t> recorded = testing::PacketPids(capture.output0);
     for (const sim::PlannedStream& e : dropped.streams) {
         EXPECT_FALSE(recorded.contains(e.pid)) << e.pid;
     }
