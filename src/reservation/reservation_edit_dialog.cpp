@@ -18,8 +18,16 @@
 namespace tavrel {
 namespace {
 
-// A picker without a value shows only "指定なし", as a literal display format.
-const QString kUnset = QString::fromUtf8("'指定なし'");
+// A picker without a value shows only "指定なし": its special value, at its minimum.
+const QString kUnset = QString::fromUtf8("指定なし");
+
+void DrawPicker(QDateTimeEdit& picker, bool dated, const char* format) {
+    picker.setSpecialValueText(dated ? QString() : kUnset);
+    picker.setDisplayFormat(QString::fromUtf8(format));
+    if (!dated) {
+        picker.setDateTime(picker.minimumDateTime());
+    }
+}
 
 QLineEdit* Edit(QWidget* parent, const char* name, int min_chars = 0) {
     auto* edit = new QLineEdit(parent);
@@ -174,17 +182,13 @@ void ReservationEditDialog::Draw() {
     kind_->setCurrentIndex(f.kind);
     kind_->setEnabled(false);  // changed only by the conversion button
 
+    DrawPicker(*date_, f.dated, "yyyy年MM月dd日");
+    DrawPicker(*time_, f.dated, "HH時mm分ss秒");
+    DrawPicker(*length_, f.dated, "HH時間mm分ss秒");
     if (f.dated) {
-        date_->setDisplayFormat(QString::fromUtf8("yyyy年MM月dd日"));
         date_->setDate(QDate(f.date.year, f.date.month, f.date.day));
-        time_->setDisplayFormat(QString::fromUtf8("HH時mm分ss秒"));
         time_->setTime(ToQTime(f.time));
-        length_->setDisplayFormat(QString::fromUtf8("HH時間mm分ss秒"));
         length_->setTime(ToQTime(f.length));
-    } else {
-        date_->setDisplayFormat(kUnset);
-        time_->setDisplayFormat(kUnset);
-        length_->setDisplayFormat(kUnset);
     }
     date_->setEnabled(f.pickers_enabled);
     time_->setEnabled(f.pickers_enabled);

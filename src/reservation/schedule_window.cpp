@@ -13,16 +13,13 @@
 
 #include "gui/qt_text.h"
 #include "gui/qt_ui_thread.h"
+#include "gui/table_columns.h"
 #include "gui/widget_sync.h"
 
 namespace tavrel {
 namespace {
 
-struct Column {
-    const char* header;
-    int width;
-};
-constexpr std::array<Column, 4> kColumns{
+constexpr std::array<gui::TableColumn, 4> kColumns{
     {{"タイプ", 100}, {"開始日時", 200}, {"録画時間", 120}, {"詳細", 250}}};
 
 QPushButton* Button(QWidget* parent, const char* name, const char* text) {
@@ -77,22 +74,10 @@ ScheduleWindow::ScheduleWindow(gui::QtUiThread& ui, UiServices& services, const 
     top->addStretch(1);
     layout->addLayout(top);
 
-    list_ = new QTableWidget(0, static_cast<int>(kColumns.size()), this);
+    list_ = new QTableWidget(this);
     list_->setObjectName("schedule_list");
-    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    gui::SetUpTable(*list_, kColumns);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
-    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list_->setShowGrid(true);
-    list_->setWordWrap(false);
-    list_->verticalHeader()->setVisible(false);
-    list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 6);
-    list_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    list_->horizontalHeader()->setHighlightSections(false);
-    for (size_t i = 0; i < kColumns.size(); ++i) {
-        list_->setHorizontalHeaderItem(static_cast<int>(i),
-                                       new QTableWidgetItem(QString::fromUtf8(kColumns[i].header)));
-        list_->setColumnWidth(static_cast<int>(i), kColumns[i].width);
-    }
     layout->addWidget(list_, 1);
 
     const auto command = [this](auto&& fn) {
@@ -159,6 +144,7 @@ void ScheduleWindow::Rebuild() {
             }
         }
     }
+    gui::FitColumns(*list_, kColumns);
     if (selected >= list_->rowCount()) {
         list_->clearSelection();
     }

@@ -7,48 +7,33 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <array>
 #include <span>
 
 #include "gui/qt_text.h"
 #include "gui/qt_ui_thread.h"
+#include "gui/table_columns.h"
 #include "gui/widget_sync.h"
 #include "ui/guide_dialog.h"
 
 namespace tavrel {
 namespace {
 
-struct Column {
-    const char* header;
-    int width;
-};
-constexpr std::array<Column, 5> kServiceColumns{{{"サービスID", 60},
-                                                 {"チャンネル名", 100},
-                                                 {"現在の番組", 200},
-                                                 {"PMT", 50},
-                                                 {"構成PID", 200}}};
-constexpr std::array<Column, 3> kGuideColumns{
+constexpr std::array<gui::TableColumn, 5> kServiceColumns{{{"サービスID", 60},
+                                                           {"チャンネル名", 100},
+                                                           {"現在の番組", 200},
+                                                           {"PMT", 50},
+                                                           {"構成PID", 200}}};
+constexpr std::array<gui::TableColumn, 3> kGuideColumns{
     {{"サービスID", 60}, {"チャンネル名", 100}, {"現在の番組", 400}}};
 
-QTableWidget* MakeList(QWidget* parent, const char* name, std::span<const Column> columns,
+QTableWidget* MakeList(QWidget* parent, const char* name, std::span<const gui::TableColumn> columns,
                        const char* tip_background) {
-    auto* list = new QTableWidget(0, static_cast<int>(columns.size()), parent);
+    auto* list = new QTableWidget(parent);
     list->setObjectName(name);
-    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    gui::SetUpTable(*list, columns);
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list->setShowGrid(true);
-    list->setWordWrap(false);
-    list->verticalHeader()->setVisible(false);
-    list->verticalHeader()->setDefaultSectionSize(list->fontMetrics().height() + 6);
-    list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    list->horizontalHeader()->setHighlightSections(false);
-    list->horizontalHeader()->setStretchLastSection(false);
-    for (size_t i = 0; i < columns.size(); ++i) {
-        list->setHorizontalHeaderItem(static_cast<int>(i),
-                                      new QTableWidgetItem(QString::fromUtf8(columns[i].header)));
-        list->setColumnWidth(static_cast<int>(i), columns[i].width);
-    }
     // The row tips: black text on the list's own colour, at most 500 pixels wide.
     list->setStyleSheet(QString("QToolTip { color: black; background-color: %1; "
                                 "border: 1px solid gray; max-width: 500px; }")
@@ -225,6 +210,7 @@ void ServiceWindow::DrawServiceList() {
         }
         SetRowTip(*services_, row, core_.ServiceRowTip(r));
     }
+    gui::FitColumns(*services_, kServiceColumns);
 }
 
 void ServiceWindow::DrawGuideList() {
@@ -236,6 +222,7 @@ void ServiceWindow::DrawGuideList() {
         }
         SetRowTip(*guide_, static_cast<int>(r), core_.GuideRowTip(r));
     }
+    gui::FitColumns(*guide_, kGuideColumns);
 }
 
 void ServiceWindow::DrawControls() {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDateTimeEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
@@ -130,7 +131,12 @@ TEST(ServiceWindowTest, ListsTheServicesAndRecordsOnlyTheTickedOnes) {
         EXPECT_NE(tip.find("\n\n現在の番組>> "), std::string::npos) << tip;
     }
     EXPECT_EQ(list.horizontalHeaderItem(4)->text().toStdString(), "構成PID");
-    EXPECT_EQ(list.columnWidth(2), 200);
+    // The given widths at least, and wide enough for every name in this font.
+    EXPECT_GE(list.columnWidth(2), 200);
+    for (int r = 0; r < list.rowCount(); ++r) {
+        EXPECT_GE(list.columnWidth(1),
+                  list.fontMetrics().horizontalAdvance(list.item(r, 1)->text()));
+    }
     EXPECT_TRUE(list.showGrid());
     EXPECT_FALSE(SaveScreenshot(window, "service_window").empty());
 
@@ -236,6 +242,11 @@ TEST(ServiceWindowTest, GuideReservesAProgrammeByItsEventId) {
         chosen_line = lines.item(1)->text().toStdString();
         EXPECT_FALSE(SaveScreenshot(dialog, "guide_dialog").empty());
         WhenModal("reservation_edit_dialog", [&](QWidget& edit) {
+            // An event whose start the guide knows, but the record does not yet.
+            EXPECT_EQ(edit.findChild<QDateTimeEdit*>("start_date")->text().toStdString(),
+                      "指定なし");
+            EXPECT_EQ(edit.findChild<QDateTimeEdit*>("length")->text().toStdString(), "指定なし");
+            EXPECT_FALSE(edit.findChild<QDateTimeEdit*>("length")->isEnabled());
             EXPECT_FALSE(SaveScreenshot(edit, "edit_dialog_event").empty());
             edit.findChild<QPushButton*>("ok")->click();
         });
