@@ -3,6 +3,8 @@
 #include <exception>
 
 #include "app/main_window.h"
+#include "reservation/schedule_window.h"
+#include "ui/service_window.h"
 
 namespace tavrel::gui {
 namespace {
@@ -44,6 +46,11 @@ bool GuiApp::Start() {
         return false;
     }
     driver_ = std::move(tuner.driver);
+    schedule_ = std::make_unique<ScheduleWindow>(ui_thread_, *ui_, SystemClock::Instance(),
+                                                 tuner.device.get());
+    schedule_->Manager().LoadSchedule(file_.SchedulePath());
+    service_ = std::make_unique<ServiceWindow>(ui_thread_, *ui_, SystemClock::Instance());
+    service_->Core().SetReservationRequests(&schedule_->Requests());
     app_ = std::make_unique<CaptureApp>(std::move(settings),
                                         AppEnvironment{SystemClock::Instance(), ui_thread_, *ui_,
                                                        SystemTimerResolution::Instance()});
@@ -55,7 +62,7 @@ bool GuiApp::Start() {
             closed_();
         }
     });
-    if (!app_->Initialise(std::move(tuner.device))) {
+    if (!app_->Initialise(std::move(tuner.device), service_.get(), schedule_.get())) {
         ui_->ShowMessage("チューナーを開けません。", "tavrel", MessageButtons::kOk);
         return false;
     }

@@ -12,7 +12,9 @@
 
 namespace tavrel {
 class MainWindow;
-}
+class ScheduleWindow;
+class ServiceWindow;
+}  // namespace tavrel
 
 namespace tavrel::gui {
 
@@ -51,6 +53,8 @@ public:
     QtUiThread& UiThread() { return ui_thread_; }
     UiServices& Ui() { return *ui_; }
     sim::SimulatedFx2* Driver() { return driver_.get(); }
+    ServiceWindow& Services() { return *service_; }
+    ScheduleWindow& Schedule() { return *schedule_; }
     const SettingsFile& File() const { return file_; }
 
 private:
@@ -61,6 +65,9 @@ private:
     UiServices* ui_;
     // Declared before the application: the driver outlives the device the application owns.
     std::unique_ptr<sim::SimulatedFx2> driver_;
+    // The application talks to these two until it is gone: declared before it.
+    std::unique_ptr<ScheduleWindow> schedule_;
+    std::unique_ptr<ServiceWindow> service_;
     std::unique_ptr<CaptureApp> app_;
     std::unique_ptr<MainWindow> main_;
     std::function<void()> closed_;

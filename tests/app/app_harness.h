@@ -34,11 +34,12 @@ public:
         save_requests.push_back(request);
         return save_path;
     }
-    std::optional<std::string> BrowseForFolder() override { return std::nullopt; }
+    std::optional<std::string> BrowseForFolder() override { return folder; }
 
     std::vector<Message> messages;
     std::vector<SaveFileRequest> save_requests;
     std::optional<std::string> save_path;
+    std::optional<std::string> folder;  // the folder browser's answer
 };
 
 class FakeTimer final : public TimerResolution {

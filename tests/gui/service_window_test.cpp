@@ -1,0 +1,325 @@
+// The service window and the provisional guide as a user meets them, on the simulated tuner.
+#include "ui/service_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDateTimeEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QToolTip>
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "app/capture_app.h"
+#include "app/main_window.h"
+#include "cli/analyzer.h"
+#include "gui/gui_harness.h"
+#include "gui/modal_helpers.h"
+#include "gui/screenshot.h"
+#include "reservation/schedule_window.h"
+#include "sim/multiplex.h"
+
+namespace tavrel::testing {
+namespace {
+
+// The services the built-in tuner broadcasts: id to name.
+std::map<uint16_t, std::string> PlannedServices() {
+    sim::MultiplexConfig config = gui::GuiOptions::DefaultTuner().stream.multiplex;
+    config.seconds = 60;
+    sim::MultiplexGenerator generator(config);
+    std::map<uint16_t, std::string> services;
+    for (const sim::PlannedService& s : generator.Manifest().transport_streams[0].services) {
+        services[s.service_id] = s.name;
+    }
+    return services;
+}
+
+std::string CellText(QTableWidget& list, int row, int column) {
+    const QTableWidgetItem* item = list.item(row, column);
+    return item == nullptr ? std::string() : item->text().toStdString();
+}
+
+int RowOf(QTableWidget& list, uint16_t service_id) {
+    for (int r = 0; r < list.rowCount(); ++r) {
+        if (CellText(list, r, 0).rfind(std::to_string(service_id), 0) == 0) {
+            return r;
+        }
+    }
+    return -1;
+}
+
+bool AllRowsFilled(QTableWidget& list, int rows, std::initializer_list<int> columns) {
+    if (list.rowCount() != rows) {
+        return false;
+    }
+    for (int r = 0; r < rows; ++r) {
+        for (const int c : columns) {
+            if (CellText(list, r, c).empty()) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+QAction& Command(ServiceWindow& window, uint32_t command) {
+    QAction* action = window.Popup().findChild<QAction*>(QString("command_%1").arg(command));
+    if (action == nullptr) {
+        throw std::runtime_error("no popup command");
+    }
+    return *action;
+}
+
+struct Capture {
+    explicit Capture(const std::string& extra_ini = {}) {
+        recordings = h.dir.File("recordings");
+        std::filesystem::create_directories(recordings);
+        test_support::WriteText(
+            h.dir.File("tavrel.ini"),
+            "[Tavrel_M]\nREC_AUTOFILENAME=1\nREC_AUTOPATH=" + recordings +
+                "\nFILTWND_SHOW=1\nFILTWND_POS_X=40\nFILTWND_POS_Y=60\nFILTWND_SIZE_X=900\n"
+                "FILTWND_SIZE_Y=260\n" +
+                extra_ini + "[Tavrel_M_PSI]\nDECODE_PSI=1\nPROC_EPG=1\nPROC_DATA=1\n");
+    }
+    ServiceWindow& Window() { return h.app->Services(); }
+    QTableWidget& List() { return *Window().findChild<QTableWidget*>("service_list"); }
+    QTableWidget& OnAir() { return *Window().findChild<QTableWidget*>("guide_list"); }
+    void Connect() {
+        ASSERT_TRUE(h.app->Start());
+        h.Find<QPushButton>("connect").click();
+        ASSERT_TRUE(h.app->App().Capturing());
+        // Names, programmes on air and streams of the three services.
+        ASSERT_TRUE(ProcessEventsUntil(
+            [&] {
+                return AllRowsFilled(List(), 3, {0, 1, 2, 3, 4});
+            },
+            20000))
+            << List().rowCount();
+    }
+
+    GuiHarness h;
+    std::string recordings;
+};
+
+TEST(ServiceWindowTest, ListsTheServicesAndRecordsOnlyTheTickedOnes) {
+    Capture c;
+    c.Connect();
+    ServiceWindow& window = c.Window();
+    QTableWidget& list = c.List();
+    EXPECT_TRUE(window.isVisible()) << "FILTWND_SHOW=1";
+    EXPECT_EQ(window.size(), QSize(900, 260));
+
+    const std::map<uint16_t, std::string> planned = PlannedServices();
+    ASSERT_EQ(planned.size(), 3u);
+    for (const auto& [id, name] : planned) {
+        const int row = RowOf(list, id);
+        ASSERT_GE(row, 0) << id;
+        EXPECT_EQ(CellText(list, row, 1), name);
+        EXPECT_EQ(list.item(row, 0)->checkState(), Qt::Checked) << "a new row is ticked";
+        EXPECT_EQ(CellText(list, row, 3).rfind("0x", 0), 0u);
+        // "0x0111(m2v) 0x0112(aac) ..." and the programme "19:00 - 19:54 name".
+        EXPECT_NE(CellText(list, row, 4).find('('), std::string::npos);
+        EXPECT_NE(CellText(list, row, 2).find(" - "), std::string::npos);
+        const std::string tip = list.item(row, 2)->toolTip().toStdString();
+        EXPECT_EQ(tip.rfind(name + "(" + std::to_string(id) + ")", 0), 0u) << tip;
+        EXPECT_NE(tip.find("\n\n現在の番組>> "), std::string::npos) << tip;
+    }
+    EXPECT_EQ(list.horizontalHeaderItem(4)->text().toStdString(), "構成PID");
+    // The given widths at least, and wide enough for every name in this font.
+    EXPECT_GE(list.columnWidth(2), 200);
+    for (int r = 0; r < list.rowCount(); ++r) {
+        EXPECT_GE(list.columnWidth(1),
+                  list.fontMetrics().horizontalAdvance(list.item(r, 1)->text()));
+    }
+    EXPECT_TRUE(list.showGrid());
+    EXPECT_FALSE(SaveScreenshot(window, "service_window").empty());
+
+    // The tip of a row, over the list, in the list's colour.
+    const QRect cell = list.visualItemRect(list.item(1, 2));
+    QToolTip::showText(list.viewport()->mapToGlobal(cell.center()), list.item(1, 2)->toolTip(),
+                       list.viewport());
+    ProcessEventsUntil([] { return false; }, 300);
+    EXPECT_FALSE(SaveScreenshotWithTip(window, "service_window_tooltip").empty());
+    QToolTip::hideText();
+
+    // The programmes on air of every service, instead of the service list.
+    auto& on_air = *window.findChild<QPushButton*>("on_air");
+    on_air.click();
+    EXPECT_TRUE(c.OnAir().isVisible());
+    EXPECT_FALSE(list.isVisible());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return AllRowsFilled(c.OnAir(), 3, {0, 1, 2}); }));
+    for (int r = 0; r < 3; ++r) {
+        EXPECT_EQ(CellText(c.OnAir(), r, 0).back(), '*') << "services of this stream";
+    }
+    const QRect guide_cell = c.OnAir().visualItemRect(c.OnAir().item(0, 2));
+    QToolTip::showText(c.OnAir().viewport()->mapToGlobal(guide_cell.center()),
+                       c.OnAir().item(0, 2)->toolTip(), c.OnAir().viewport());
+    ProcessEventsUntil([] { return false; }, 300);
+    EXPECT_FALSE(SaveScreenshotWithTip(window, "service_window_on_air").empty());
+    QToolTip::hideText();
+    on_air.click();
+    EXPECT_TRUE(list.isVisible());
+
+    // Untick one service and run the filter: the recording leaves it out.
+    const uint16_t dropped = planned.begin()->first;
+    list.item(RowOf(list, dropped), 0)->setCheckState(Qt::Unchecked);
+    auto& filter = *window.findChild<QPushButton*>("filter");
+    filter.click();
+    EXPECT_TRUE(filter.isChecked());
+    EXPECT_TRUE(window.Core().FilterActive());
+    EXPECT_FALSE(list.isEnabled()) << "the ticks cannot change while filtering";
+
+    auto& record = c.h.Find<QPushButton>("record");
+    record.click();
+    ASSERT_NE(c.h.app->App().ActiveRecorder(), nullptr);
+    const std::string path = c.h.app->App().ActiveRecorder()->FilePath();
+    ASSERT_TRUE(ProcessEventsUntil([&] {
+        std::error_code ec;
+        return std::filesystem::file_size(path, ec) > (1u << 20);
+    }));
+    record.click();
+    filter.click();
+    EXPECT_FALSE(filter.isChecked());
+    EXPECT_TRUE(list.isEnabled());
+    c.h.Find<QPushButton>("connect").click();
+    EXPECT_FALSE(filter.isEnabled()) << "no capture, no filter";
+
+    const std::vector<uint8_t> bytes = test_support::ReadWholeFile(path);
+    const cli::AnalyzeOptions options;
+    cli::Analyzer analyzer(options);
+    analyzer.Feed(bytes.data(), bytes.size());
+    analyzer.Finish();
+    std::set<uint16_t> recorded;
+    for (const cli::ProgrammeReport& p : analyzer.Report().programmes) {
+        recorded.insert(p.service_id);
+    }
+    std::set<uint16_t> kept;
+    for (const auto& [id, name] : planned) {
+        if (id != dropped) {
+            kept.insert(id);
+        }
+    }
+    EXPECT_EQ(recorded, kept);
+
+    // Hidden by its close box; its place and visibility go to the settings.
+    window.close();
+    EXPECT_FALSE(window.isVisible());
+    window.Core().SetCaptureState(false);
+    ASSERT_TRUE(c.h.app->Main().close());
+    const std::string ini = test_support::ReadText(c.h.dir.File("tavrel.ini"));
+    EXPECT_NE(ini.find("FILTWND_SHOW=0\n"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("FILTWND_SIZE_X=900\n"), std::string::npos) << ini;
+}
+
+TEST(ServiceWindowTest, GuideReservesAProgrammeByItsEventId) {
+    Capture c("SCHEDULE_SHOW=1\n");
+    c.Connect();
+    ServiceWindow& window = c.Window();
+    QTableWidget& list = c.List();
+    list.selectRow(1);
+    const uint16_t service_id = static_cast<uint16_t>(std::stoi(CellText(list, 1, 0)));
+    EXPECT_TRUE(Command(window, kCommandGuide).isEnabled());
+    EXPECT_TRUE(Command(window, kCommandDataBroadcast).isEnabled());
+    EXPECT_TRUE(Command(window, kCommandDateReserveCurrent).isEnabled());
+
+    // Wait for a few programmes of the service in the window's store.
+    ASSERT_TRUE(ProcessEventsUntil([&] {
+        std::vector<EventRecord> events;
+        return window.Core().Events().SortedEvents(service_id, events) && events.size() >= 3;
+    }));
+    std::string chosen_line;
+    WhenModal("guide_dialog", [&](QWidget& dialog) {
+        auto& lines = *dialog.findChild<QListWidget*>("guide_lines");
+        EXPECT_GE(lines.count(), 3);
+        EXPECT_TRUE(lines.isEnabled());
+        lines.setCurrentRow(1);
+        chosen_line = lines.item(1)->text().toStdString();
+        EXPECT_FALSE(SaveScreenshot(dialog, "guide_dialog").empty());
+        WhenModal("reservation_edit_dialog", [&](QWidget& edit) {
+            // An event whose start the guide knows, but the record does not yet.
+            EXPECT_EQ(edit.findChild<QDateTimeEdit*>("start_date")->text().toStdString(),
+                      "指定なし");
+            EXPECT_EQ(edit.findChild<QDateTimeEdit*>("length")->text().toStdString(), "指定なし");
+            EXPECT_FALSE(edit.findChild<QDateTimeEdit*>("length")->isEnabled());
+            EXPECT_FALSE(SaveScreenshot(edit, "edit_dialog_event").empty());
+            edit.findChild<QPushButton*>("ok")->click();
+        });
+        dialog.findChild<QPushButton*>("reserve")->click();
+    });
+    Command(window, kCommandGuide).trigger();
+
+    // "2008/03/15(土) 19:00-19:54 [0x1A2B] name": the reservation carries that event id.
+    ASSERT_NE(chosen_line.find("[0x"), std::string::npos) << chosen_line;
+    const uint16_t event_id = static_cast<uint16_t>(
+        std::stoi(chosen_line.substr(chosen_line.find("[0x") + 3, 4), nullptr, 16));
+    const std::vector<Reservation> pending = c.h.app->Schedule().Manager().Pending();
+    ASSERT_EQ(pending.size(), 1u);
+    EXPECT_EQ(pending[0].Flag & RSV_BY_EVENT, uint32_t{RSV_BY_EVENT});
+    EXPECT_EQ(pending[0].ServiceID, service_id);
+    EXPECT_EQ(pending[0].EventID, event_id);
+    auto& schedule_list = *c.h.app->Schedule().findChild<QTableWidget*>("schedule_list");
+    // The engine's change reaches the schedule window through the UI thread.
+    ASSERT_TRUE(ProcessEventsUntil([&] { return schedule_list.rowCount() == 1; }));
+    EXPECT_EQ(CellText(schedule_list, 0, 0).rfind("イベント", 0), 0u);
+
+    // Closing the guide reserves nothing.
+    WhenModal("guide_dialog",
+              [](QWidget& dialog) { dialog.findChild<QPushButton*>("close")->click(); });
+    Command(window, kCommandGuide).trigger();
+    EXPECT_EQ(c.h.app->Schedule().Manager().Pending().size(), 1u);
+    c.h.Find<QPushButton>("connect").click();
+}
+
+TEST(ServiceWindowTest, WritesTheDataBroadcastOfAServiceIntoAFolder) {
+    Capture c;
+    c.Connect();
+    ServiceWindow& window = c.Window();
+    QTableWidget& list = c.List();
+    sim::MultiplexConfig config = gui::GuiOptions::DefaultTuner().stream.multiplex;
+    config.seconds = 60;
+    sim::MultiplexGenerator generator(config);
+    const sim::PlannedService* with_carousel = nullptr;
+    for (const sim::PlannedService& s : generator.Manifest().transport_streams[0].services) {
+        if (s.carousel && with_carousel == nullptr) {
+            with_carousel = &s;
+        }
+    }
+    ASSERT_NE(with_carousel, nullptr);
+    list.selectRow(RowOf(list, with_carousel->service_id));
+    const std::string folder = c.h.dir.File("data");
+    std::filesystem::create_directories(folder);
+    c.h.ui.folder = folder;
+
+    // The carousel turns round in a few seconds; the files appear once it was seen whole.
+    size_t files = 0;
+    auto next_try = std::chrono::steady_clock::now();
+    ASSERT_TRUE(ProcessEventsUntil(
+        [&] {
+            if (std::chrono::steady_clock::now() < next_try) {
+                return false;
+            }
+            next_try += std::chrono::seconds(1);
+            Command(window, kCommandDataBroadcast).trigger();
+            files = 0;
+            for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+                files += entry.is_regular_file() ? 1 : 0;
+            }
+            return files > 0;
+        },
+        30000));
+    size_t planned = 0;
+    for (const sim::PlannedModule& m : with_carousel->carousel->modules) {
+        planned += m.resources.size();
+    }
+    EXPECT_GE(files, planned);
+    c.h.Find<QPushButton>("connect").click();
+}
+
+}  // namespace
+}  // namespace tavrel::testing
