@@ -17,10 +17,10 @@
 #include "reservation/reservation_manager.h"
 #include "reservation/reservation_port.h"
 #include "reservation/schedule_commands.h"
+#include "sim/program_tuner.h"
 #include "sim/simulated_fx2.h"
 #include "ui/service_window_core.h"
 #include "ui/service_window_link.h"
-#include "sim/program_tuner.h"
 
 namespace tavrel::cli {
 namespace {

@@ -1,9 +1,11 @@
 #include "gui/gui_app.h"
 
+#include <cstdio>
 #include <exception>
 
 #include "app/main_window.h"
 #include "reservation/schedule_window.h"
+#include "sim/program_tuner.h"
 #include "ui/service_window.h"
 
 namespace tavrel::gui {
@@ -38,14 +40,20 @@ bool GuiApp::Start() {
     Settings settings = file_.Defaults();
     file_.LoadSave(settings, false);
 
-    sim::SimulatedTuner tuner;
+    sim::ProgramTuner tuner;
     try {
-        tuner = sim::MakeSimulatedTuner(options_.tuner);
+        tuner = sim::MakeProgramTuner({.simulated = options_.tuner,
+                                       .extra_usb_ids = settings.extra_usb_ids,
+                                       .real_tuners = options_.real_tuners});
     } catch (const std::exception& e) {
         ui_->ShowMessage(e.what(), "tavrel", MessageButtons::kOk);
         return false;
     }
-    driver_ = std::move(tuner.driver);
+    if (!tuner.note.empty()) {
+        std::fprintf(stderr, "tavrel: %s\n", tuner.note.c_str());
+    }
+    drivers_ = std::move(tuner.backing);
+    driver_ = tuner.simulated;
     schedule_ = std::make_unique<ScheduleWindow>(ui_thread_, *ui_, SystemClock::Instance(),
                                                  tuner.device.get());
     schedule_->Manager().LoadSchedule(file_.SchedulePath());

@@ -26,6 +26,8 @@ struct GuiOptions {
     UiServices* ui = nullptr;
     // The built-in simulated tuner; the multiplex runs for as long as the capture.
     sim::SimulatedFx2Config tuner = DefaultTuner();
+    // Plugged FX2 tuners are listed before the simulated one; tests keep to the simulated one.
+    bool real_tuners = true;
 
     static sim::SimulatedFx2Config DefaultTuner();
 };
@@ -52,7 +54,7 @@ public:
     MainWindow& Main() { return *main_; }
     QtUiThread& UiThread() { return ui_thread_; }
     UiServices& Ui() { return *ui_; }
-    sim::SimulatedFx2* Driver() { return driver_.get(); }
+    sim::SimulatedFx2* Driver() { return driver_; }
     ServiceWindow& Services() { return *service_; }
     ScheduleWindow& Schedule() { return *schedule_; }
     const SettingsFile& File() const { return file_; }
@@ -63,8 +65,9 @@ private:
     QtUiThread ui_thread_;
     QtUiServices qt_ui_;
     UiServices* ui_;
-    // Declared before the application: the driver outlives the device the application owns.
-    std::unique_ptr<sim::SimulatedFx2> driver_;
+    // Declared before the application: the drivers outlive the device the application owns.
+    std::shared_ptr<void> drivers_;
+    sim::SimulatedFx2* driver_ = nullptr;
     // The application talks to these two until it is gone: declared before it.
     std::unique_ptr<ScheduleWindow> schedule_;
     std::unique_ptr<ServiceWindow> service_;

@@ -43,6 +43,7 @@ ProgramTuner MakeProgramTuner(ProgramTunerConfig config, std::unique_ptr<UsbHost
     backends.push_back(backing->simulated.get());
     backing->combined = std::make_unique<CombinedUsbDriver>(std::move(backends));
     tuner.device = std::make_unique<CDTV_EzUSBFX2>(*backing->combined);
+    tuner.simulated = backing->simulated.get();
     tuner.backing = std::move(backing);
     return tuner;
 }

@@ -22,6 +22,7 @@ struct ProgramTunerConfig {
 struct ProgramTuner {
     std::shared_ptr<void> backing;  // the drivers: must outlive `device`
     std::unique_ptr<CDTV_EzUSBFX2> device;
+    SimulatedFx2* simulated = nullptr;  // the built-in tuner, owned by `backing`
     // Why real tuners are missing from the list or what of the settings was ignored; empty
     // when all is well.
     std::string note;

@@ -35,6 +35,7 @@ struct GuiHarness {
     explicit GuiHarness(gui::GuiOptions options = {}) {
         options.start_directory = dir.Path();
         options.ui = &ui;
+        options.real_tuners = false;  // a tuner plugged into the test machine must not be chosen
         app = std::make_unique<gui::GuiApp>(std::move(options));
     }
 
