@@ -22,9 +22,12 @@ void QtUiThread::Post(std::function<void()> work) {
         wake_pending_ = true;
     }
     if (wake) {
-        QMetaObject::invokeMethod(
-            &receiver_, [this] { Drain(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&receiver_, "Wake", Qt::QueuedConnection);
     }
+}
+
+void UiWakeReceiver::Wake() {
+    owner_.Drain();
 }
 
 void QtUiThread::AddDrainedListener(std::function<void()> listener) {

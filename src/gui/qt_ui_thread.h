@@ -11,6 +11,20 @@
 
 namespace tavrel::gui {
 
+class QtUiThread;
+
+// Receives the queued wake-up by name: the call then carries no object that the posting
+// thread built, so everything the two threads share goes through the queue's mutex.
+class UiWakeReceiver final : public QObject {
+    Q_OBJECT
+public:
+    explicit UiWakeReceiver(QtUiThread& owner) : owner_(owner) {}
+    Q_INVOKABLE void Wake();
+
+private:
+    QtUiThread& owner_;
+};
+
 // The UI thread of the desktop application: work posted from any thread runs in the Qt event
 // loop of the thread that created this object, in posting order. The closures cross through
 // our own mutex-guarded queue, so the hand-over is visible to the thread sanitizer; Qt only
@@ -45,7 +59,7 @@ public:
 
 private:
     // Lives in the creating thread; queued calls to it run there.
-    QObject receiver_;
+    UiWakeReceiver receiver_{*this};
     mutable std::mutex mutex_;
     std::deque<std::function<void()>> queue_;
     bool wake_pending_ = false;
