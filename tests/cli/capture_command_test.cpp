@@ -138,15 +138,17 @@ TEST(CaptureCommand, RecordsAReservationLimitedToOneService) {
     const sim::PlannedService kept = services[1];
     const std::string schedule = dir.File("schedule.ini");
     std::ostringstream listing, err;
-    // Prepared at once, recorded from 20:00:00 (5 s ahead) and stopped at 20:00:08.
-    ASSERT_EQ(RunSchedule({"add", schedule, "--date", "2024-04-01 20:00:05", "--length", "1",
+    // Prepared at once, recorded from 20:00:03 (5 s ahead) and stopped at 20:00:11. The
+    // limitation knows a service's PIDs once its PMT has passed: a recording that began with
+    // the capture could keep the first packets of the others.
+    ASSERT_EQ(RunSchedule({"add", schedule, "--date", "2024-04-01 20:00:08", "--length", "1",
                            "--service", std::to_string(kept.service_id), "--dir", dir.Path()},
                           listing, err),
               kExitOk)
         << err.str();
 
     std::ostringstream out;
-    ASSERT_EQ(RunCapture({"--start", "2024-04-01 20:00:00", "--seconds", "10", "--schedule",
+    ASSERT_EQ(RunCapture({"--start", "2024-04-01 20:00:00", "--seconds", "13", "--schedule",
                           schedule, "--settings-dir", dir.Path()},
                          out, err),
               kExitOk)
@@ -160,7 +162,7 @@ TEST(CaptureCommand, RecordsAReservationLimitedToOneService) {
     EXPECT_TRUE(
         std::regex_search(text, std::regex(R"( \| 送信停止中 \| 予約録画中\(\d+MB 残\d+ MB\)\n)")))
         << text;
-    EXPECT_NE(text.find("reservation done: 日付[ 終了 ] 2024年04月01日(月) 20時00分05秒 00 時間 "
+    EXPECT_NE(text.find("reservation done: 日付[ 終了 ] 2024年04月01日(月) 20時00分08秒 00 時間 "
                         "00 分 01 秒\n"),
               std::string::npos)
         << text;
