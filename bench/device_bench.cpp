@@ -119,8 +119,10 @@ void BM_DeviceAsFastAsPossible(benchmark::State& state) {
 }
 BENCHMARK(BM_DeviceAsFastAsPossible)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 
-const std::string& StreamFile() {
-    static const std::string path = [] {
+// A file of 12 s of multiplex, written once and removed at exit, so repetitions share it.
+struct StreamFileHolder {
+    std::string path;
+    StreamFileHolder() {
         const auto p = std::filesystem::temp_directory_path() /
                        ("tavrel-bench-fx2-" + std::to_string(getpid()) + ".ts");
         MultiplexConfig config;
@@ -132,9 +134,17 @@ const std::string& StreamFile() {
             out.write(reinterpret_cast<const char*>(chunk.data()),
                       static_cast<std::streamsize>(chunk.size()));
         });
-        return p.string();
-    }();
-    return path;
+        path = p.string();
+    }
+    ~StreamFileHolder() {
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
+    }
+};
+
+const std::string& StreamFile() {
+    static const StreamFileHolder holder;
+    return holder.path;
 }
 
 void BM_DeviceCpuAtBroadcastRate(benchmark::State& state) {
@@ -152,9 +162,6 @@ void BM_DeviceCpuAtBroadcastRate(benchmark::State& state) {
         const auto [b, c] = Stream(config, kSeconds);
         bytes += b;
         cpu += c;
-    }
-    if (state.range(0) == 0) {
-        std::filesystem::remove(StreamFile());
     }
     state.counters["cpu_percent_of_one_core"] = 100.0 * cpu / kSeconds;
     state.SetBytesProcessed(static_cast<int64_t>(bytes));
