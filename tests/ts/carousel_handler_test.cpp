@@ -105,50 +105,35 @@ TEST(CarouselHandler, LiteralCarouselArrivesThroughPacketsOnlyWithBothSwitchesOn
 }
 
 TEST(CarouselHandler, DiiOverTwoPacketsIsDroppedOnlyWhenTheCompletingOneIsScrambled) {
-    Fixture f;
-    StreamBuilder b = Programme();
     // The literal module behind thirty empty ones, so that the DII needs two packets.
     std::vector<sim::DiiModule> modules = {{3, 20, 1, sim::TypeDescriptor("image/X-arib-png")}};
     for (uint16_t id = 10; id < 40; ++id) {
         modules.push_back({id, 10, 0, {}});
     }
-    const sim::Dii dii = testing::MakeDii(1, 8, modules);
-    sim::SectionPacketizer packetizer(kCarouselA);
-    auto packets = packetizer.Put(sim::DiiSection(dii));
+    const auto dii = sim::DiiSection(testing::MakeDii(1, 8, modules));
+    Fixture f;
+    StreamBuilder b = Programme();
+    auto packets = sim::SectionPacketizer(kCarouselA).Put(dii);
     ASSERT_EQ(packets.size(), 2u);
     packets[1][3] |= 0x80;
-    b.Packet(packets[0]).Packet(packets[1]);
-    f.Feed(b);
+    f.Feed(b.Packet(packets[0]).Packet(packets[1]));
     EXPECT_FALSE(f.Store().HasCarousel(kCarouselA));
-
-    StreamBuilder again;
-    packets = sim::SectionPacketizer(kCarouselA, 2).Put(sim::DiiSection(dii));
+    packets = sim::SectionPacketizer(kCarouselA, 2).Put(dii);
     packets[0][3] |= 0xC0;
-    again.Packet(packets[0]).Packet(packets[1]);
-    f.Feed(again);
+    f.Feed(StreamBuilder().Packet(packets[0]).Packet(packets[1]));
     ASSERT_TRUE(f.Store().HasCarousel(kCarouselA));
     EXPECT_EQ(f.Store().Carousel(kCarouselA)->modules.size(), 31u);
-    // Blocks after it complete the module the whole DII described.
-    f.Feed(StreamBuilder()
-               .Section(kCarouselA, testing::kLiteralDdb0)
-               .Section(kCarouselA, testing::kLiteralDdb1)
-               .Section(kCarouselA, testing::kLiteralDdb2));
-    ASSERT_EQ(StoredResources(f.Store()).size(), 1u);
-    EXPECT_EQ(StoredResources(f.Store())[0].data, testing::kLiteralModule);
-}
-
-TEST(CarouselHandler, ShortFormSectionsCarryTheMessageAtOffsetThree) {
-    Fixture f;
-    const auto dii = testing::MakeDii(1, 8, {{3, 20, 1, sim::TypeDescriptor("image/X-arib-png")}});
-    StreamBuilder b = Programme();
-    b.Section(kCarouselA, sim::MakeShortSection(0x3B, sim::DiiMessage(dii), true, false));
+    // Blocks after it complete the module the whole DII described; in short-form sections,
+    // the message sits at offset three.
+    StreamBuilder blocks;
     for (uint16_t n = 0; n < 3; ++n) {
         const auto part = std::span(testing::kLiteralModule).subspan(n * 8u);
         const auto block = testing::Block(
             1, 3, 1, n, {part.begin(), part.begin() + std::min<size_t>(8, part.size())});
-        b.Section(kCarouselA, sim::MakeShortSection(0x3C, sim::DdbMessage(block), true, false));
+        blocks.Section(kCarouselA,
+                       sim::MakeShortSection(0x3C, sim::DdbMessage(block), true, false));
     }
-    f.Feed(b);
+    f.Feed(blocks);
     ASSERT_EQ(StoredResources(f.Store()).size(), 1u);
     EXPECT_EQ(StoredResources(f.Store())[0].data, testing::kLiteralModule);
 }
@@ -238,22 +223,17 @@ TEST(CarouselHandler, RealCaptureModulesComplete) {
     // The carousel completed once; the DII repeats after that replace the record and with it
     // the carousel's flag, while every module stays complete.
     EXPECT_FALSE(carousel->complete);
-    struct Expected {
-        uint16_t id;
-        uint32_t size;
-        uint16_t blocks;
-        uLong inflated;
-    };
-    const Expected expected[] = {{1, 133, 1, 294}, {2, 379138, 94, 756113}, {3, 29806, 8, 31946}};
+    // id, size, blocks, inflated size
+    const std::tuple<uint16_t, uint32_t, uint16_t, uLong> expected[] = {
+        {1, 133, 1, 294}, {2, 379138, 94, 756113}, {3, 29806, 8, 31946}};
     ASSERT_EQ(carousel->modules.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
         const ModuleStatus& m = carousel->modules[i];
-        EXPECT_EQ(m.module_id, expected[i].id);
-        EXPECT_EQ(m.module_size, expected[i].size);
-        EXPECT_EQ(m.module_version, 0x7D);
-        EXPECT_EQ(m.block_count, expected[i].blocks);
-        EXPECT_TRUE(m.complete);
-        EXPECT_FALSE(m.compressed);  // DVB module info: no 0xC2 descriptor
+        const auto& [id, size, blocks, inflated] = expected[i];
+        // DVB module info: no 0xC2 descriptor, so not compressed.
+        EXPECT_EQ(std::tuple(m.module_id, m.module_size, m.module_version, m.block_count,
+                             m.complete, m.compressed),
+                  std::tuple(id, size, 0x7D, blocks, true, false));
     }
     EXPECT_EQ(f.notices.OfCode(kModuleCompleted).size(), 3u);
     EXPECT_EQ(f.notices.OfCode(kCarouselCompleted).size(), 1u);
@@ -263,14 +243,15 @@ TEST(CarouselHandler, RealCaptureModulesComplete) {
     const auto resources = StoredResources(f.Store());
     ASSERT_EQ(resources.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(resources[i].module_id, expected[i].id);
-        ASSERT_EQ(resources[i].data.size(), expected[i].size);
-        std::vector<uint8_t> inflated(expected[i].inflated + 1);
-        uLongf size = static_cast<uLongf>(inflated.size());
-        ASSERT_EQ(uncompress(inflated.data(), &size, resources[i].data.data(),
-                             static_cast<uLong>(resources[i].data.size())),
+        const auto& [id, size, blocks, inflated_size] = expected[i];
+        EXPECT_EQ(resources[i].module_id, id);
+        ASSERT_EQ(resources[i].data.size(), size);
+        std::vector<uint8_t> inflated(inflated_size + 1);
+        uLongf length = static_cast<uLongf>(inflated.size());
+        ASSERT_EQ(uncompress(inflated.data(), &length, resources[i].data.data(),
+                             static_cast<uLong>(size)),
                   Z_OK);
-        EXPECT_EQ(size, expected[i].inflated);
+        EXPECT_EQ(length, inflated_size);
         EXPECT_EQ(std::string(inflated.begin(), inflated.begin() + 4), "BIOP");
     }
 }

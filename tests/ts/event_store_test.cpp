@@ -17,15 +17,20 @@ namespace tavrel {
 namespace {
 
 constexpr uint32_t kDay = 58944;
+constexpr uint32_t kOpen = kUndefinedDuration;
 
-EventRecord Event(uint16_t event_id, uint8_t kind, uint8_t version, MjdTime start,
-                  uint32_t duration) {
-    return testing::TimedEvent(event_id, kind, version, start, duration);
+// An actual present/following event of one day.
+EventRecord Event(uint16_t event_id, uint32_t start, uint32_t duration, uint8_t kind = 1,
+                  uint8_t version = 0) {
+    return testing::TimedEvent(event_id, kind, version, {kDay, start}, duration);
 }
 
-EventRecord Named(EventRecord r, const char* name) {
-    std::snprintf(r.name.data(), r.name.size(), "%s", name);
-    return r;
+std::vector<uint16_t> Ids(const std::vector<EventRecord>& events) {
+    std::vector<uint16_t> ids;
+    for (const auto& r : events) {
+        ids.push_back(r.event_id);
+    }
+    return ids;
 }
 
 TEST(EventStoreInsert, LowerKindWinsThenTheVersionDecides) {
@@ -47,10 +52,9 @@ TEST(EventStoreInsert, LowerKindWinsThenTheVersionDecides) {
     CEventStore store;
     std::string kept;
     for (const auto& step : kSteps) {
-        EXPECT_EQ(
-            store.Insert(Named(Event(1, step.kind, step.version, {kDay, 3600}, 60), step.name), 1),
-            step.taken)
-            << step.name;
+        EventRecord r = Event(1, 3600, 60, step.kind, step.version);
+        std::snprintf(r.name.data(), r.name.size(), "%s", step.name);
+        EXPECT_EQ(store.Insert(r, 1), step.taken) << step.name;
         kept = step.taken ? step.name : kept;
         EXPECT_EQ(store.EventById(1, 1)->name.data(), kept);
     }
@@ -59,94 +63,59 @@ TEST(EventStoreInsert, LowerKindWinsThenTheVersionDecides) {
 
 TEST(EventStoreInsert, ServicesAreSeparateAndUnknownOnesAreNotCreatedByQueries) {
     CEventStore store;
-    EXPECT_EQ(store.EventAt(3, {kDay, 0}), nullptr);
-    EXPECT_EQ(store.EventById(3, 1), nullptr);
     std::vector<EventRecord> out;
+    EXPECT_EQ(store.EventAt(3, {kDay, 0}), nullptr);
     EXPECT_FALSE(store.SortedEvents(3, out));
     store.PurgeEnded({kDay, 1000}, 3);
-    EXPECT_EQ(store.FindService(3, false), nullptr);
     EXPECT_EQ(store.ServiceCount(), 0u);
-
-    EXPECT_TRUE(store.Insert(Event(1, 1, 0, {kDay, 0}, 60), 10));
-    EXPECT_TRUE(store.Insert(Event(2, 1, 0, {kDay, 0}, 60), 11));
-    EXPECT_EQ(store.ServiceCount(), 2u);
-    EXPECT_EQ(store.EventCount(), 2u);
-    EXPECT_EQ(store.EventById(10, 1)->event_id, 1);
+    EXPECT_TRUE(store.Insert(Event(1, 0, 60), 10));
+    EXPECT_TRUE(store.Insert(Event(2, 0, 60), 11));
+    EXPECT_EQ(std::tuple(store.ServiceCount(), store.EventCount()), std::tuple(2u, 2u));
     EXPECT_EQ(store.EventById(10, 2), nullptr);
     EXPECT_EQ(store.EventById(11, 1), nullptr);
-    EXPECT_NE(store.FindService(12, true), nullptr);
-    EXPECT_EQ(store.FindService(12, false)->size(), 0u);
-    EXPECT_EQ(store.ServiceCount(), 3u);
 }
 
-TEST(EventStoreEventAt, StartSecondMatchesEndSecondDoesNot) {
-    CEventStore store;
-    store.Insert(Event(1, 1, 0, {kDay, 1000}, 500), 7);
-    store.Insert(Event(2, 1, 0, {kDay, 1500}, 500), 7);
-    EXPECT_EQ(store.EventAt(7, {kDay, 999}), nullptr);
-    EXPECT_EQ(store.EventAt(7, {kDay, 1000})->event_id, 1);
-    EXPECT_EQ(store.EventAt(7, {kDay, 1499})->event_id, 1);
-    EXPECT_EQ(store.EventAt(7, {kDay, 1500})->event_id, 2);  // the end of 1 is the start of 2
-    EXPECT_EQ(store.EventAt(7, {kDay, 2000}), nullptr);
-    // The next programme: the end of the current one.
-    const auto current = store.EventAt(7, {kDay, 1200});
-    const auto next = store.EventAt(7, current->end);
-    EXPECT_EQ(next->event_id, 2);
-}
-
-TEST(EventStoreEventAt, OpenEndedRule) {
-    // Events of one service (id, start, duration), the one on air at 250 and how many stay: a
-    // later-starting open-ended event supersedes and removes an earlier one.
-    constexpr uint32_t kOpen = kUndefinedDuration;
+TEST(EventStoreEventAt, HalfOpenIntervalsAndTheOpenEndedRule) {
+    // Events of one service (id, start, duration), then (time, the event on air or 0) and how
+    // many stay: a later-starting open-ended event supersedes and removes an earlier one, and
+    // matches only after its start second.
     const struct {
         std::vector<std::tuple<uint16_t, uint32_t, uint32_t>> events;
-        uint16_t on_air;
+        std::vector<std::pair<uint32_t, uint16_t>> on_air;
         size_t kept;
     } kCases[] = {
-        {{{5, 100, kOpen}, {6, 200, kOpen}, {7, 300, kOpen}}, 6, 2},  // 7 has not started yet
-        {{{5, 200, kOpen}, {6, 100, kOpen}}, 5, 2},  // an earlier start with a higher id loses
-        {{{1, 0, 1000}, {2, 100, kOpen}}, 1, 2},     // the defined event has the lower id
-        {{{1, 100, kOpen}, {2, 0, 1000}}, 1, 2},     // the open-ended event has the lower id
+        // The end of 1 is the start of 2.
+        {{{1, 1000, 500}, {2, 1500, 500}},
+         {{999, 0}, {1000, 1}, {1499, 1}, {1500, 2}, {2000, 0}},
+         2},
+        {{{5, 100, kOpen}, {6, 200, kOpen}, {7, 300, kOpen}}, {{250, 6}}, 2},  // 7: not yet
+        {{{5, 200, kOpen}, {6, 100, kOpen}}, {{250, 5}}, 2},  // an earlier start, a higher id
+        {{{1, 0, 1000}, {2, 100, kOpen}}, {{250, 1}}, 2},     // the defined event has the lower id
+        {{{1, 100, kOpen}, {2, 0, 1000}}, {{250, 1}}, 2},     // the open one has the lower id
+        {{{5, 100, kOpen}, {6, 200, kOpen}}, {{100, 0}, {200, 5}, {201, 6}}, 1},
     };
     for (size_t i = 0; i < std::size(kCases); ++i) {
-        SCOPED_TRACE(i);
-        const auto& c = kCases[i];
         CEventStore store;
-        for (const auto& [id, start, duration] : c.events) {
-            store.Insert(Event(id, 1, 0, {kDay, start}, duration), 7);
+        for (const auto& [id, start, duration] : kCases[i].events) {
+            store.Insert(Event(id, start, duration), 7);
         }
-        const auto r = store.EventAt(7, {kDay, 250});
-        ASSERT_NE(r, nullptr);
-        EXPECT_EQ(r->event_id, c.on_air);
-        EXPECT_EQ(store.EventCount(), c.kept);
+        for (const auto& [t, id] : kCases[i].on_air) {
+            const auto r = store.EventAt(7, {kDay, t});
+            EXPECT_EQ(r ? r->event_id : 0, id) << i << " at " << t;
+        }
+        EXPECT_EQ(store.EventCount(), kCases[i].kept) << i;
     }
-    // An open-ended event matches only after its start second; the one it supersedes goes.
-    CEventStore store;
-    store.Insert(Event(5, 1, 0, {kDay, 100}, kUndefinedDuration), 7);
-    store.Insert(Event(6, 1, 0, {kDay, 200}, kUndefinedDuration), 7);
-    EXPECT_EQ(store.EventAt(7, {kDay, 100}), nullptr);
-    EXPECT_EQ(store.EventAt(7, {kDay, 200})->event_id, 5);
-    EXPECT_EQ(store.EventAt(7, {kDay, 201})->event_id, 6);
-    EXPECT_EQ(store.EventById(7, 5), nullptr);
 }
 
 TEST(EventStoreSortedEvents, SortedByStartAndStableForEqualStarts) {
     CEventStore store;
-    store.Insert(Event(1, 3, 0, {kDay + 1, 0}, 60), 7);
-    store.Insert(Event(2, 3, 0, {kDay, 500}, 60), 7);
-    store.Insert(Event(3, 3, 0, {kDay, 100}, 60), 7);
-    store.Insert(Event(4, 3, 0, {kDay, 500}, 60), 7);
-    store.Insert(Event(0, 3, 0, {kDay, 500}, 60), 7);
+    store.Insert(testing::TimedEvent(1, 3, 0, {kDay + 1, 0}, 60), 7);
+    for (const auto& [id, start] : {std::pair{2, 500}, {3, 100}, {4, 500}, {0, 500}}) {
+        store.Insert(Event(static_cast<uint16_t>(id), start, 60, 3), 7);
+    }
     std::vector<EventRecord> out;
     ASSERT_TRUE(store.SortedEvents(store.FindService(7, false), out));
-    std::vector<uint16_t> ids;
-    for (const auto& r : out) {
-        ids.push_back(r.event_id);
-    }
-    EXPECT_EQ(ids, (std::vector<uint16_t>{3, 0, 2, 4, 1}));
-    std::vector<EventRecord> by_service;
-    ASSERT_TRUE(store.SortedEvents(7, by_service));
-    EXPECT_EQ(by_service.size(), 5u);
+    EXPECT_EQ(Ids(out), (std::vector<uint16_t>{3, 0, 2, 4, 1}));
     // An empty service gives an empty, successful copy.
     store.FindService(8, true);
     EXPECT_TRUE(store.SortedEvents(8, out));
@@ -155,11 +124,11 @@ TEST(EventStoreSortedEvents, SortedByStartAndStableForEqualStarts) {
 
 TEST(EventStorePurgeEnded, RemovesEndedEventsOfOneOrAllServicesAndKeepsOpenEndedOnes) {
     CEventStore store;
-    store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 7);
-    store.Insert(Event(2, 1, 0, {kDay, 100}, 100), 7);  // ends at 200
-    store.Insert(Event(3, 1, 0, {kDay, 0}, kUndefinedDuration), 7);
-    store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 8);
-    store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 9);
+    store.Insert(Event(1, 0, 100), 7);
+    store.Insert(Event(2, 100, 100), 7);  // ends at 200
+    store.Insert(Event(3, 0, kOpen), 7);
+    store.Insert(Event(1, 0, 100), 8);
+    store.Insert(Event(1, 0, 100), 9);
     store.PurgeEnded({kDay, 1000}, 9);
     EXPECT_EQ(store.EventById(9, 1), nullptr);
     EXPECT_NE(store.EventById(8, 1), nullptr);  // other services wait
@@ -173,7 +142,6 @@ TEST(EventStorePurgeEnded, RemovesEndedEventsOfOneOrAllServicesAndKeepsOpenEnded
     EXPECT_EQ(store.ServiceCount(), 3u);  // emptied services stay
     store.Clear();
     EXPECT_EQ(store.ServiceCount(), 0u);
-    EXPECT_TRUE(store.Insert(Event(1, 1, 0, {kDay, 0}, 100), 7));
 }
 
 TEST(EventStoreLock, InsertsAndQueriesFromTwoThreads) {
@@ -183,8 +151,7 @@ TEST(EventStoreLock, InsertsAndQueriesFromTwoThreads) {
     std::thread writer([&] {
         for (int i = 0; i < kEvents; ++i) {
             const uint16_t service = static_cast<uint16_t>(1 + i % 4);
-            store.Insert(Event(static_cast<uint16_t>(i), 3, 0, {kDay, static_cast<uint32_t>(i)}, 1),
-                         service);
+            store.Insert(Event(static_cast<uint16_t>(i), static_cast<uint32_t>(i), 1, 3), service);
             if (i % 100 == 99) {
                 store.PurgeEnded({kDay, static_cast<uint32_t>(i - 50)});
             }

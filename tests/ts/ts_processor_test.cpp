@@ -12,15 +12,16 @@
 namespace tavrel {
 namespace {
 
-using Packets = std::vector<std::vector<uint8_t>>;
+using Bytes = std::vector<uint8_t>;
+using Packets = std::vector<Bytes>;
 
-std::vector<uint8_t> Packet(uint16_t pid, uint8_t cc, bool start = false, uint8_t scrambling = 0) {
+Bytes Packet(uint16_t pid, uint8_t cc, bool start = false, uint8_t scrambling = 0) {
+    const uint8_t body[4] = {static_cast<uint8_t>(pid), cc, 0xAB, 0xCD};
     sim::PacketSpec fields;
     fields.pid = pid;
     fields.continuity_counter = cc;
     fields.payload_unit_start = start;
     fields.scrambling = scrambling;
-    const uint8_t body[4] = {static_cast<uint8_t>(pid), cc, 0xAB, 0xCD};
     return sim::MakePacket(fields, body, 0x55);
 }
 
@@ -33,8 +34,8 @@ Packets PidRun(uint16_t pid, int n) {
     return packets;
 }
 
-std::vector<uint8_t> Stream(const Packets& packets, uint32_t unit = 188) {
-    std::vector<uint8_t> s;
+Bytes Stream(const Packets& packets, uint32_t unit = 188) {
+    Bytes s;
     sim::AppendUnits(s, packets, unit);
     return s;
 }
@@ -42,16 +43,15 @@ std::vector<uint8_t> Stream(const Packets& packets, uint32_t unit = 188) {
 // The packet engine alone: tables off, every delivered unit recorded.
 struct Engine : testing::ProcessorRun {
     Engine() : ProcessorRun(true) { processor.decode_tables = 0; }
-    void Feed(const std::vector<uint8_t>& bytes) { processor.Input(bytes, stats); }
+    void Feed(std::span<const uint8_t> bytes) { processor.Input(bytes, stats); }
 };
 
 TEST(PacketEngine, FindsTheGridOfEachUnitLengthBehindJunkAndDeliversWholeUnits) {
     for (const uint32_t unit : {188u, 192u, 204u}) {
-        SCOPED_TRACE(unit);
         Engine e;
         // The last offset the search tries holds the first sync byte (after the 4-byte prefix
         // of a 192-byte unit); a lone sync byte in the junk is no grid.
-        std::vector<uint8_t> bytes(unit == 192 ? 199 : 203, 0x00);
+        Bytes bytes(unit == 192 ? 199 : 203, 0x00);
         bytes[20] = 0x47;
         const auto packets = PidRun(0x200, 6);
         const auto s = Stream(packets, unit);
@@ -76,33 +76,30 @@ TEST(PacketEngine, BrokenSyncByteCountsOnceAndNeedsAFullSearchWindow) {
     s[5 * 188] = 0x00;  // break the sixth unit
     // Up to the broken unit plus less than a search window behind it.
     const size_t cut = 5 * 188 + 611;
-    e.Feed(std::vector<uint8_t>(s.begin(), s.begin() + cut));
+    e.Feed(std::span(s).first(cut));
     EXPECT_EQ(e.stats.sync_errors, 1u);
     EXPECT_EQ(e.stats.packet_length, 0u);
     EXPECT_EQ(e.log.Packets(0).size(), 5u);
     EXPECT_EQ(e.processor.PendingBytes(), 611u);
     // One more byte completes the window: the grid is found again at the seventh unit.
-    e.Feed(std::vector<uint8_t>(s.begin() + cut, s.end()));
+    e.Feed(std::span(s).subspan(cut));
     EXPECT_EQ(e.stats.sync_errors, 1u);
     EXPECT_EQ(e.stats.packet_length, 188u);
     const auto got = e.log.Packets(0);
     ASSERT_EQ(got.size(), 11u);
     EXPECT_EQ(got[5], packets[6]);
-}
 
-TEST(PacketEngine, DiscardsEverythingHeldWhenNoGridIsFound) {
-    Engine e;
-    std::vector<uint8_t> bytes(700, 0x00);
-    const auto s = Stream(PidRun(0x100, 10));
+    // When the search fails in the first 204 bytes, the whole block goes.
+    Engine junk;
+    Bytes bytes(700, 0x00);
     bytes.insert(bytes.end(), s.begin(), s.end());
-    e.Feed(bytes);  // the search fails in the first 204 bytes: the whole block goes
-    EXPECT_TRUE(e.log.Packets(0).empty());
-    EXPECT_EQ(e.processor.PendingBytes(), 0u);
-    e.Feed(s);
-    EXPECT_EQ(e.log.Packets(0).size(), 10u);
+    junk.Feed(bytes);
+    EXPECT_TRUE(junk.log.Packets(0).empty());
+    EXPECT_EQ(junk.processor.PendingBytes(), 0u);
 }
 
-TEST(PacketEngine, CountersAreComparedOnlyAtUnitStartsButRememberedAlways) {
+TEST(PacketEngine, CountersScramblingAndNullPackets) {
+    // Counters are compared only at unit starts but remembered always; null packets never count.
     Engine e;
     e.Feed(Stream({
         Packet(0x100, 0, true),
@@ -112,22 +109,20 @@ TEST(PacketEngine, CountersAreComparedOnlyAtUnitStartsButRememberedAlways) {
         Packet(0x100, 12, true),  // jump at a unit start: counted
         Packet(0x101, 9, true),   // first packet of another PID: nothing to compare
         Packet(0x100, 12, true),  // a repeat at a unit start is a discontinuity too
-        Packet(0x1FFF, 3, true),  // null packets never count
+        Packet(0x1FFF, 3, true),
         Packet(0x1FFF, 9, true),
     }));
     e.Feed(Stream(
         {Packet(0x100, 13, true), Packet(0x100, 14), Packet(0x100, 15), Packet(0x100, 0, true)}));
     EXPECT_EQ(e.stats.discontinuities, 2u);
-}
-
-TEST(PacketEngine, NullPacketsAreDroppedUnlessKeptAndScramblingCountsEvenOnThem) {
+    // Null packets are dropped unless kept; scrambling counts even on them.
     for (const uint32_t keep : {0u, 1u}) {
-        Engine e;
-        e.processor.keep_null_packets = keep;
-        e.Feed(Stream({Packet(0x100, 0, false, 2), Packet(0x100, 1, false, 3),
+        Engine n;
+        n.processor.keep_null_packets = keep;
+        n.Feed(Stream({Packet(0x100, 0, false, 2), Packet(0x100, 1, false, 3),
                        Packet(0x1FFF, 0, false, 1), Packet(0x100, 2), Packet(0x1FFF, 0)}));
-        EXPECT_EQ(e.log.Packets(0).size(), keep ? 5u : 3u);
-        EXPECT_EQ(e.stats.scrambled, 3u);
+        EXPECT_EQ(n.log.Packets(0).size(), keep ? 5u : 3u);
+        EXPECT_EQ(n.stats.scrambled, 3u);
     }
 }
 
@@ -135,8 +130,8 @@ TEST(PacketEngine, SameResultsWhateverTheBlockSizes) {
     // The carry-over between calls must give exactly the units and counts of one big block.
     Packets packets;
     for (int i = 0; i < 400; ++i) {
-        const uint16_t pid = static_cast<uint16_t>(0x100 + i % 3);
-        packets.push_back(Packet(pid, static_cast<uint8_t>(i / 3), i % 5 == 0));
+        packets.push_back(
+            Packet(static_cast<uint16_t>(0x100 + i % 3), static_cast<uint8_t>(i / 3), i % 5 == 0));
         if (i % 37 == 0) {
             packets.push_back(Packet(0x1FFF, 0));
         }
@@ -149,13 +144,11 @@ TEST(PacketEngine, SameResultsWhateverTheBlockSizes) {
     Engine whole;
     whole.Feed(s);
     std::mt19937 rng(7);
-    for (int trial = 0; trial < 20; ++trial) {
+    for (int trial = 0; trial < 8; ++trial) {
         Engine parts;
-        size_t pos = 0;
-        while (pos < s.size()) {
-            const size_t n = std::min<size_t>(s.size() - pos, 1 + rng() % 900);
-            parts.Feed(std::vector<uint8_t>(s.begin() + pos, s.begin() + pos + n));
-            pos += n;
+        for (size_t pos = 0, n = 0; pos < s.size(); pos += n) {
+            n = std::min<size_t>(s.size() - pos, 1 + rng() % 900);
+            parts.Feed(std::span(s).subspan(pos, n));
         }
         EXPECT_EQ(parts.log.Packets(0), whole.log.Packets(0)) << trial;
         EXPECT_EQ(parts.stats.sync_errors, whole.stats.sync_errors);
@@ -164,15 +157,12 @@ TEST(PacketEngine, SameResultsWhateverTheBlockSizes) {
     EXPECT_EQ(whole.stats.sync_errors, 1u);
     // The end of the stream is one event of its own.
     whole.processor.Finish(whole.stats);
-    const auto ends = whole.log.OfType(kEventStream);
-    ASSERT_EQ(ends.size(), 1u);
-    EXPECT_EQ(ends[0].a, 0u);
-    EXPECT_EQ(ends[0].length, 1u);
+    EXPECT_EQ(whole.log.Lines(), std::vector<std::string>{"2 0000 1"});
 }
 
 TEST(PacketEngine, InputBeyondTheBufferLimitCountsOneOverflow) {
     Engine e;
-    std::vector<uint8_t> big;
+    Bytes big;
     big.reserve(CTsProcessor::kInputLimit + 188 * 8);
     for (uint32_t i = 0; big.size() + 188 <= CTsProcessor::kInputLimit + 188 * 4; ++i) {
         auto p = Packet(0x100, static_cast<uint8_t>(i & 15));
@@ -188,14 +178,14 @@ TEST(PacketEngine, InputBeyondTheBufferLimitCountsOneOverflow) {
 
 TEST(OutputStage, FiltersDropListedPidsAndNewOrClearedOutputsGetEverything) {
     Engine e;
-    EXPECT_EQ(e.processor.AddOutput(1), 1);
-    EXPECT_EQ(e.processor.AddOutput(1), 0);
-    EXPECT_EQ(e.processor.AddOutput(2), 1);
+    EXPECT_EQ(
+        std::tuple(e.processor.AddOutput(1), e.processor.AddOutput(1), e.processor.AddOutput(2)),
+        std::tuple(1, 0, 1));
     const uint16_t pids[] = {0x101, 0x102};
-    e.processor.SetOutputFilter(0, 1, nullptr, 0, pids, 2);
-    e.processor.SetOutputFilter(2, 1, nullptr, 0, pids, 2);
+    for (const uint16_t output : {0, 2, 5}) {  // 5: no such output, nothing happens
+        e.processor.SetOutputFilter(output, 1, nullptr, 0, pids, 2);
+    }
     e.processor.ClearOutputFilter(2);
-    e.processor.SetOutputFilter(5, 1, nullptr, 0, pids, 2);  // no such output: nothing
     const Packets packets = {Packet(0x100, 0), Packet(0x101, 0), Packet(0x102, 0),
                              Packet(0x000, 0, true), Packet(0x103, 0)};
     e.Feed(Stream(packets));
@@ -204,32 +194,21 @@ TEST(OutputStage, FiltersDropListedPidsAndNewOrClearedOutputsGetEverything) {
     EXPECT_EQ(e.log.Packets(2), packets);
     // Outputs are walked in ascending number for each packet.
     ASSERT_GE(e.log.entries.size(), 3u);
-    EXPECT_EQ(e.log.entries[1].a, 1u);
-    EXPECT_EQ(e.log.entries[2].a, 2u);
+    EXPECT_EQ(std::tuple(e.log.entries[1].a, e.log.entries[2].a), std::tuple(1u, 2u));
     e.processor.ResetOutputs();
     ASSERT_EQ(e.processor.OutputFilters().size(), 1u);
     EXPECT_EQ(e.processor.OutputFilters()[0].number, 0u);
-
-    // The filter operation always drops; the other mode ("only listed pass") keeps the list.
-    ActiveOutput keep;
-    keep.pid_filter = true;
-    keep.pid_drop = false;
-    keep.pid_bits[0x101 >> 6] |= uint64_t{1} << (0x101 & 63);
-    EXPECT_TRUE(keep.Passes(0x101));
-    EXPECT_FALSE(keep.Passes(0x100));
 }
 
 // A change made while one packet is being delivered must not split that packet's outputs:
 // it takes effect from the next packet on.
 TEST(OutputStage, FilterChangedInsideDeliveryAppliesFromTheNextPacket) {
     struct State {
-        CTsProcessor* processor;
+        CTsProcessor processor;
         std::vector<std::pair<uint32_t, uint16_t>> seen;
     } state;
-    CTsProcessor processor;
-    state.processor = &processor;
-    processor.AddOutput(1);
-    processor.SetOutputCallback(
+    state.processor.AddOutput(1);
+    state.processor.SetOutputCallback(
         [](uint32_t type, uint32_t a, const void* data, uint32_t, void* user) {
             auto* s = static_cast<State*>(user);
             if (type != kEventPacket) {
@@ -239,12 +218,12 @@ TEST(OutputStage, FilterChangedInsideDeliveryAppliesFromTheNextPacket) {
             s->seen.emplace_back(a, static_cast<uint16_t>(((unit[1] & 0x1F) << 8) | unit[2]));
             if (a == 0 && s->seen.size() == 1) {
                 const uint16_t drop[] = {0x100};
-                s->processor->SetOutputFilter(1, 1, nullptr, 0, drop, 1);
+                s->processor.SetOutputFilter(1, 1, nullptr, 0, drop, 1);
             }
         },
         &state);
     StreamStats stats;
-    processor.Input(Stream(PidRun(0x100, 4)), stats);
+    state.processor.Input(Stream(PidRun(0x100, 4)), stats);
     const std::vector<std::pair<uint32_t, uint16_t>> expected = {
         {0, 0x100}, {1, 0x100}, {0, 0x100}, {0, 0x100}, {0, 0x100}};
     EXPECT_EQ(state.seen, expected);
@@ -252,19 +231,16 @@ TEST(OutputStage, FilterChangedInsideDeliveryAppliesFromTheNextPacket) {
 
 TEST(OutputStage, FilterChangesFromAnotherThreadAreRaceFree) {
     // Run under ThreadSanitizer: a second thread flips the filters while Input runs.
-    struct Counts {
-        std::atomic<uint64_t> out0{0}, out1{0};
-    } counts;
+    std::atomic<uint64_t> counts[2] = {0, 0};
     CTsProcessor processor;
     processor.AddOutput(1);
     processor.SetOutputCallback(
         [](uint32_t type, uint32_t a, const void*, uint32_t, void* user) {
-            auto* c = static_cast<Counts*>(user);
             if (type == kEventPacket && a <= 1) {
-                (a == 0 ? c->out0 : c->out1).fetch_add(1, std::memory_order_relaxed);
+                static_cast<std::atomic<uint64_t>*>(user)[a].fetch_add(1);
             }
         },
-        &counts);
+        counts);
     const auto s = Stream(PidRun(0x100, 512));
     std::atomic<bool> stop{false};
     std::thread flipper([&] {
@@ -286,8 +262,8 @@ TEST(OutputStage, FilterChangesFromAnotherThreadAreRaceFree) {
     }
     stop = true;
     flipper.join();
-    EXPECT_EQ(counts.out1.load(), 40u * 512u);  // output 1 was never filtered
-    EXPECT_LE(counts.out0.load(), 40u * 512u);
+    EXPECT_EQ(counts[1].load(), 40u * 512u);  // output 1 was never filtered
+    EXPECT_LE(counts[0].load(), 40u * 512u);
 }
 
 }  // namespace

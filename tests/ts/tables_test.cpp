@@ -1,0 +1,639 @@
+// The table handlers through the whole processor: literal sections written from the standard
+// first, then sections from our writers.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "sim/eit_writer.h"
+#include "sim/nit_writer.h"
+#include "sim/pat_writer.h"
+#include "sim/pmt_writer.h"
+#include "sim/sdt_writer.h"
+#include "sim/section_writer.h"
+#include "sim/tot_writer.h"
+#include "support/crc_reference.h"
+#include "support/event_log.h"
+#include "support/stream_builder.h"
+#include "ts/stream_types.h"
+#include "ts/ts_processor.h"
+
+namespace tavrel {
+namespace {
+
+using testing::StreamBuilder;
+using testing::Utf8;
+using Lines = std::vector<std::string>;
+
+// PAT of transport stream 0x7FE3, version 0: programme 0 -> NIT PID 0x0010, programme 0x0400
+// -> PMT PID 0x01F0, programme 0x0401 -> PMT PID 0x01F1. CRC_32 0x82332DA0.
+const std::vector<uint8_t> kPat =
+    testing::Hex("00B0157F E3C10000 0000E010 0400E1F0 0401E1F1 82332DA0");
+// The same with version 1.
+const std::vector<uint8_t> kPatV1 =
+    testing::Hex("00B0157F E3C30000 0000E010 0400E1F0 0401E1F1 3CEDF2F3");
+// Transport stream 0x7FE4 with programmes 0x0500 and 0x0501 on the same PMT PIDs.
+const std::vector<uint8_t> kPatOtherStream =
+    testing::Hex("00B0157F E4C10000 0000E010 0500E1F0 0501E1F1 CBF9567B");
+// PMT of programme 0x0400, version 0, PCR PID 0x0100: MPEG-2 video 0x0111 (tag 0x00), AAC
+// 0x0112 (tag 0x10), two data carousels 0x0140 (tag 0x40) and 0x0141 (tag 0x41).
+const std::vector<uint8_t> kPmt = testing::Hex(
+    "02B02D04 00C10000 E100F000 02E111F0 03520100 0FE112F0 03520110 0DE140F0"
+    "03520140 0DE141F0 03520141 60B5B66B");
+// Version 1 of it without the second carousel.
+const std::vector<uint8_t> kPmtV1 = testing::Hex(
+    "02B02504 00C30000 E100F000 02E111F0 03520100 0FE112F0 03520110 0DE140F0"
+    "03520140 7F60A135");
+
+// Names in the literals are JIS X 0208 codes through G0 (Kanji), the decoder's default.
+// SDT actual, transport stream 0x7FE3, version 0: service 0x0400 "テレビ１" (provider "ＮＨＫ"),
+// 0x0401 "テレビ２", 0x0402 without a service descriptor. CRC_32 0xC4341DF9.
+const std::vector<uint8_t> kSdtActual = testing::Hex(
+    "42F03B7F E3C10000 7FE3FF04 00E38013 48110106 234E2348 234B0825 46256C25"
+    "53233104 01E3800D 480B0100 08254625 6C255323 320402E3 8000C434 1DF9");
+// The same, version 1. CRC_32 0x0D4AE8CF.
+const std::vector<uint8_t> kSdtActualV1 = testing::Hex(
+    "42F03B7F E3C30000 7FE3FF04 00E38013 48110106 234E2348 234B0825 46256C25"
+    "53233104 01E3800D 480B0100 08254625 6C255323 320402E3 80000D4A E8CF");
+// SDT other, transport stream 0x7FE4, version 0: service 0x0401 "ラジオ". CRC_32 0x8442546E.
+const std::vector<uint8_t> kSdtOther =
+    testing::Hex("46F01C7F E4C10000 7FE3FF04 01E3800B 48090100 06256925 38252A84 42546E");
+// NIT actual, network 0x0004, version 0, name "ＢＳ放送": transport streams 0x4010 (12040.00, 110.0
+// east, polarisation 0, modulation 8, 28.8600, FEC 8), 0x4011 (11727.48, 110.0 east, polarisation
+// 1, modulation 9, 28.8600, FEC 4), 0x4030 without satellite delivery; each with a service list.
+// CRC_32 0x2136C7B1.
+const std::vector<uint8_t> kNit = testing::Hex(
+    "40F05200 04C10000 F00A4008 23422353 4A7C4177 F03B4010 0004F012 41034110"
+    "01430B01 20400011 00880288 60084011 0004F012 41034111 01430B01 17274811"
+    "00A90288 60044030 0004F005 41034130 012136C7 B1");
+// Selection information section (0x7F), extension 0xFFFF, version 0, empty loops. CRC_32
+// 0xF8A51E33.
+const std::vector<uint8_t> kSit = testing::Hex("7FF00BFF FFC10000 F000F8A5 1E33");
+// NIT of another network (0x41), network 0x0005: ignored. CRC_32 0x5635099B.
+const std::vector<uint8_t> kNitOther = testing::Hex("41F00D00 05C10000 F000F000 5635099B");
+// TOT, MJD 58944 (2020-04-05) 19:00:05, one local time offset descriptor for JPN. CRC_32
+// 0x4C51638F.
+const std::vector<uint8_t> kTot =
+    testing::Hex("73701AE6 40190005 F00F580D 4A504E02 0000E640 00000000 004C5163 8F");
+// The same at 19:00:10. CRC_32 0xF15E5DA8.
+const std::vector<uint8_t> kTot2 =
+    testing::Hex("73701AE6 40190010 F00F580D 4A504E02 0000E640 00000000 00F15E5D A8");
+// MJD 58945 23:59:59. CRC_32 0x031FDA0A.
+const std::vector<uint8_t> kTot3 =
+    testing::Hex("73701AE6 41235959 F00F580D 4A504E02 0000E640 00000000 00031FDA 0A");
+// TDT at the same time: no CRC field.
+const std::vector<uint8_t> kTdt = {0x70, 0x70, 0x05, 0xE6, 0x40, 0x19, 0x00, 0x05};
+
+// Texts in the literals are JIS X 0208 codes through G0 (Kanji), the decoder's default.
+// EIT p/f actual, service 0x0400, version 0, section 0: event 0x1000 at MJD 58944 19:00:00 for
+// 00:30:00, "ニュース" / "今日の出来事", video 0xB3, audio 0x03, an extended event descriptor.
+// CRC_32 0x45D5506E.
+const std::vector<uint8_t> kEitPresent = testing::Hex(
+    "4EF05104 00C10001 7FE37FE3 014E1000 E6401900 00003000 80364D19 6A706E08"
+    "254B2565 213C2539 0C3A2346 7C244E3D 504D683B 765006F1 B3006A70 6EC409F2"
+    "03100FFF 5F6A706E 4E06006A 706E0000 45D5506E");
+// The same section, version 1. CRC_32 0x2289BD2B.
+const std::vector<uint8_t> kEitPresentV1 = testing::Hex(
+    "4EF05104 00C30001 7FE37FE3 014E1000 E6401900 00003000 80364D19 6A706E08"
+    "254B2565 213C2539 0C3A2346 7C244E3D 504D683B 765006F1 B3006A70 6EC409F2"
+    "03100FFF 5F6A706E 4E06006A 706E0000 2289BD2B");
+// EIT schedule actual (0x50), service 0x0400, version 0: event 0x1000 "予定". CRC_32 0x2826AC3F.
+const std::vector<uint8_t> kEitSchedule = testing::Hex(
+    "50F02604 00C10000 7FE37FE3 00501000 E6401900 00003000 800B4D09 6A706E04"
+    "4D3D446A 002826AC 3F");
+// The same, version 1. CRC_32 0x0DFB0A91.
+const std::vector<uint8_t> kEitScheduleV1 = testing::Hex(
+    "50F02604 00C30000 7FE37FE3 00501000 E6401900 00003000 800B4D09 6A706E04"
+    "4D3D446A 000DFB0A 91");
+// EIT schedule other (0x60), service 0x0400, the same event. CRC_32 0x2CBCD3AF.
+const std::vector<uint8_t> kEitScheduleOther = testing::Hex(
+    "60F02604 00C10000 7FE37FE3 00601000 E6401900 00003000 800B4D09 6A706E04"
+    "4D3D446A 002CBCD3 AF");
+// EIT p/f other (0x4F), service 0x0401, version 3, section 1: event 0x2000 at 23:30:00 for 01:00:00
+// "深夜", event 0x2001 at MJD 58945 00:30:00 with undefined duration and no descriptors. CRC_32
+// 0xD759D8E5.
+const std::vector<uint8_t> kEitFollowingOther = testing::Hex(
+    "4FF03204 01C70101 7FE37FE3 014F2000 E6402330 00010000 800B4D09 6A706E04"
+    "3F3C4C6B 002001E6 41003000 FFFFFF80 00D759D8 E5");
+
+// With the table and guide switches on; Stored gives the store's copy of an event.
+struct Tables : testing::ProcessorRun {
+    void Feed(const StreamBuilder& b) { ProcessorRun::Feed(b.Bytes()); }
+    void Feed(uint16_t pid, const std::vector<uint8_t>& section) {
+        Feed(StreamBuilder().Section(pid, section));
+    }
+    std::unique_ptr<EventRecord> Stored(uint16_t service_id, uint16_t event_id) {
+        return processor.EventStore().EventById(service_id, event_id);
+    }
+};
+
+const std::string kPatLine = "16 7fe3 2 0400>01f0 0401>01f1";
+const std::string kPmtLine = "17 0400 4 02>0111 0f>0112 0d>0140 0d>0141";
+
+// A PAT naming the network PID.
+std::vector<uint8_t> PatWithNit(uint16_t transport_stream_id, uint16_t network_pid = 0x0010) {
+    return sim::PatSection(transport_stream_id, 0, {{0, network_pid}, {0x0400, 0x01F0}});
+}
+
+// The present event of kEitPresent, as raised with version v.
+std::string News(int v) {
+    return "64 0400 1 k1 v" + std::to_string(v) +
+           " e1000 58944 68400..58944 70200 1800 b3 03 ニュース / 今日の出来事";
+}
+
+TEST(TableLiterals, CrcFieldsMatchABitwiseCrc) {
+    for (const auto* s :
+         {&kPat,         &kPatV1,         &kPatOtherStream,   &kPmt,
+          &kPmtV1,       &kSdtActual,     &kSdtActualV1,      &kSdtOther,
+          &kNit,         &kSit,           &kNitOther,         &kTot,
+          &kTot2,        &kTot3,          &kEitPresent,       &kEitPresentV1,
+          &kEitSchedule, &kEitScheduleV1, &kEitScheduleOther, &kEitFollowingOther}) {
+        EXPECT_EQ(testing::ReferenceCrc32(*s), 0u);
+    }
+}
+
+TEST(PatHandler, ClassifiesPidsAndRaisesTheProgrammesOncePerVersion) {
+    Tables f;
+    f.Feed(StreamBuilder().Section(0, kPat).Section(0, kPat).Section(0, kPat).Section(0, kPatV1));
+    EXPECT_EQ(f.log.Lines(), (Lines{"2 7fe3 0", kPatLine, kPatLine}));
+    EXPECT_EQ(std::tuple(f.processor.Pid(0x0010).kind, f.processor.Pid(0x01F0).kind,
+                         f.processor.Pid(0x01F1).program_number, f.processor.TransportStreamId()),
+              std::tuple(PidState::kNit, PidState::kPmt, 0x0401, 0x7FE3));
+    // Another network PID is marked as such; a PAT of nothing else raises no programmes, and
+    // the first PAT with transport_stream_id 0 is no change of stream.
+    Tables g;
+    g.Feed(StreamBuilder().Section(0, sim::PatSection(0, 0, {{0, 0x0020}})));
+    EXPECT_EQ(g.processor.Pid(0x0020).kind, PidState::kOtherNetwork);
+    EXPECT_TRUE(g.log.entries.empty());
+}
+
+// A channel change empties every table; the old sections are new again for the new stream.
+TEST(PatHandler, NewTransportStreamResetsEverythingFirst) {
+    Tables f;
+    f.Feed(StreamBuilder()
+               .Section(0, kPat)
+               .Section(0x01F0, kPmt)
+               .Section(0x0011, kSdtActual)
+               .Section(0x0014, kTot)
+               .Section(0x0012, kEitPresent));
+    EXPECT_EQ(f.processor.Pid(0x0140).kind, PidState::kDataCarousel);
+    EXPECT_EQ(std::tuple(f.Name(0x0400), f.processor.BroadcastNow().mjd,
+                         f.processor.EventStore().EventCount()),
+              std::tuple("テレビ１", 58944u, 1u));
+    f.log.entries.clear();
+    f.Feed(StreamBuilder().Section(0, kPatOtherStream));
+    EXPECT_EQ(f.processor.Pid(0x0140).kind, PidState::kUnknown);
+    EXPECT_TRUE(f.processor.CarouselPids().empty());
+    EXPECT_EQ(std::tuple(f.Name(0x0400), f.processor.BroadcastNow().Moment(),
+                         f.processor.EventStore().EventCount()),
+              std::tuple("(unknown)", MjdTime{0, 0}, 0u));
+    f.Feed(StreamBuilder()
+               .Section(0x01F0, kPmt)
+               .Section(0x0011, kSdtActual)
+               .Section(0x0012, kEitPresent));
+    EXPECT_EQ(f.log.Lines(),
+              (Lines{"2 7fe4 0", "16 7fe4 2 0500>01f0 0501>01f1", kPmtLine, "48 0400 0 テレビ１",
+                     "48 0401 0 テレビ２", "48 0402 0 ", News(0)}));
+}
+
+TEST(PmtHandler, RaisesStreamsLearnsCarouselsAndTagsAndReportsVanishedCarousels) {
+    Tables f;
+    // Before the PAT the PID is no PMT PID yet.
+    f.Feed(StreamBuilder().Section(0x01F0, kPmt).Section(0, kPat).Section(0x01F0, kPmt));
+    EXPECT_EQ(f.log.Lines(), (Lines{"2 7fe3 0", kPatLine, kPmtLine}));
+    EXPECT_EQ(
+        std::tuple(f.processor.Pid(0x0140).kind, f.processor.Pid(0x0140).program_number,
+                   f.processor.Pid(0x0141).component_tag, f.processor.Pid(0x0112).component_tag),
+        std::tuple(PidState::kDataCarousel, 0x0400, 0x41, 0x10));
+    EXPECT_EQ(f.processor.CarouselPids().at(0x0400), (std::vector<uint16_t>{0x0140, 0x0141}));
+
+    f.Feed(StreamBuilder().Section(0x01F0, kPmtV1));
+    EXPECT_EQ(f.log.Lines().back(), "17 0400 3 02>0111 0f>0112 0d>0140");
+    EXPECT_EQ(f.processor.CarouselPids().at(0x0400), (std::vector<uint16_t>{0x0140}));
+    EXPECT_EQ(f.processor.VanishedCarouselPids(), (std::vector<uint16_t>{0x0141}));
+}
+
+TEST(PmtHandler, OversizedLengthsNeverReadOutsideTheSection) {
+    // program_info_length and ES_info_length running past the section; run under ASan.
+    for (const uint16_t info_length : {0x0FFF, 0x0030, 0x0005}) {
+        Tables f;
+        auto pmt = sim::PmtSection(0x0400, 0, 0x100, {}, {{0x02, 0x0111, {}}, {0x0D, 0x0140, {}}});
+        pmt[10] = static_cast<uint8_t>(0xF0 | (info_length >> 8));
+        pmt[11] = static_cast<uint8_t>(info_length);
+        sim::FixCrc(pmt);
+        f.Feed(StreamBuilder().Section(0, kPat).Section(0x01F0, pmt));
+        EXPECT_EQ(f.stats.sync_errors, 0u);
+    }
+    Tables f;
+    auto pmt = sim::PmtSection(0x0400, 0, 0x100, {},
+                               {{0x02, 0x0111, sim::StreamIdentifierDescriptor(1)},
+                                {0x0D, 0x0140, sim::StreamIdentifierDescriptor(2)}});
+    pmt[15] = 0xF7;  // first ES_info_length: 0x7FF
+    pmt[16] = 0xFF;
+    sim::FixCrc(pmt);
+    f.Feed(StreamBuilder().Section(0, kPat).Section(0x01F0, pmt));
+    EXPECT_EQ(f.log.Lines().back(), "17 0400 1 02>0111");  // the loop ends at the bad entry
+    EXPECT_EQ(f.processor.Pid(0x0111).component_tag, 1);
+}
+
+TEST(StreamTypes, NamesAndFormat) {
+    const std::pair<uint8_t, const char*> kNames[] = {
+        {0x01, "mpg"}, {0x02, "m2v"}, {0x06, "m2s"}, {0x0D, "dat"},
+        {0x0F, "aac"}, {0x10, "mp4"}, {0x1B, "264"}, {0x24, "???"},
+    };
+    for (const auto& [type, name] : kNames) {
+        EXPECT_STREQ(StreamTypeName(type), name);
+    }
+    EXPECT_EQ(FormatStream(0x0F, 0x0AB2), "0x0AB2(aac) ");
+}
+
+TEST(PatWriter, MatchesTheLiteralSections) {
+    EXPECT_EQ(sim::PatSection(0x7FE3, 0, {{0, 0x0010}, {0x0400, 0x01F0}, {0x0401, 0x01F1}}), kPat);
+    EXPECT_EQ(sim::PmtSection(0x0400, 0, 0x0100, {},
+                              {{0x02, 0x0111, sim::StreamIdentifierDescriptor(0x00)},
+                               {0x0F, 0x0112, sim::StreamIdentifierDescriptor(0x10)},
+                               {0x0D, 0x0140, sim::StreamIdentifierDescriptor(0x40)},
+                               {0x0D, 0x0141, sim::StreamIdentifierDescriptor(0x41)}}),
+              kPmt);
+}
+
+// Repeated tables are recognised without a full decode; that must never hide a change.
+TEST(RepeatedTables, ARepeatIsHandledAgainOnceAnythingChangedAndACorruptCopyIsRejected) {
+    Tables f;
+    f.Feed(StreamBuilder()
+               .Section(0, kPat)
+               .Section(0, kPat)
+               .Section(0, kPatOtherStream)  // a channel change empties every table
+               .Section(0, kPat)             // and the first stream is new again
+               .Section(0, kPat));
+    EXPECT_EQ(f.log.Lines(), (Lines{"2 7fe3 0", kPatLine, "2 7fe4 0",
+                                    "16 7fe4 2 0500>01f0 0501>01f1", "2 7fe3 0", kPatLine}));
+
+    Tables g;
+    auto bad = kPmtV1;
+    bad[14] ^= 0x01;  // a PID bit flipped, CRC left as it was
+    g.Feed(StreamBuilder()
+               .Section(0, kPat)
+               .Section(0x01F0, kPmt)
+               .Section(0x01F0, kPmt)
+               .Section(0x01F0, bad)
+               .Section(0x01F0, kPmtV1));
+    EXPECT_EQ(g.log.Lines(),
+              (Lines{"2 7fe3 0", kPatLine, kPmtLine, "17 0400 3 02>0111 0f>0112 0d>0140"}));
+}
+
+TEST(SdtHandler, NamesEveryServiceOncePerVersionAndTheOtherStreamOverwrites) {
+    Tables f;
+    f.Feed(StreamBuilder()
+               .Section(0x0011, kSdtActual)
+               .Section(0x0011, kSdtActual)
+               .Section(0x0011, kSdtOther));
+    // No service descriptor gives an empty name.
+    EXPECT_EQ(f.log.Lines(), (Lines{"48 0400 0 テレビ１", "48 0401 0 テレビ２", "48 0402 0 ",
+                                    "48 0401 0 ラジオ"}));
+    EXPECT_EQ(std::tuple(f.Name(0x0400), f.Name(0x0401), f.Name(0x0402)),
+              std::tuple("テレビ１", "ラジオ", ""));
+    f.Feed(StreamBuilder().Section(0x0011, kSdtActualV1).Section(0x0011, kSdtActualV1));
+    EXPECT_EQ(f.log.Lines().size(), 7u);
+    EXPECT_EQ(f.Name(0x0401), "テレビ２");
+}
+
+TEST(SdtHandler, OtherTablesAreIgnoredLoopsEndInsideTheSectionLongNamesAreCut) {
+    Tables f;
+    sim::LongSection bat;
+    bat.table_id = 0x4A;  // bouquet association, on the same PID
+    bat.table_id_extension = 0x0001;
+    bat.private_indicator = true;
+    // The second entry claims 0xFFF descriptor bytes: it is read as far as it goes, no more.
+    std::vector<uint8_t> overlong = kSdtActual;
+    overlong[38] = 0x8F;
+    overlong[39] = 0xFF;
+    sim::FixCrc(overlong);
+    sim::SdtService s;
+    s.service_id = 0x0500;
+    s.name = "一二三四五六七八九十一二三四五六七八九十";  // 20 Kanji, 40 bytes
+    f.Feed(StreamBuilder()
+               .Section(0x0011, sim::MakeSection(bat, std::vector<uint8_t>{0xF0, 0, 0xF0, 0}))
+               .Section(0x0011, overlong)
+               .Section(0x0011, sim::SdtSection(true, 1, 1, 0, {s})));
+    // A name is cut to the 28 bytes of the record.
+    EXPECT_EQ(f.log.Lines(), (Lines{"48 0400 0 テレビ１", "48 0401 0 テレビ２",
+                                    "48 0500 0 一二三四五六七八九十一二三四"}));
+}
+
+TEST(ServiceName, CutsToTheDestinationWithANulAndLeavesItAloneForAnUnknownService) {
+    Tables f;
+    f.Feed(StreamBuilder().Section(0x0011, kSdtActual));
+    char name[6];
+    std::memset(name, 'x', sizeof name);
+    EXPECT_EQ(f.processor.ServiceName(0x0999, name, sizeof name), 0);
+    EXPECT_EQ(std::string(name, sizeof name), std::string(6, 'x'));
+    EXPECT_EQ(f.processor.ServiceName(0x0400, name, sizeof name), 1);
+    // Room for 5 bytes of text: cut before the half of "ビ" that would not fit.
+    EXPECT_EQ(std::string(name, 6), std::string("\x83\x65\x83\x8C\0x", 6));
+    char seven[7];
+    EXPECT_EQ(f.processor.ServiceName(0x0400, seven, sizeof seven), 1);
+    EXPECT_EQ(testing::Utf8(seven), "テレビ");
+    EXPECT_EQ(f.processor.ServiceName(0x0400, nullptr, 0), 1);  // known, nothing written
+}
+
+TEST(ServiceName, LookupFromAnotherThreadWhileInputRuns) {
+    Tables f;
+    // Alternating versions, so every section rewrites the table.
+    StreamBuilder b;
+    for (int i = 0; i < 200; ++i) {
+        b.Section(0x0011, (i % 2) ? kSdtActualV1 : kSdtActual);
+        b.Section(0x0011, kSdtOther);
+    }
+    const auto stream = b.Bytes();
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        char name[30];
+        while (!done.load()) {
+            if (f.processor.ServiceName(0x0400, name, sizeof name) == 1) {
+                EXPECT_EQ(testing::Utf8(name), "テレビ１");
+            }
+        }
+    });
+    f.processor.Input(stream, f.stats);
+    done = true;
+    reader.join();
+    // The other stream's name came once; every later actual version overwrote it again.
+    EXPECT_EQ(f.Name(0x0401), "テレビ２");
+    EXPECT_EQ(f.log.OfType(kEventServiceName).size(), 200u * 3 + 1);
+}
+
+TEST(NitHandler, EachTransportStreamRaises19ThenTheNetworkName18OncePerVersion) {
+    Tables f;
+    f.Feed(StreamBuilder().Section(0x0010, kNit));  // the network PID is only known from the PAT
+    EXPECT_TRUE(f.log.entries.empty());
+    f.Feed(StreamBuilder()
+               .Section(0, PatWithNit(0x4010))
+               .Section(0x0010, kNit)
+               .Section(0x0010, kNit)
+               .Section(0x0010, sim::NitSection(0x0004, 1, "ＢＳ", {{0x4010, 0x0004, {}, {}}})));
+    EXPECT_EQ(f.log.Lines(), (Lines{"2 4010 0", "16 4010 1 0400>01f0",
+                                    "19 0004 4010 12040.00 110.0 e p0 m8 28.8600 f8",
+                                    "19 0004 4011 11727.48 110.0 e p1 m9 28.8600 f4",
+                                    "19 0004 4030 0.00 0.0 w p0 m0 0.0000 f0", "18 0004 0 ＢＳ放送",
+                                    "19 0004 4010 0.00 0.0 w p0 m0 0.0000 f0", "18 0004 0 ＢＳ"}));
+    // Without a satellite delivery descriptor every byte is zero, padding too.
+    const SatelliteDelivery zero{};
+    EXPECT_EQ(std::memcmp(&f.log.entries[4].delivery, &zero, sizeof zero), 0);
+    // A descriptor body too short for the whole delivery leaves the record alone.
+    SatelliteDelivery d{};
+    EXPECT_FALSE(ParseSatelliteDelivery(std::span(kNit).subspan(35, 10), d));
+    EXPECT_EQ(d.frequency, 0.0);
+
+    // A transport_stream_loop_length (0x0FF0) past the section stops at the CRC: the three
+    // entries that are there, then the name.
+    std::vector<uint8_t> section = kNit;
+    section[20] = 0xF0;
+    section[21] = 0xF0;
+    sim::FixCrc(section);
+    Tables g;
+    g.Feed(StreamBuilder().Section(0, PatWithNit(0x4010)).Section(0x0010, section));
+    const Lines all = f.log.Lines(), cut = g.log.Lines();
+    ASSERT_GE(cut.size(), 2u);
+    EXPECT_EQ(Lines(cut.begin() + 2, cut.end()), Lines(all.begin() + 2, all.begin() + 6));
+}
+
+TEST(NitHandler, OtherNetworksAreIgnoredSelectionInformationRaises18WithLength1) {
+    Tables f;
+    f.Feed(StreamBuilder()
+               .Section(0, PatWithNit(0x4010, 0x0020))
+               .Section(0x0020, kNitOther)
+               .Section(0x0020, kSit)
+               .Section(0x0020, kSit));
+    EXPECT_EQ(f.log.Lines(), (Lines{"2 4010 0", "16 4010 1 0400>01f0", "18 ffff 1 "}));
+}
+
+TEST(TimeHandler, EveryTotRaisesTheTimeEvenRepeatedAndWithTablesOff) {
+    Tables f;
+    f.processor.decode_tables = 0;  // nothing but the time arrives then
+    f.Feed(StreamBuilder()
+               .Section(0, PatWithNit(0x4010))
+               .Section(0x0011, kSdtActual)
+               .Section(0x0014, kTot)
+               .Section(0x0014, kTot2)
+               .Section(0x0014, kTot));
+    EXPECT_EQ(f.log.Lines(), (Lines{"32 0000 0 58944 68405 050019 19:00:05",
+                                    "32 0000 0 58944 68410 100019 19:00:10",
+                                    "32 0000 0 58944 68405 050019 19:00:05"}));
+    EXPECT_EQ(f.processor.BroadcastNow().Moment(), (MjdTime{58944, 68405}));
+    f.Feed(StreamBuilder().Section(0x0014, kTot3));
+    EXPECT_EQ(f.processor.BroadcastNow().Moment(), (MjdTime{58945, 86399}));
+
+    // A TDT has no CRC and never arrives, nor do sections too short; a long-form one is read
+    // after its eight-byte header.
+    sim::LongSection fields;
+    fields.table_id = 0x73;
+    const std::vector<uint8_t> body = {0xE6, 0x40, 0x12, 0x34, 0x56, 0xF0, 0x00};
+    Tables g;
+    g.Feed(StreamBuilder()
+               .Section(0x0014, kTdt)
+               .Section(0x0014, sim::TdtSection({58944, 100}))
+               .Section(0x0014, sim::MakeShortSection(0x73, std::span(body).first(3), true))
+               .Section(0x0014, sim::MakeSection(fields, body)));
+    EXPECT_EQ(g.log.Lines(), (Lines{"32 0000 0 58944 45296 563412 12:34:56"}));
+}
+
+TEST(EitHandler, PresentEventIsStoredAndRaisedWithEveryFieldOncePerVersion) {
+    Tables f;
+    f.Feed(StreamBuilder()
+               .Section(0x0012, kEitPresent)
+               .Section(0x0012, kEitPresent)
+               .Section(0x0012, kEitPresentV1));  // same contents, new version: stored again
+    EXPECT_EQ(f.log.Lines(), (Lines{News(0), News(1)}));
+    const auto stored = f.Stored(0x0400, 0x1000);
+    ASSERT_NE(stored, nullptr);
+    EXPECT_EQ(stored->service_id, 0x0400);
+    EXPECT_EQ(testing::EventLog::Line({64, 0x0400, 1, {}, {}, {}, {}, {}, {}, *stored}), News(1));
+}
+
+TEST(EitHandler, ScheduleThenPresentFollowingThenScheduleNoLonger) {
+    Tables f;
+    f.Feed(0x0012, kEitSchedule);
+    EXPECT_EQ(Utf8(f.Stored(0x0400, 0x1000)->name), "予定");
+    f.Feed(0x0012, kEitPresent);
+    f.Feed(0x0012, kEitScheduleV1);  // a new schedule version no longer changes it
+    EXPECT_EQ(
+        f.log.Lines(),
+        (Lines{"65 0400 1 k3 v0 e1000 58944 68400..58944 70200 1800 00 00 予定 / ", News(0)}));
+    EXPECT_EQ(Utf8(f.Stored(0x0400, 0x1000)->name), "ニュース");
+    EXPECT_EQ(f.Stored(0x0400, 0x1000)->kind, kEventKindPresentFollowingActual);
+}
+
+TEST(EitHandler, EveryEitPidIsReadOnlyWithBothSwitchesOnAndOtherSchedulesNever) {
+    for (const uint16_t pid : {0x0012, 0x0026, 0x0027}) {
+        Tables f;
+        f.Feed(pid, kEitPresent);
+        EXPECT_EQ(f.log.Lines(), Lines{News(0)}) << pid;
+    }
+    Tables off, no_tables, other;
+    off.processor.program_guide = 0;
+    no_tables.processor.decode_tables = 0;
+    for (Tables* f : {&off, &no_tables, &other}) {
+        f->Feed(0x0012, f == &other ? kEitScheduleOther : kEitPresent);
+        EXPECT_TRUE(f->log.entries.empty());
+        EXPECT_EQ(f->processor.EventStore().ServiceCount(), 0u);
+    }
+}
+
+TEST(EitHandler, OtherStreamEventsAreNotActualAndEndAcrossMidnight) {
+    Tables f;
+    f.Feed(0x0012, kEitFollowingOther);
+    // 23:30 + 1:00 ends the next day at 00:30; an undefined duration keeps the start's MJD and
+    // has no end seconds.
+    EXPECT_EQ(f.log.Lines(),
+              (Lines{"64 0401 0 k2 v3 e2000 58944 84600..58945 1800 3600 00 00 深夜 / ",
+                     "64 0401 0 k2 v3 e2001 58945 1800..58945 4294967295 4294967295 00 00  / "}));
+    EXPECT_FALSE(f.log.entries[1].record.EndDefined());
+}
+
+TEST(EitHandler, LengthsPastTheirEndsAreReadOnlyUpToTheirContainer) {
+    // The event's descriptors_loop_length becomes 0xFFF, or event_name_length runs far beyond
+    // the short event descriptor: the descriptors after the damaged one still count.
+    const std::pair<size_t, std::vector<uint8_t>> kDamage[] = {{24, {0x8F, 0xFF}}, {31, {0xF0}}};
+    for (const auto& [at, bytes] : kDamage) {
+        std::vector<uint8_t> section = kEitPresent;
+        std::copy(bytes.begin(), bytes.end(), section.begin() + static_cast<ptrdiff_t>(at));
+        sim::FixCrc(section);
+        Tables f;
+        f.Feed(0x0012, section);
+        ASSERT_EQ(f.log.entries.size(), 1u);
+        // A broken name loses the text; the fields and components stay.
+        const std::string line = f.log.Lines()[0], fields = News(0).substr(0, News(0).find("ニ"));
+        EXPECT_EQ(line.substr(0, fields.size()), fields);
+        EXPECT_TRUE(at == 31 ? f.log.entries[0].record.text[0] == '\0' : line == News(0));
+    }
+}
+
+// Multiplexers pack the sections of several services back to back, the same way at every
+// repetition. Here the present sections of three services share one packet; the next unit
+// (pointer_field 0 again) packs their following sections and a schedule segment over several.
+TEST(EitHandler, SectionsPackedBackToBackAllReachTheStore) {
+    std::vector<std::vector<uint8_t>> present, rest;
+    std::vector<sim::EitEvent> later;
+    for (uint16_t service = 0x0400; service <= 0x0402; ++service) {
+        sim::EitEvent now;
+        now.event_id = service;
+        now.start = {58944, 19 * 3600};
+        now.duration = 1800;
+        now.name = "番組";
+        sim::EitEvent next = now;
+        next.event_id = static_cast<uint16_t>(service + 0x100);
+        next.start.seconds += 1800;
+        const auto pf = sim::PresentFollowingSections(true, service, 1, 1, 0, &now, &next);
+        present.push_back(pf[0]);
+        rest.push_back(pf[1]);
+        for (int k = 0; k < 2; ++k) {
+            next.event_id = static_cast<uint16_t>(0x0800 + later.size());
+            next.start.seconds = 21 * 3600 + 600 * static_cast<uint32_t>(later.size());
+            next.duration = 600;
+            later.push_back(next);
+        }
+    }
+    rest.push_back(sim::ScheduleSections(true, 0x0400, 1, 1, 0, 58944, later).at(0));
+    Tables f;
+    const StreamBuilder b = StreamBuilder().Sections(0x0012, present).Sections(0x0012, rest);
+    f.Feed(b);
+    f.Feed(b);
+    EXPECT_EQ(f.log.OfType(kEventPresentFollowing).size(), 6u);
+    EXPECT_EQ(f.log.OfType(kEventSchedule).size(), later.size());
+    for (uint16_t service = 0x0400; service <= 0x0402; ++service) {
+        EXPECT_NE(f.Stored(service, service), nullptr) << service;
+        EXPECT_NE(f.Stored(service, service + 0x100), nullptr) << service;
+    }
+}
+
+TEST(EitHandler, SectionPackedBehindAKnownRepeatIsRead) {
+    // After two copies the first section is a known repeat that skips the long way; a new
+    // section packed behind it in the same payload must still be read.
+    Tables f;
+    f.Feed(StreamBuilder().Section(0x0012, kEitPresent).Section(0x0012, kEitPresent));
+    f.Feed(StreamBuilder().Sections(0x0012, {kEitPresent, kEitFollowingOther}));
+    EXPECT_EQ(f.log.OfType(kEventPresentFollowing).size(), 3u);
+    EXPECT_NE(f.Stored(0x0401, 0x2001), nullptr);
+}
+
+TEST(EventParse, KindFollowsTheTableId) {
+    const std::pair<uint8_t, uint8_t> kKinds[] = {{0x4E, kEventKindPresentFollowingActual},
+                                                  {0x4F, kEventKindPresentFollowingOther},
+                                                  {0x50, kEventKindScheduleActual},
+                                                  {0x57, kEventKindScheduleActual},
+                                                  {0x58, kEventKindOther},
+                                                  {0x5F, kEventKindOther},
+                                                  {0x60, kEventKindScheduleOther},
+                                                  {0x67, kEventKindScheduleOther},
+                                                  {0x68, kEventKindOther}};
+    for (const auto& [table_id, kind] : kKinds) {
+        EXPECT_EQ(EventKindFromTableId(table_id), kind) << int{table_id};
+    }
+}
+
+TEST(EventParse, ConsumesTwelveBytesAndItsDescriptorsAndRollsWholeDays) {
+    // Event 1 at MJD 0xE640 00:00:00 for 00:00:30 with a 4-byte unknown descriptor; event 2 at
+    // 12:00:00 for 48:00:00 (BCD 0x48), ending two days later at noon; one byte more.
+    const std::vector<uint8_t> bytes = {0x00, 0x01, 0xE6, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x30,
+                                        0xF0, 0x04, 0x99, 0x02, 0xAA, 0xBB, 0x00, 0x02, 0xE6, 0x40,
+                                        0x12, 0x00, 0x00, 0x48, 0x00, 0x00, 0xF0, 0x00, 0x77};
+    SectionHeader section;
+    section.table_id = 0x50;
+    section.table_id_extension = 0x0123;
+    section.version_number = 7;
+    ByteReader loop(bytes);
+    EventRecord r;
+    ASSERT_TRUE(ParseEvent(loop, section, r));
+    EXPECT_EQ(loop.Remaining(), 13u);
+    EXPECT_EQ(std::tuple(r.kind, r.version, r.service_id, r.event_id, r.duration, r.end),
+              std::tuple(kEventKindScheduleActual, 7, 0x0123, 0x0001, 30u, MjdTime{58944, 30}));
+    ASSERT_TRUE(ParseEvent(loop, section, r));
+    EXPECT_EQ(r.end, (MjdTime{58946, 12 * 3600}));
+    EXPECT_FALSE(ParseEvent(loop, section, r));  // one byte is not an event
+    EXPECT_EQ(r.event_id, 0x0002);
+}
+
+TEST(EitWriter, LongNameAndTextAreCutToTheirBuffers) {
+    sim::EitEvent e;
+    e.start = {58944, 0};
+    e.duration = 60;
+    for (int i = 0; i < 80; ++i) {
+        e.name += i < 45 ? "字" : "";
+        e.text += "本";
+    }
+    Tables f;
+    f.Feed(0x0012, sim::PresentFollowingSections(true, 1, 1, 1, 0, &e, nullptr)[0]);
+    const auto raised = f.log.OfType(kEventPresentFollowing);
+    ASSERT_EQ(raised.size(), 1u);
+    EXPECT_EQ(std::string(raised[0].record.name.data()).size(), 78u);
+    EXPECT_EQ(std::string(raised[0].record.text.data()).size(), 158u);
+}
+
+TEST(EitWriter, ScheduleCoversFourDaysPerTableInThreeHourSegments) {
+    std::vector<sim::EitEvent> events(8 * 48);
+    for (uint16_t i = 0; i < events.size(); ++i) {
+        events[i].event_id = i;
+        events[i].start = {58944 + i / 48u, i % 48 * 1800u};
+        events[i].duration = 1800;
+    }
+    const auto sections = sim::ScheduleSections(true, 0x0400, 1, 1, 2, 58944, events);
+    ASSERT_EQ(sections.size(), 64u);  // 2 tables × 32 segments, one section each
+    StreamBuilder b;
+    for (const auto& s : sections) {
+        const SectionHeader h = ParseSectionHeader(s);
+        EXPECT_EQ(std::tuple(h.table_id & 0xFE, h.section_number % 8, h.last_section_number, s[12],
+                             s[13]),
+                  std::tuple(0x50, 0, 0xF8, h.section_number, 0x51));
+        b.Section(0x0012, s);  // each in its own unit, so that each completes at once
+    }
+    Tables f;
+    f.Feed(b);
+    EXPECT_EQ(f.processor.EventStore().EventCount(), 384u);
+    EXPECT_EQ(f.processor.EventStore().EventAt(0x0400, {58948, 3600 * 5})->event_id, 4 * 48 + 10);
+}
+
+}  // namespace
+}  // namespace tavrel
