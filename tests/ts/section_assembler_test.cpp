@@ -119,7 +119,7 @@ TEST(SectionAssembly, PointerFieldsStuffingCrcAndAdaptationFields) {
         {"a pointer_field that exactly fills the payload only ends the previous section",
          {{true, Cat({{0}, Part(fit, 0, 183)})}, {true, Cat({{183}, Part(fit, 183)})}},
          {fit},
-         0},
+         1},  // the next section would begin in the next packet
         {"stuffing ends the unit, even before a section that would pass",
          {{true, Cat({{0}, s, {0xFF}, b})}, {false, b}},
          {s},

@@ -178,9 +178,9 @@ TEST(PacketEngine, InputBeyondTheBufferLimitCountsOneOverflow) {
 
 TEST(OutputStage, FiltersDropListedPidsAndNewOrClearedOutputsGetEverything) {
     Engine e;
-    EXPECT_EQ(
-        std::tuple(e.processor.AddOutput(1), e.processor.AddOutput(1), e.processor.AddOutput(2)),
-        std::tuple(1, 0, 1));
+    EXPECT_EQ(e.processor.AddOutput(1), 1);
+    EXPECT_EQ(e.processor.AddOutput(1), 0);
+    EXPECT_EQ(e.processor.AddOutput(2), 1);
     const uint16_t pids[] = {0x101, 0x102};
     for (const uint16_t output : {0, 2, 5}) {  // 5: no such output, nothing happens
         e.processor.SetOutputFilter(output, 1, nullptr, 0, pids, 2);
