@@ -29,7 +29,7 @@ public:
 class CaptureServiceWindow : public ::testing::Test {
 protected:
     CaptureServiceWindow() {
-        h.tuner->stream = test_support::Multiplex(1.5, 7, &plan);
+        h.tuner->stream = test_support::Multiplex(1.5, 1, &plan);
         for (const sim::PlannedService& s : plan.transport_streams[0].services) {
             expected.insert(s.service_id);
         }

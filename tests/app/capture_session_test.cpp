@@ -300,7 +300,7 @@ TEST(ProcessorQueries, ReachTheRunningProcessorOnly) {
     AppHarness h(s);
     RecordingPorts ports;
     sim::MultiplexManifest plan;
-    h.tuner->stream = Multiplex(1.5, 7, &plan);
+    h.tuner->stream = Multiplex(1.5, 1, &plan);
     const sim::PlannedService& service = plan.transport_streams[0].services[0];
     const uint16_t sid = service.service_id, first_event = service.events[0].event_id;
     char name[64] = "untouched";
