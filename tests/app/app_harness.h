@@ -1,8 +1,13 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <chrono>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -12,6 +17,7 @@
 #include "platform/timer_resolution.h"
 #include "platform/ui_services.h"
 #include "platform/ui_thread.h"
+#include "sim/multiplex.h"
 #include "sim/simulated_fx2.h"
 
 namespace tavrel::test_support {
@@ -63,6 +69,22 @@ public:
     std::vector<uint32_t> ended;
 };
 
+// The generated multiplex of the given length, as one byte vector; its plan in `manifest`.
+inline std::vector<uint8_t> Multiplex(double seconds, uint64_t seed = 7,
+                                      sim::MultiplexManifest* manifest = nullptr) {
+    sim::MultiplexConfig config;
+    config.seconds = seconds;
+    config.seed = seed;
+    sim::MultiplexGenerator generator(config);
+    std::vector<uint8_t> out;
+    generator.Run(
+        [&](std::span<const uint8_t> chunk) { out.insert(out.end(), chunk.begin(), chunk.end()); });
+    if (manifest != nullptr) {
+        *manifest = generator.Manifest();
+    }
+    return out;
+}
+
 enum class TunerKind {
     kFake,          // FakeTuner, reachable through `tuner`
     kSimulatedFx2,  // the built-in CDTV_EzUSBFX2 over the simulated driver, through `fx2`
@@ -95,6 +117,18 @@ struct AppHarness {
     // Initialises the window with the tuner set up so far.
     bool Initialise(ServiceWindowPort* service = nullptr, ReservationPort* reservations = nullptr) {
         return app->Initialise(std::move(pending_device), service, reservations);
+    }
+
+    // Starts the capture, lets the fake tuner deliver its stream once and waits until the
+    // processing thread has taken every full block of it.
+    void CaptureAll() {
+        ASSERT_EQ(app->StartStop(), StartError::kNone);
+        tuner->Release();
+        ASSERT_TRUE(tuner->WaitDelivered());
+        for (int i = 0; i < 5000 && app->ChunkBuffer().Held() >= CaptureApp::kBlockSize; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ui_thread.Drain();
     }
 
     FakeClock clock{100000, {2009, 1, 2, 3, 4, 5, 0, 5}};

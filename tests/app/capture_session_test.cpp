@@ -13,8 +13,6 @@
 #include "platform/loopback_receiver.h"
 #include "platform/temp_dir.h"
 #include "platform/text_encoding.h"
-#include "sim/multiplex.h"
-#include "sim/simulated_fx2.h"
 #include "ts/broadcast_time.h"
 #include "ts/processor_callback.h"
 
@@ -22,89 +20,48 @@ namespace tavrel {
 namespace {
 
 using test_support::AppHarness;
-using test_support::FakeTuner;
-using test_support::ScriptedUi;
-
-std::vector<uint8_t> Multiplex(double seconds, uint64_t seed = 7) {
-    sim::MultiplexConfig config;
-    config.seconds = seconds;
-    config.seed = seed;
-    sim::MultiplexGenerator generator(config);
-    std::vector<uint8_t> out;
-    generator.Run(
-        [&](std::span<const uint8_t> chunk) { out.insert(out.end(), chunk.begin(), chunk.end()); });
-    return out;
-}
+using test_support::Multiplex;
+using test_support::ReadWholeFile;
+using H = AppHarness&;
 
 TEST(CaptureStart, EachFailureUndoesThePartialStart) {
     struct Case {
-        const char* name;
-        std::function<void(AppHarness&)> before_init;
-        std::function<void(AppHarness&)> after_init;
         StartError error;
-        std::vector<ScriptedUi::Message> messages;
+        const char* message;  // caption "Error"; null: none
         int connects;
+        std::function<void(H)> setup;
     };
     const Case cases[] = {
-        {"no device",
-         [](AppHarness& h) { h.tuner->names.clear(); },
-         nullptr,
-         StartError::kNoDevice,
-         {},
-         0},
-        {"no IN endpoint",
-         [](AppHarness& h) { h.tuner->endpoints = {FakeTuner::Bulk(0x02)}; },
-         nullptr,
-         StartError::kNoInEndpoint,
-         {},
-         0},
-        {"no OUT endpoint selected",
-         nullptr,
-         [](AppHarness& h) { h.app->Window().endpoint_out.selected = -1; },
-         StartError::kNoOutEndpoint,
-         {},
-         0},
-        {"IN endpoint gone",
-         [](AppHarness& h) { h.tuner->missing = {0x81}; },
-         nullptr,
-         StartError::kInEndpointMissing,
-         {{"入力EP指定エラー", "Error"}},
-         0},
-        {"firmware init without OUT endpoint",
-         nullptr,
-         [](AppHarness& h) {
+        {StartError::kNoDevice, nullptr, 0, [](H h) { h.app->Window().device.selected = -1; }},
+        {StartError::kNoInEndpoint, nullptr, 0,
+         [](H h) { h.app->Window().endpoint_in.selected = -1; }},
+        {StartError::kNoOutEndpoint, nullptr, 0,
+         [](H h) { h.app->Window().endpoint_out.selected = -1; }},
+        {StartError::kInEndpointMissing, "入力EP指定エラー", 0,
+         [](H h) { h.tuner->missing = {0x81}; }},
+        {StartError::kOutEndpointMissing, "HvKelvra初期化には出力EPが必要です", 0,
+         [](H h) {
              h.app->Window().firmware_init.checked = true;
              h.app->Window().endpoint_out.SelectData(kNoEndpoint);
-         },
-         StartError::kOutEndpointMissing,
-         {{"HvKelvra初期化には出力EPが必要です", "Error"}},
-         0},
-        {"timer period refused",
-         [](AppHarness& h) { h.timer.refuse = true; },
-         nullptr,
-         StartError::kTimerPeriod,
-         {},
-         0},
-        {"device does not connect",
-         [](AppHarness& h) { h.tuner->connect_result = false; },
-         nullptr,
-         StartError::kConnect,
-         {{"デバイスに接続できませんでした", "Error"}},
-         1},
+         }},
+        {StartError::kTimerPeriod, nullptr, 0, [](H h) { h.timer.refuse = true; }},
+        // The timer period was begun before the connect fails: it must be ended again.
+        {StartError::kConnect, "デバイスに接続できませんでした", 1,
+         [](H h) { h.tuner->connect_result = false; }},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        AppHarness h;
-        if (c.before_init) {
-            c.before_init(h);
-        }
+        SCOPED_TRACE(static_cast<int>(c.error));
+        Settings s;
+        s.timer_period = 4;
+        AppHarness h(s);
         ASSERT_TRUE(h.Initialise());
-        if (c.after_init) {
-            c.after_init(h);
-        }
+        c.setup(h);
         h.app->Window().connect.checked = true;  // the click checked it
         EXPECT_EQ(h.app->StartStop(), c.error);
-        EXPECT_EQ(h.ui.messages, c.messages);
+        EXPECT_EQ(h.ui.messages.size(), c.message ? 1u : 0u);
+        if (c.message) {
+            EXPECT_EQ(h.ui.messages[0], (test_support::ScriptedUi::Message{c.message, "Error"}));
+        }
         EXPECT_FALSE(h.app->Capturing());
         EXPECT_FALSE(h.app->Window().connect.checked);
         EXPECT_EQ(h.tuner->connects, c.connects);
@@ -123,20 +80,13 @@ TEST(CaptureStart, SucceedsAndStopRestoresTheControls) {
     h.tuner->capabilities = kCapabilityChannel;
     ASSERT_TRUE(h.Initialise());
     ASSERT_EQ(h.app->StartStop(), StartError::kNone);
-
     const MainWindowState& w = h.app->Window();
-    EXPECT_TRUE(h.app->Capturing());
-    EXPECT_TRUE(w.connect.checked);
-    EXPECT_EQ(h.tuner->last_in, 0x81);
-    EXPECT_EQ(h.tuner->last_out, 0x02);
+    EXPECT_TRUE(h.app->Capturing() && w.connect.checked && w.record.enabled && w.send.enabled);
+    EXPECT_EQ(std::tuple(h.tuner->last_in, h.tuner->last_out), std::tuple(0x81, 0x02));
     EXPECT_EQ(h.tuner->channels_set, std::vector<int>{27});
     EXPECT_EQ(h.timer.active, std::vector<uint32_t>{4});
-    for (const bool enabled :
-         {w.device.enabled, w.research.enabled, w.endpoint_in.enabled, w.endpoint_out.enabled}) {
-        EXPECT_FALSE(enabled);
-    }
-    EXPECT_TRUE(w.record.enabled);
-    EXPECT_TRUE(w.send.enabled);
+    EXPECT_FALSE(w.device.enabled || w.research.enabled || w.endpoint_in.enabled ||
+                 w.endpoint_out.enabled);
     h.ui_thread.Drain();  // the channel list is filled through the UI thread
     EXPECT_EQ(h.app->ChannelWindow().channels.SelectedData(), 27u);
     EXPECT_TRUE(h.app->ChannelWindow().change.enabled);
@@ -144,12 +94,9 @@ TEST(CaptureStart, SucceedsAndStopRestoresTheControls) {
     h.tuner->Release();
     ASSERT_EQ(h.app->StartStop(), StartError::kNone);
     h.ui_thread.Drain();
-    EXPECT_FALSE(h.app->Capturing());
-    EXPECT_FALSE(w.connect.checked);
+    EXPECT_FALSE(h.app->Capturing() || w.connect.checked || w.record.enabled || w.send.enabled);
     EXPECT_TRUE(w.device.enabled && w.research.enabled && w.endpoint_in.enabled);
-    EXPECT_FALSE(w.firmware_init.visible) << "only the FX2 device has firmware init";
-    EXPECT_FALSE(w.record.enabled);
-    EXPECT_FALSE(w.send.enabled);
+    EXPECT_FALSE(w.firmware_init.visible || w.firmware_init.enabled) << "FX2 device only";
     EXPECT_TRUE(h.timer.active.empty());
     EXPECT_EQ(h.timer.ended, std::vector<uint32_t>{4});
     EXPECT_TRUE(h.app->ChannelWindow().channels.entries.empty());
@@ -163,9 +110,7 @@ TEST(CaptureCycle, RecordsAndSendsTheStreamByteForByte) {
     test_support::LoopbackReceiver receiver;
     ASSERT_TRUE(receiver.Ok());
     Settings s;
-    s.no_reject_nullpacket = 1;
-    s.decode_psi = 1;
-    s.rec_autofilename = 1;
+    s.no_reject_nullpacket = s.decode_psi = s.rec_autofilename = 1;
     s.rec_autopath = dir.Path();
     s.network_address = "127.0.0.1";
     s.network_port = receiver.Port();
@@ -180,30 +125,26 @@ TEST(CaptureCycle, RecordsAndSendsTheStreamByteForByte) {
     ASSERT_TRUE(h.app->StartSending());
     EXPECT_EQ(h.app->Window().record.text, "録画停止");
     EXPECT_EQ(h.app->Window().send.text, "送信停止");
-
     h.tuner->Release();
     ASSERT_TRUE(h.tuner->WaitDelivered());
     ASSERT_EQ(h.app->StartStop(), StartError::kNone);
 
-    const std::string path = dir.File("cap-20090102-030405.ts");
-    EXPECT_EQ(test_support::ReadWholeFile(path), stream);
+    EXPECT_EQ(ReadWholeFile(dir.File("cap-20090102-030405.ts")), stream);
     EXPECT_EQ(h.app->Window().record.text, "録画開始");
     EXPECT_EQ(h.app->Window().send.text, "送信開始");
     EXPECT_EQ(h.app->ActiveRecorder(), nullptr);
-
     std::vector<uint8_t> received;
-    size_t datagrams = 0;
     while (auto d = receiver.Receive(200)) {
         EXPECT_EQ(d->size(), 1000u);
         received.insert(received.end(), d->begin(), d->end());
-        ++datagrams;
     }
     // The sender keeps up to one datagram and one packet back; that tail is dropped at stop.
-    EXPECT_GE(datagrams, (stream.size() - 1188) / 1000);
+    EXPECT_GE(received.size(), stream.size() - 1188);
     ASSERT_LE(received.size(), stream.size());
     EXPECT_TRUE(std::equal(received.begin(), received.end(), stream.begin()));
 }
 
+// What is left at stop is drained to the recording, also when it is less than a block.
 TEST(CaptureCycle, LessThanOneBlockIsStillRecordedAtStop) {
     test_support::TempDir dir;
     Settings s;
@@ -219,7 +160,7 @@ TEST(CaptureCycle, LessThanOneBlockIsStillRecordedAtStop) {
     h.tuner->Release();
     ASSERT_TRUE(h.tuner->WaitDelivered());
     ASSERT_EQ(h.app->StartStop(), StartError::kNone);
-    EXPECT_EQ(test_support::ReadWholeFile(dir.File("short.ts")), stream);
+    EXPECT_EQ(ReadWholeFile(dir.File("short.ts")), stream);
     ASSERT_EQ(h.ui.save_requests.size(), 1u);
     EXPECT_EQ(h.ui.save_requests[0].filter_pattern, "*.ts");
     EXPECT_EQ(h.ui.save_requests[0].default_extension, "ts");
@@ -229,16 +170,16 @@ TEST(DeviceDataCallback, OverflowEmptiesTheBufferAndCountsOnce) {
     AppHarness h;
     ASSERT_TRUE(h.Initialise());
     std::vector<uint8_t> data(CaptureApp::kChunkBufferLimit - 10, 0x47);
-    CaptureApp::DeviceDataCallback(data.data(), static_cast<uint32_t>(data.size()), 0, 0,
-                                   h.app.get());
+    const auto deliver = [&](size_t n) {
+        CaptureApp::DeviceDataCallback(data.data(), static_cast<uint32_t>(n), 0, 0, h.app.get());
+    };
+    deliver(data.size());
     EXPECT_EQ(h.app->ChunkBuffer().Held(), data.size());
     EXPECT_EQ(h.app->Stats().overflow_resets.load(), 0u);
-    CaptureApp::DeviceDataCallback(data.data(), 100, 0, 0, h.app.get());
+    deliver(100);
     EXPECT_EQ(h.app->ChunkBuffer().Held(), 0u);
-    EXPECT_EQ(h.app->Stats().overflow_resets.load(), 1u);
     h.app->RunStatusDisplay();
     EXPECT_EQ(h.app->Window().buffer.text, "0KB/10240KB\nR:1 Sy:0 St:0");
-
     h.app->Clear();
     EXPECT_EQ(h.app->Stats().overflow_resets.load(), 0u);
 }
@@ -274,36 +215,31 @@ TEST(DeviceDataCallback, SamplesTheRateAndThrottlesRefreshes) {
 // Records what the capture hands to the child windows and the reservation engine.
 struct RecordingPorts : ServiceWindowPort, ReservationPort {
     std::vector<std::string> calls;
-    void OnNewStream(uint32_t end) override {
-        calls.push_back("new stream " + std::to_string(end));
-    }
-    void OnProgram(const ProgramEntry& p) override {
-        calls.push_back("program " + std::to_string(p.program_number));
-    }
+    void Log(const std::string& what, uint32_t n) { calls.push_back(what + std::to_string(n)); }
+    void OnNewStream(uint32_t end) override { Log("new stream ", end); }
+    void OnProgram(const ProgramEntry& p) override { Log("program ", p.program_number); }
     void OnStreams(uint16_t program, std::span<const StreamEntry> streams) override {
-        std::string text = "service streams " + std::to_string(program);
+        Log("service streams ", program);
         for (const StreamEntry& e : streams) {
-            text += " " + std::to_string(e.stream_type) + "/" + std::to_string(e.unused) + "/" +
-                    std::to_string(e.elementary_pid);
+            calls.back() += " " + std::to_string(e.stream_type) + "/" + std::to_string(e.unused) +
+                            "/" + std::to_string(e.elementary_pid);
         }
-        calls.push_back(text);
     }
     void OnServiceName(uint16_t sid, const char* name) override {
-        calls.push_back("name " + std::to_string(sid) + " " + name);
+        Log("name ", sid);
+        calls.back() += std::string(" ") + name;
     }
     void OnEvent(const EventRecord&, uint16_t sid, uint32_t actual) override {
-        calls.push_back("event " + std::to_string(sid) + " " + std::to_string(actual));
+        Log("event " + std::to_string(sid) + " ", actual);
     }
     void WriteReservationData(std::span<const uint8_t> unit) override {
-        calls.push_back("reservation data " + std::to_string(unit.size()));
+        Log("reservation data ", static_cast<uint32_t>(unit.size()));
     }
-    void ClearServicePids(uint32_t a) override {
-        calls.push_back("clear pids " + std::to_string(a));
-    }
+    void ClearServicePids(uint32_t a) override { Log("clear pids ", a); }
     void UpdateServicePids(uint16_t program, std::span<const StreamEntry> streams) override {
-        calls.push_back("update pids " + std::to_string(program) + " x" +
-                        std::to_string(streams.size()) + " pid " +
-                        std::to_string(streams[1].elementary_pid));
+        Log("update pids " + std::to_string(program) + " x" + std::to_string(streams.size()) +
+                " pid ",
+            streams[1].elementary_pid);
     }
 };
 
@@ -311,34 +247,33 @@ TEST(UiEventDispatcher, RoutesEachEventType) {
     AppHarness h;
     RecordingPorts ports;
     ASSERT_TRUE(h.Initialise(&ports, &ports));
-    void* app = h.app.get();
-
     const ProgramEntry programs[] = {{0x400, 0x1F0}, {0x401, 0x1F1}};
-    uint8_t streams[8] = {0x02, 0xEE, 0x01, 0x11, 0x0F, 0xEE, 0x01, 0x12};
-    uint16_t pid0, pid1;
-    std::memcpy(&pid0, streams + 2, 2);
-    std::memcpy(&pid1, streams + 6, 2);
+    const uint8_t streams[8] = {0x02, 0xEE, 0x01, 0x11, 0x0F, 0xEE, 0x01, 0x12};
+    uint16_t pid[2];
+    std::memcpy(&pid[0], streams + 2, 2);
+    std::memcpy(&pid[1], streams + 6, 2);
     EventRecord event{};
     const uint8_t unit[188] = {0x47};
-
-    CaptureApp::ProcessorOutputCallback(kEventStream, 0x7FE0, nullptr, 0, app);
-    CaptureApp::ProcessorOutputCallback(kEventPrograms, 0x7FE0, programs, 2, app);
-    CaptureApp::ProcessorOutputCallback(kEventStreams, 0x400, streams, 2, app);
-    CaptureApp::ProcessorOutputCallback(kEventServiceName, 0x400, "NHK", 3, app);
-    CaptureApp::ProcessorOutputCallback(kEventPresentFollowing, 0x400, &event, 1, app);
-    CaptureApp::ProcessorOutputCallback(kEventSchedule, 0x401, &event, 0, app);
-    CaptureApp::ProcessorOutputCallback(kEventNetwork, 4, "net", 3, app);
-    CaptureApp::ProcessorOutputCallback(kEventTransportStream, 4, nullptr, 0x40F1, app);
-    CaptureApp::ProcessorOutputCallback(0x50, 0, nullptr, 0, app);         // carousel notification
-    CaptureApp::ProcessorOutputCallback(kEventPacket, 1, unit, 188, app);  // no capture: nobody
-
+    const auto send = [&](uint32_t type, uint32_t a, const void* data, uint32_t length) {
+        CaptureApp::ProcessorOutputCallback(type, a, data, length, h.app.get());
+    };
+    send(kEventStream, 0x7FE0, nullptr, 0);
+    send(kEventPrograms, 0x7FE0, programs, 2);
+    send(kEventStreams, 0x400, streams, 2);
+    send(kEventServiceName, 0x400, "NHK", 3);
+    send(kEventPresentFollowing, 0x400, &event, 1);
+    send(kEventSchedule, 0x401, &event, 0);
+    send(kEventNetwork, 4, "net", 3);
+    send(kEventTransportStream, 4, nullptr, 0x40F1);
+    send(0x50, 0, nullptr, 0);         // carousel notification
+    send(kEventPacket, 1, unit, 188);  // no capture: nobody
     const std::vector<std::string> expected = {
         "new stream 0",
         "clear pids 32736",
         "program 1024",
         "program 1025",
-        "service streams 1024 2/0/" + std::to_string(pid0) + " 15/0/" + std::to_string(pid1),
-        "update pids 1024 x2 pid " + std::to_string(pid1),
+        "service streams 1024 2/0/" + std::to_string(pid[0]) + " 15/0/" + std::to_string(pid[1]),
+        "update pids 1024 x2 pid " + std::to_string(pid[1]),
         "name 1024 NHK",
         "event 1024 1",
         "event 1025 0",
@@ -351,69 +286,46 @@ TEST(UiEventDispatcher, RoutesEachEventType) {
     time.mjd = 54832;
     time.seconds = 3600;
     h.clock.SetTick(123456);
-    CaptureApp::ProcessorOutputCallback(kEventTime, 0, &time, sizeof time, app);
-    EXPECT_EQ(h.app->Stats().time_date.load(), 54832u);
-    EXPECT_EQ(h.app->Stats().time_seconds.load(), 3600u);
+    send(kEventTime, 0, &time, sizeof time);
     EXPECT_EQ(h.app->Stats().time_tick.load(), 123456u);
     h.app->RunStatusDisplay();
     EXPECT_EQ(h.app->Window().broadcast_time.text, "*2009/01/01\n01:00:00");
 }
 
-TEST(ProcessorQueries, AnswerZeroWithoutACapture) {
-    AppHarness h;
-    ASSERT_TRUE(h.Initialise());
-    char name[16] = "untouched";
-    EventRecord record{};
-    const uint16_t programs[] = {0x400};
-    EXPECT_EQ(h.app->ServiceName(0x400, name, sizeof name), 0);
-    EXPECT_STREQ(name, "untouched");
-    EXPECT_EQ(h.app->SetServiceFilter(programs, 1, nullptr, 0), 0);
-    EXPECT_EQ(h.app->ReservationFilter(2, programs, 1, nullptr, 0), 0);
-    EXPECT_EQ(h.app->WriteDataBroadcast("/tmp", 0x100), 0);
-    EXPECT_EQ(h.app->EventById(0x400, 1, record), 0);
-    EXPECT_EQ(h.app->EventOnAir(0x400, {54833, 0}, record), 0);
-}
-
-// A capture that sees the multiplex's tables answers the queries and feeds output 1 to the
-// reservation port while the processing thread runs.
-TEST(ProcessorQueries, ReachTheRunningProcessor) {
+// The queries answer zero without a capture, reach the processor while one sees the
+// multiplex's tables, and output 1 goes to the reservation port meanwhile.
+TEST(ProcessorQueries, ReachTheRunningProcessorOnly) {
     Settings s;
-    s.decode_psi = 1;
-    s.proc_epg = 1;
+    s.decode_psi = s.proc_epg = 1;
     AppHarness h(s);
     RecordingPorts ports;
-    sim::MultiplexConfig config;
-    config.seconds = 1.5;
-    sim::MultiplexGenerator generator(config);
-    generator.Run([&](std::span<const uint8_t> chunk) {
-        h.tuner->stream.insert(h.tuner->stream.end(), chunk.begin(), chunk.end());
-    });
-    const sim::PlannedService& service = generator.Manifest().transport_streams[0].services[0];
-    ASSERT_TRUE(h.Initialise(&ports, &ports));
-    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
-    h.tuner->Release();
-    ASSERT_TRUE(h.tuner->WaitDelivered());
-    // The processing thread has no signal of its own: wait until it took the last full block.
-    for (int i = 0; i < 5000 && h.app->ChunkBuffer().Held() >= CaptureApp::kBlockSize; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-
-    char name[64] = {};
-    ASSERT_EQ(h.app->ServiceName(service.service_id, name, sizeof name), 1);
-    EXPECT_EQ(ShiftJisToUtf8(name), service.name);
+    sim::MultiplexManifest plan;
+    h.tuner->stream = Multiplex(1.5, 1, &plan);
+    const sim::PlannedService& service = plan.transport_streams[0].services[0];
+    const uint16_t sid = service.service_id, first_event = service.events[0].event_id;
+    char name[64] = "untouched";
     EventRecord record{};
-    ASSERT_EQ(h.app->EventOnAir(service.service_id, generator.Manifest().start, record), 1);
-    EXPECT_EQ(record.event_id, service.events[0].event_id);
-    EXPECT_EQ(h.app->EventById(service.service_id, service.events[0].event_id, record), 1);
-    EXPECT_EQ(h.app->SetServiceFilter(nullptr, 0, nullptr, 0), 1);
-
+    const uint16_t programs[] = {sid};
+    const auto answers = [&] {
+        return std::vector<int>{h.app->ServiceName(sid, name, sizeof name),
+                                h.app->EventOnAir(sid, plan.start, record),
+                                h.app->EventById(sid, first_event, record),
+                                h.app->SetServiceFilter(nullptr, 0, nullptr, 0),
+                                h.app->ReservationFilter(2, programs, 1, nullptr, 0),
+                                h.app->WriteDataBroadcast("/nonexistent", 0x100)};
+    };
+    ASSERT_TRUE(h.Initialise(&ports, &ports));
+    EXPECT_EQ(answers(), std::vector<int>(6, 0));
+    EXPECT_STREQ(name, "untouched");
+    h.CaptureAll();
+    EXPECT_EQ(answers(), (std::vector<int>{1, 1, 1, 1, 1, 0}));
+    EXPECT_EQ(ShiftJisToUtf8(name), service.name);
+    EXPECT_EQ(record.event_id, first_event);
     ASSERT_EQ(h.app->StartStop(), StartError::kNone);
-    EXPECT_EQ(h.app->SetServiceFilter(nullptr, 0, nullptr, 0), 0);
-    EXPECT_EQ(h.app->EventById(service.service_id, service.events[0].event_id, record), 0);
-    const bool reservation_data =
-        std::any_of(ports.calls.begin(), ports.calls.end(),
-                    [](const std::string& c) { return c.rfind("reservation data", 0) == 0; });
-    EXPECT_TRUE(reservation_data) << "output 1 reaches the reservation port while capturing";
+    EXPECT_EQ(answers(), std::vector<int>(6, 0));
+    EXPECT_TRUE(std::any_of(ports.calls.begin(), ports.calls.end(), [](const std::string& c) {
+        return c.rfind("reservation data", 0) == 0;
+    })) << "output 1 reaches the reservation port while capturing";
     EXPECT_NE(std::find(ports.calls.begin(), ports.calls.end(), "new stream 1"), ports.calls.end())
         << "the end of the stream is announced at stop";
 }
@@ -461,39 +373,35 @@ TEST(CaptureCycle, RecordingAndSendingStopWhileTheProcessingThreadWrites) {
 TEST(CaptureCycle, SimulatedFx2RecordsTheGeneratedStream) {
     test_support::TempDir dir;
     Settings s;
-    s.no_reject_nullpacket = 1;
-    s.hv_kelvra_init = 1;
-    sim::MultiplexConfig multiplex;
-    multiplex.seconds = 0.3;
-    multiplex.seed = 11;
-    const std::vector<uint8_t> expected = Multiplex(0.3, 11);
-
+    s.no_reject_nullpacket = s.hv_kelvra_init = 1;
     sim::SimulatedFx2Config config;
-    config.stream.multiplex = multiplex;
+    config.stream.multiplex.seconds = 0.3;
+    config.stream.multiplex.seed = 11;
     config.stream.loop = false;
     config.stream.pacing = sim::Pacing::kAsFastAsPossible;
+    const std::vector<uint8_t> expected = Multiplex(0.3, 11);
     AppHarness h(s, test_support::TunerKind::kSimulatedFx2, config);
     h.ui.save_path = dir.File("fx2.ts");
     ASSERT_TRUE(h.Initialise());
-    EXPECT_TRUE(h.app->Window().firmware_init.visible);
+    // The box is shown, enabled and checked as stored only for the FX2 device.
+    EXPECT_TRUE(h.app->Window().firmware_init.visible && h.app->Window().firmware_init.enabled);
+    EXPECT_TRUE(h.app->Window().firmware_init.checked);
     EXPECT_EQ(h.app->Window().endpoint_out.entries.back().text, "0x01");
-
-    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    // The simulated device streams from the connect on: the recording is ready before it.
     ASSERT_TRUE(h.app->StartRecording());
+    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
     EXPECT_TRUE(h.fx2->firmware_init);
     for (int i = 0; i < 5000 && h.driver->BytesStreamed() < expected.size(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ASSERT_EQ(h.driver->BytesStreamed(), expected.size());
     ASSERT_EQ(h.app->StartStop(), StartError::kNone);
-    EXPECT_EQ(test_support::ReadWholeFile(dir.File("fx2.ts")), expected);
+    EXPECT_EQ(ReadWholeFile(dir.File("fx2.ts")), expected);
     EXPECT_EQ(h.app->Stats().overflow_resets.load(), 0u);
-
-    bool init_sent = false;
-    for (const sim::LoggedRequest& r : h.driver->Requests()) {
-        init_sent |= r.endpoint == 0x01 && r.data == std::vector<uint8_t>{0x80, 0x00};
-    }
-    EXPECT_TRUE(init_sent) << "the firmware-init sequence went out on the OUT endpoint";
+    const auto& requests = h.driver->Requests();
+    EXPECT_TRUE(std::any_of(requests.begin(), requests.end(), [](const sim::LoggedRequest& r) {
+        return r.endpoint == 0x01 && r.data == std::vector<uint8_t>{0x80, 0x00};
+    })) << "the firmware-init sequence went out on the OUT endpoint";
 }
 
 }  // namespace

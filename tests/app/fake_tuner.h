@@ -42,18 +42,8 @@ public:
     std::vector<int> channels_set;
     std::vector<std::string> texts;
 
-    static EndpointInfo Bulk(uint8_t address) {
-        EndpointInfo e;
-        e.address = address;
-        e.attributes = 2;
-        return e;
-    }
-    static EndpointInfo Interrupt(uint8_t address) {
-        EndpointInfo e;
-        e.address = address;
-        e.attributes = 3;
-        return e;
-    }
+    static EndpointInfo Bulk(uint8_t address) { return {0, 0, address, 2}; }
+    static EndpointInfo Interrupt(uint8_t address) { return {0, 0, address, 3}; }
 
     void Release() { release_.Set(); }
     // Waits until the whole stream (one pass) went through the callback.
@@ -78,10 +68,8 @@ public:
         return true;
     }
     bool HasEndpoint(int, uint16_t address) override {
-        if (std::find(missing.begin(), missing.end(), address) != missing.end()) {
-            return false;
-        }
-        return std::any_of(endpoints.begin(), endpoints.end(),
+        return std::find(missing.begin(), missing.end(), address) == missing.end() &&
+               std::any_of(endpoints.begin(), endpoints.end(),
                            [&](const EndpointInfo& e) { return e.address == address; });
     }
     bool Connect(int index, uint16_t in, uint16_t out) override {

@@ -11,67 +11,46 @@ namespace {
 
 using test_support::AppHarness;
 using test_support::FakeTuner;
-using test_support::ScriptedUi;
+using Messages = std::vector<test_support::ScriptedUi::Message>;
+using Texts = std::vector<std::string>;
 
-std::vector<std::string> Texts(const ComboBox& combo) {
-    std::vector<std::string> out;
+Texts TextsOf(const ComboBox& combo) {
+    Texts out;
     for (const ComboEntry& e : combo.entries) {
         out.push_back(e.text);
     }
     return out;
 }
 
+std::string SelectedText(const ComboBox& combo) {
+    return combo.selected < 0 ? "" : combo.entries[static_cast<size_t>(combo.selected)].text;
+}
+
 TEST(EndpointLists, BulkEndpointsSplitByDirectionWithRememberedSelection) {
+    constexpr auto B = FakeTuner::Bulk;
+    constexpr auto I = FakeTuner::Interrupt;
     struct Case {
-        const char* name;
         std::vector<EndpointInfo> endpoints;
         int32_t last_in, last_out;
-        std::vector<std::string> in, out;
-        std::string in_selected, out_selected;
-        bool in_enabled;
+        Texts in, out;  // the selected entry first, then the list
     };
     const Case cases[] = {
-        {"only a bulk IN",
-         {FakeTuner::Bulk(0x81)},
+        {{B(0x81)}, 0xFFFE, 0xFFFE, {"0x81", "0x81"}, {"なし", "なし"}},
+        // Interrupt endpoints are left out; without a remembered one the last is selected.
+        {{I(0x83), B(0x86), I(0x01), B(0x02)},
          0xFFFE,
          0xFFFE,
-         {"0x81"},
-         {"なし"},
-         "0x81",
-         "なし",
-         true},
-        {"interrupt endpoints left out",
-         {FakeTuner::Interrupt(0x83), FakeTuner::Bulk(0x86), FakeTuner::Interrupt(0x01),
-          FakeTuner::Bulk(0x02)},
-         0xFFFE,
-         0xFFFE,
-         {"0x86"},
-         {"なし", "0x02"},
-         "0x86",
-         "0x02",
-         true},
-        {"last endpoints preselected",
-         {FakeTuner::Bulk(0x81), FakeTuner::Bulk(0x82), FakeTuner::Bulk(0x01),
-          FakeTuner::Bulk(0x02)},
+         {"0x86", "0x86"},
+         {"0x02", "なし", "0x02"}},
+        {{B(0x81), B(0x82), B(0x01), B(0x02)},
          0x81,
          0xFFFF,
-         {"0x81", "0x82"},
-         {"なし", "0x01", "0x02"},
-         "0x81",
-         "なし",
-         true},
-        {"no IN at all",
-         {FakeTuner::Bulk(0x02)},
-         0xFFFE,
-         0xFFFE,
-         {},
-         {"なし", "0x02"},
-         "",
-         "0x02",
-         false},
+         {"0x81", "0x81", "0x82"},
+         {"なし", "なし", "0x01", "0x02"}},
+        {{B(0x02)}, 0xFFFE, 0xFFFE, {""}, {"0x02", "なし", "0x02"}},  // no IN at all
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.in[0] + " " + c.out[0]);
         Settings s;
         s.last_ep_in = c.last_in;
         s.last_ep_out = c.last_out;
@@ -79,14 +58,12 @@ TEST(EndpointLists, BulkEndpointsSplitByDirectionWithRememberedSelection) {
         h.tuner->endpoints = c.endpoints;
         ASSERT_TRUE(h.Initialise());
         const MainWindowState& w = h.app->Window();
-        EXPECT_EQ(Texts(w.endpoint_in), c.in);
-        EXPECT_EQ(Texts(w.endpoint_out), c.out);
-        EXPECT_EQ(
-            w.endpoint_in.selected < 0 ? "" : w.endpoint_in.entries[w.endpoint_in.selected].text,
-            c.in_selected);
-        EXPECT_EQ(w.endpoint_out.entries[w.endpoint_out.selected].text, c.out_selected);
+        EXPECT_EQ(SelectedText(w.endpoint_in), c.in[0]);
+        EXPECT_EQ(TextsOf(w.endpoint_in), Texts(c.in.begin() + 1, c.in.end()));
+        EXPECT_EQ(SelectedText(w.endpoint_out), c.out[0]);
+        EXPECT_EQ(TextsOf(w.endpoint_out), Texts(c.out.begin() + 1, c.out.end()));
         EXPECT_EQ(w.endpoint_out.entries[0].data, kNoEndpoint);
-        EXPECT_EQ(w.endpoint_in.enabled, c.in_enabled);
+        EXPECT_EQ(w.endpoint_in.enabled, c.in.size() > 1);
         EXPECT_TRUE(w.endpoint_out.enabled);
     }
 }
@@ -99,29 +76,19 @@ TEST(DeviceSearch, ListsDevicesAndEnablesConnectOnlyWithOne) {
         h.tuner->names.resize(count);
         ASSERT_TRUE(h.Initialise());
         const MainWindowState& w = h.app->Window();
-        EXPECT_EQ(Texts(w.device), h.tuner->names);
+        EXPECT_EQ(TextsOf(w.device), h.tuner->names);
         EXPECT_EQ(w.device.selected, count ? 0 : -1);
-        EXPECT_EQ(w.connect.enabled, count > 0);
-        EXPECT_EQ(w.device.enabled, count > 0);
-        EXPECT_EQ(w.endpoint_in.enabled, count > 0);
-        EXPECT_FALSE(w.record.enabled);
-        EXPECT_FALSE(w.send.enabled);
+        for (const bool enabled : {w.connect.enabled, w.device.enabled, w.endpoint_in.enabled}) {
+            EXPECT_EQ(enabled, count > 0);
+        }
+        EXPECT_FALSE(w.record.enabled || w.send.enabled);
         EXPECT_EQ(w.recording.text, "録画停止中");  // the status display ran
     }
-}
-
-TEST(DeviceSearch, FirmwareInitBoxOnlyForTheFx2Device) {
-    for (const auto kind :
-         {test_support::TunerKind::kFake, test_support::TunerKind::kSimulatedFx2}) {
-        const bool fx2 = kind == test_support::TunerKind::kSimulatedFx2;
-        Settings s;
-        s.hv_kelvra_init = 1;
-        AppHarness h(s, kind);
-        ASSERT_TRUE(h.Initialise());
-        EXPECT_EQ(h.app->Window().firmware_init.visible, fx2);
-        EXPECT_EQ(h.app->Window().firmware_init.enabled, fx2);
-        EXPECT_TRUE(h.app->Window().firmware_init.checked);
-    }
+    AppHarness refused;
+    refused.tuner->open_result = false;
+    EXPECT_FALSE(refused.Initialise());
+    EXPECT_FALSE(refused.app->Window().connect.enabled);
+    EXPECT_TRUE(refused.app->Window().device.entries.empty());
 }
 
 TEST(DeviceSearch, AChangeDuringACaptureWaitsForItsStop) {
@@ -143,14 +110,7 @@ TEST(DeviceSearch, AChangeDuringACaptureWaitsForItsStop) {
     EXPECT_EQ(h.app->Window().device.entries.size(), 2u);
 }
 
-TEST(DeviceSearch, OpenFailureStopsTheInitialisation) {
-    AppHarness h;
-    h.tuner->open_result = false;
-    EXPECT_FALSE(h.Initialise());
-    EXPECT_FALSE(h.app->Window().connect.enabled);
-    EXPECT_TRUE(h.app->Window().device.entries.empty());
-}
-
+// Closing and the options are refused while capturing; closing stores the windows.
 TEST(CloseRule, RefusedWhileCapturingThenStoresTheWindows) {
     Settings s;
     s.chwnd_show = 1;
@@ -165,40 +125,32 @@ TEST(CloseRule, RefusedWhileCapturingThenStoresTheWindows) {
     ASSERT_TRUE(h.Initialise(&service, &schedule));
     EXPECT_TRUE(h.app->ChannelWindow().place.placed);
     EXPECT_FALSE(schedule.Place().placed);
+    ASSERT_TRUE(h.app->Close());
+    EXPECT_EQ(h.app->CurrentSettings().last_channel, 13) << "an unchanged channel is kept";
 
     ASSERT_EQ(h.app->StartStop(), StartError::kNone);
     EXPECT_FALSE(h.app->Close());
-    EXPECT_EQ(h.ui.messages,
-              (std::vector<ScriptedUi::Message>{{"接続中は終了できません。", "tavrel"}}));
+    EXPECT_FALSE(h.app->OpenOptions().has_value());
+    EXPECT_EQ(h.ui.messages, (Messages{{"接続中は終了できません。", "tavrel"},
+                                       {"接続中は設定変更できません", "tavrel"}}));
     h.ui_thread.Drain();
     h.app->ChannelWindow().channels.SelectData(27);
     EXPECT_TRUE(h.app->ChangeChannel());
     h.tuner->Release();
     ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    EXPECT_TRUE(h.app->OpenOptions().has_value());
 
     h.app->Window().place = {120, 80, 0, 0, true, true};
     h.app->ToggleServiceWindow();
     h.app->ToggleChannelWindow();
     ASSERT_TRUE(h.app->Close());
     const Settings& out = h.app->CurrentSettings();
-    EXPECT_EQ(out.pos_x, 120);
-    EXPECT_EQ(out.pos_y, 80);
-    EXPECT_EQ(out.chwnd_show, 0);
-    EXPECT_EQ(out.chwnd_pos_x, 40);
-    EXPECT_EQ(out.last_channel, 27);
+    EXPECT_EQ(std::tuple(out.pos_x, out.pos_y, out.chwnd_show, out.chwnd_pos_x, out.last_channel),
+              std::tuple(120, 80, 0, 40, 27));
     EXPECT_EQ(out.filtwnd_show, 1);
     EXPECT_EQ(out.filtwnd_pos_x, 0);  // never placed: 0, 0
     EXPECT_EQ(out.schedule_show, 0);
     EXPECT_EQ(out.last_ep_in, 0x81);  // written back as read
-}
-
-TEST(CloseRule, AnUnchangedChannelIsKept) {
-    Settings s;
-    s.last_channel = 13;
-    AppHarness h(s);
-    ASSERT_TRUE(h.Initialise());
-    ASSERT_TRUE(h.app->Close());
-    EXPECT_EQ(h.app->CurrentSettings().last_channel, 13);
 }
 
 TEST(OptionsDialog, OkValidatesTheTimerAndTheFolder) {
@@ -207,21 +159,20 @@ TEST(OptionsDialog, OkValidatesTheTimerAndTheFolder) {
         const char* timer;
         std::string path;
         const char* message;  // null: accepted
-        int32_t period;
     };
     const Case cases[] = {
-        {"0", dir.Path(), nullptr, 0},
-        {"1", dir.Path(), nullptr, 1},
-        {"1000000", dir.Path(), nullptr, 1000000},
-        {"1000001", dir.Path(), "タイマ精度設定値が不正です", 0},
-        {"abc", dir.Path(), "タイマ精度設定値が不正です", 0},
-        {"-1", dir.Path(), "タイマ精度設定値が不正です", 0},
-        {"", dir.Path(), "タイマ精度設定値が不正です", 0},
-        {"5", dir.File("missing"), "保存先パスは無効です", 0},
+        {"0", dir.Path(), nullptr},
+        {"1", dir.Path(), nullptr},
+        {" 1000000 ", dir.Path(), nullptr},
+        {"1000001", dir.Path(), "タイマ精度設定値が不正です"},
+        {"abc", dir.Path(), "タイマ精度設定値が不正です"},
+        {"-1", dir.Path(), "タイマ精度設定値が不正です"},
+        {"", dir.Path(), "タイマ精度設定値が不正です"},
+        {"5", dir.File("missing"), "保存先パスは無効です"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.timer) + " " + c.path);
-        ScriptedUi ui;
+        test_support::ScriptedUi ui;
         Settings s;
         s.thread_priority_proc = 2;
         OptionsDialogCore dialog(s, {15.6, 1, 1000000});
@@ -233,31 +184,18 @@ TEST(OptionsDialog, OkValidatesTheTimerAndTheFolder) {
         dialog.priority_rec.SelectData(1);
         dialog.proc_epg.checked = true;
         const std::optional<Settings> result = dialog.Ok(ui);
+        EXPECT_EQ(ui.messages, (c.message ? Messages{{c.message, "tavrel"}} : Messages{}));
         if (c.message) {
             EXPECT_FALSE(result.has_value());
-            EXPECT_EQ(ui.messages, (std::vector<ScriptedUi::Message>{{c.message, "tavrel"}}));
             continue;
         }
         ASSERT_TRUE(result.has_value());
-        EXPECT_TRUE(ui.messages.empty());
-        EXPECT_EQ(result->timer_period, c.period);
+        EXPECT_EQ(result->timer_period, std::stoi(c.timer));
         EXPECT_EQ(result->rec_autopath, c.path);
-        EXPECT_EQ(result->thread_priority_rec, 1);
-        EXPECT_EQ(result->thread_priority_proc, 2);
+        EXPECT_EQ(std::tuple(result->thread_priority_rec, result->thread_priority_proc),
+                  std::tuple(1, 2));
         EXPECT_EQ(result->proc_epg, 1);
     }
-}
-
-TEST(OptionsDialog, RefusedWhileCapturing) {
-    AppHarness h;
-    ASSERT_TRUE(h.Initialise());
-    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
-    EXPECT_FALSE(h.app->OpenOptions().has_value());
-    EXPECT_EQ(h.ui.messages,
-              (std::vector<ScriptedUi::Message>{{"接続中は設定変更できません", "tavrel"}}));
-    h.tuner->Release();
-    h.app->StartStop();
-    EXPECT_TRUE(h.app->OpenOptions().has_value());
 }
 
 TEST(ChannelWindow, FillEnableChangeAndSend) {
@@ -283,13 +221,18 @@ TEST(ChannelWindow, FillEnableChangeAndSend) {
         EXPECT_EQ(window.change.enabled, c.channel_controls);
         EXPECT_EQ(window.text.enabled, c.text_controls);
         EXPECT_EQ(window.send.enabled, c.text_controls);
+        window.Fill(27);
+        EXPECT_EQ(window.channels.entries.size(), (c.capabilities & kCapabilityChannel) ? 2u : 0u);
+        window.text.text = "x";
+        EXPECT_EQ(window.Send(), (c.capabilities & kCapabilityText) ? 1 : 0);
+        EXPECT_EQ(tuner.texts.size(), (c.capabilities & kCapabilityText) ? 1u : 0u);
     }
 
     FakeTuner tuner(clock);
     tuner.capabilities = kCapabilityChannel | kCapabilityText;
     ChannelWindowCore window(&tuner, -1);
     window.Fill(27);
-    EXPECT_EQ(Texts(window.channels), (std::vector<std::string>{"CH13", "CH27"}));
+    EXPECT_EQ(TextsOf(window.channels), (Texts{"CH13", "CH27"}));
     EXPECT_EQ(window.channels.SelectedData(), 27u);
     window.Fill(5);  // unknown: the first stays selected
     EXPECT_EQ(window.channels.SelectedData(), 13u);
@@ -299,20 +242,15 @@ TEST(ChannelWindow, FillEnableChangeAndSend) {
     window.channels.SelectData(99);
     EXPECT_FALSE(window.Change());
     EXPECT_EQ(window.CurrentChannel(), 13);
-
-    window.text.text = std::string(79, 'a') + "あいう";
-    EXPECT_EQ(window.Send(), 1);
-    EXPECT_EQ(tuner.texts.back(), std::string(79, 'a')) << "never cut inside a character";
+    // At most 80 bytes, never cut inside a character.
+    for (const auto& [text, sent] : {std::pair{std::string(81, 'a'), std::string(80, 'a')},
+                                     {std::string(79, 'a') + "あいう", std::string(79, 'a')}}) {
+        window.text.text = text;
+        EXPECT_EQ(window.Send(), 1);
+        EXPECT_EQ(tuner.texts.back(), sent);
+    }
     window.Empty();
     EXPECT_TRUE(window.channels.entries.empty());
-
-    FakeTuner plain(clock);
-    ChannelWindowCore none(&plain, -1);
-    none.Fill(27);
-    EXPECT_TRUE(none.channels.entries.empty());
-    none.text.text = "x";
-    EXPECT_EQ(none.Send(), 0);
-    EXPECT_TRUE(plain.texts.empty());
 }
 
 }  // namespace

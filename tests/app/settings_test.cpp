@@ -60,44 +60,28 @@ TEST(Settings, FreshStartReadsDefaultsAndWritesEveryKeyInTableOrder) {
     EXPECT_FALSE(std::filesystem::exists(file.SettingsPath()));  // reading writes nothing
 
     file.LoadSave(settings, true);
-    const std::string m = "[Tavrel_M]";
-    const std::vector<std::string> expected = {
-        m + "HV_KELVRA_INIT=0",
-        m + "REC_AUTOFILENAME=0",
-        m + "REC_AUTOPATH=" + dir.Path(),
-        m + "TIMER_PERIOD=1",
-        m + "THREAD_PRIORITY_REC=0",
-        m + "THREAD_PRIORITY_RES=0",
-        m + "THREAD_PRIORITY_PROC=0",
-        m + "LAST_EP_IN=65534",
-        m + "LAST_EP_OUT=65534",
-        m + "REC_TIME=0",
-        m + "NETWORK_ADDRESS=localhost",
-        m + "NETWORK_PORT=1234",
-        m + "NETWORK_SEND_SIZE=32767",
-        m + "POS_X=-30000",
-        m + "POS_Y=-30000",
-        m + "CHWND_SHOW=0",
-        m + "CHWND_POS_X=-30000",
-        m + "CHWND_POS_Y=-30000",
-        m + "LAST_CHANNEL=-1",
-        m + "FILTWND_SHOW=0",
-        m + "FILTWND_POS_X=-30000",
-        m + "FILTWND_POS_Y=-30000",
-        m + "FILTWND_SIZE_X=0",
-        m + "FILTWND_SIZE_Y=0",
-        m + "SCHEDULE_SHOW=0",
-        m + "SCHEDULE_POS_X=-30000",
-        m + "SCHEDULE_POS_Y=-30000",
-        m + "SCHEDULE_SIZE_X=0",
-        m + "SCHEDULE_SIZE_Y=0",
-        m + "NO_REJECT_NULLPACKET=0",
-        m + "EXTRA_USB_IDS=",
-        "[Tavrel_M_PSI]DECODE_PSI=0",
-        "[Tavrel_M_PSI]PROC_EPG=0",
-        "[Tavrel_M_PSI]PROC_DATA=0",
-        "[Tavrel_M_SCHEDULE]SCHEDULE_USE_SYSTEM_TIME=0",
+    // Section, then its keys in file order; "@" stands for the start folder.
+    const std::pair<const char*, const char*> sections[] = {
+        {"[Tavrel_M]",
+         "HV_KELVRA_INIT=0 REC_AUTOFILENAME=0 REC_AUTOPATH=@ TIMER_PERIOD=1 "
+         "THREAD_PRIORITY_REC=0 THREAD_PRIORITY_RES=0 THREAD_PRIORITY_PROC=0 LAST_EP_IN=65534 "
+         "LAST_EP_OUT=65534 REC_TIME=0 NETWORK_ADDRESS=localhost NETWORK_PORT=1234 "
+         "NETWORK_SEND_SIZE=32767 POS_X=-30000 POS_Y=-30000 CHWND_SHOW=0 CHWND_POS_X=-30000 "
+         "CHWND_POS_Y=-30000 LAST_CHANNEL=-1 FILTWND_SHOW=0 FILTWND_POS_X=-30000 "
+         "FILTWND_POS_Y=-30000 FILTWND_SIZE_X=0 FILTWND_SIZE_Y=0 SCHEDULE_SHOW=0 "
+         "SCHEDULE_POS_X=-30000 SCHEDULE_POS_Y=-30000 SCHEDULE_SIZE_X=0 SCHEDULE_SIZE_Y=0 "
+         "NO_REJECT_NULLPACKET=0 EXTRA_USB_IDS="},
+        {"[Tavrel_M_PSI]", "DECODE_PSI=0 PROC_EPG=0 PROC_DATA=0"},
+        {"[Tavrel_M_SCHEDULE]", "SCHEDULE_USE_SYSTEM_TIME=0"},
     };
+    std::vector<std::string> expected;
+    for (const auto& [section, keys] : sections) {
+        std::istringstream words(keys);
+        for (std::string key; words >> key;) {
+            expected.push_back(section +
+                               (key == "REC_AUTOPATH=@" ? "REC_AUTOPATH=" + dir.Path() : key));
+        }
+    }
     EXPECT_EQ(KeyLines(ReadText(file.SettingsPath())), expected);
     EXPECT_EQ(SettingKeys().size(), expected.size());
 }

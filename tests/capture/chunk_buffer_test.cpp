@@ -20,9 +20,7 @@ TEST(ChunkBuffer, WriteStopsAtTheLimitWithAShortCountAndClearGivesTheRoomBack) {
     EXPECT_EQ(buffer.Write(data.data(), 0), 0u);
     EXPECT_EQ(buffer.Write(data.data(), 60), 60u);
     EXPECT_EQ(buffer.Write(data.data() + 60, 90), 40u);  // exactly the free room
-    EXPECT_EQ(buffer.Held(), 100u);
-    EXPECT_EQ(buffer.Write(data.data(), 1), 0u);  // full
-
+    EXPECT_EQ(buffer.Write(data.data(), 1), 0u);         // full
     std::vector<uint8_t> out(100);
     EXPECT_EQ(buffer.Read(out.data(), 200, true), 100u);
     EXPECT_EQ(out, std::vector<uint8_t>(data.begin(), data.begin() + 100));
@@ -33,39 +31,25 @@ TEST(ChunkBuffer, WriteStopsAtTheLimitWithAShortCountAndClearGivesTheRoomBack) {
     EXPECT_EQ(buffer.Write(data.data(), 100), 100u);
 }
 
-TEST(ChunkBuffer, ConsumingReadGathersAcrossChunksAndKeepsTheRest) {
+// Reads gather across chunks; a peek gives the same bytes twice, a consuming read continues a
+// partly read chunk where it was left.
+TEST(ChunkBuffer, ReadsGatherAcrossChunksPeekingOrConsuming) {
     CBuffer buffer(0x100000);
-    const auto a = Sequence(188, 0);
-    const auto b = Sequence(32768, 7);
-    const auto c = Sequence(100, 3);
-    buffer.Write(a.data(), 188);
-    buffer.Write(b.data(), 32768);
-    buffer.Write(c.data(), 100);
-
-    std::vector<uint8_t> out(0x8000);
+    std::vector<uint8_t> all;
+    for (const auto& chunk : {Sequence(188), Sequence(32768, 7), Sequence(100, 3)}) {
+        buffer.Write(chunk.data(), static_cast<uint32_t>(chunk.size()));
+        all.insert(all.end(), chunk.begin(), chunk.end());
+    }
+    std::vector<uint8_t> peeked(0x8000), out(0x8000);
+    EXPECT_EQ(buffer.Read(peeked.data(), 0x8000, false), 0x8000u);
     ASSERT_EQ(buffer.Read(out.data(), 0x8000, true), 0x8000u);
-    EXPECT_TRUE(std::equal(a.begin(), a.end(), out.begin()));
-    EXPECT_TRUE(std::equal(b.begin(), b.begin() + (0x8000 - 188), out.begin() + 188));
-    EXPECT_EQ(buffer.Held(), 188u + 100u);
-
-    // The partly consumed second chunk is continued where it was left.
+    EXPECT_EQ(out, std::vector<uint8_t>(all.begin(), all.begin() + 0x8000));
+    EXPECT_EQ(peeked, out);
+    EXPECT_EQ(buffer.Held(), 288u);
+    EXPECT_EQ(buffer.Read(out.data(), 0, true), 0u);
     std::vector<uint8_t> rest(288);
     ASSERT_EQ(buffer.Read(rest.data(), 288, true), 288u);
-    EXPECT_TRUE(std::equal(b.end() - 188, b.end(), rest.begin()));
-    EXPECT_TRUE(std::equal(c.begin(), c.end(), rest.begin() + 188));
-}
-
-TEST(ChunkBuffer, PeekReturnsTheSameBytesTwice) {
-    CBuffer buffer(1000);
-    const auto data = Sequence(300);
-    buffer.Write(data.data(), 100);
-    buffer.Write(data.data() + 100, 200);
-    std::vector<uint8_t> first(250), second(250);
-    EXPECT_EQ(buffer.Read(first.data(), 250, false), 250u);
-    EXPECT_EQ(buffer.Read(second.data(), 250, false), 250u);
-    EXPECT_EQ(first, second);
-    EXPECT_EQ(buffer.Held(), 300u);
-    EXPECT_EQ(buffer.Read(first.data(), 0, true), 0u);
+    EXPECT_EQ(rest, std::vector<uint8_t>(all.end() - 288, all.end()));
 }
 
 // A PAT section from the standard's layout, CRC written out by hand.
@@ -78,11 +62,9 @@ TEST(ChunkBuffer, CrcOverSectionWithItsCrcFieldIsZero) {
     std::vector<uint8_t> section = kPatSection;
     probe.Write(section.data(), static_cast<uint32_t>(section.size() - 4));
     const uint32_t crc = probe.Crc(1000);  // stops at the end of the data
-    section[section.size() - 4] = static_cast<uint8_t>(crc >> 24);
-    section[section.size() - 3] = static_cast<uint8_t>(crc >> 16);
-    section[section.size() - 2] = static_cast<uint8_t>(crc >> 8);
-    section[section.size() - 1] = static_cast<uint8_t>(crc);
-
+    for (int i = 0; i < 4; ++i) {
+        section[section.size() - 4 + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+    }
     // Split over two chunks, the first behind a prefix that has been read.
     CBuffer buffer(1000);
     std::vector<uint8_t> first = {1, 2, 3};
