@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "platform/ui_services.h"
 #include "reservation/reservation.h"
 #include "reservation/reservation_manager.h"
+#include "support/timed_event.h"
 #include "ts/mjd_time.h"
 
 namespace tavrel::testing {
@@ -16,6 +18,11 @@ namespace tavrel::testing {
 inline MjdTime At(int year, int month, int day, int hour, int minute, int second) {
     return {MjdFromDate(month, year, day),
             static_cast<uint32_t>(hour * 3600 + minute * 60 + second)};
+}
+
+inline MjdTime Plus(MjdTime t, int64_t seconds) {
+    AddSeconds(t, seconds);
+    return t;
 }
 
 inline Reservation DateReservation(MjdTime start, uint32_t length, uint32_t extra_flags = 0) {
@@ -35,12 +42,14 @@ inline Reservation EventReservation(uint16_t service, uint16_t event, uint32_t e
     return r;
 }
 
-// Answers every question with the configured button and keeps what was asked.
+// Answers every question with the configured button and keeps what was asked; the folder
+// picker answers `folder`.
 class ScriptedUi final : public UiServices {
 public:
     MessageAnswer answer = MessageAnswer::kYes;
     std::vector<std::pair<std::string, std::string>> asked;  // text, caption
     std::function<void()> while_asking;
+    std::optional<std::string> folder;
 
     MessageAnswer ShowMessage(std::string_view text, std::string_view caption,
                               MessageButtons) override {
@@ -51,7 +60,7 @@ public:
         return answer;
     }
     std::optional<std::string> PickSaveFile(const SaveFileRequest&) override { return {}; }
-    std::optional<std::string> BrowseForFolder() override { return {}; }
+    std::optional<std::string> BrowseForFolder() override { return folder; }
 };
 
 // A programme guide the test edits by hand, served through the engine's lookups.
@@ -61,20 +70,10 @@ struct FakeGuide {
 
     EventRecord& Put(uint16_t service, uint16_t event, MjdTime start, uint32_t duration,
                      uint8_t version, const std::string& sjis_name = "") {
-        EventRecord& e = events[{service, event}];
-        e.kind = kEventKindPresentFollowingActual;
-        e.version = version;
+        EventRecord& e = events[{service, event}] =
+            TimedEvent(event, kEventKindPresentFollowingActual, version, start, duration);
         e.service_id = service;
-        e.event_id = event;
         CopyText(e.name, sjis_name);
-        e.start = start;
-        e.duration = duration;
-        e.end = start;
-        if (duration == kUndefinedDuration) {
-            e.end.seconds = kUndefinedDuration;
-        } else {
-            AddSeconds(e.end, duration);
-        }
         return e;
     }
 

@@ -25,12 +25,11 @@ TEST(ReservationOrder, UnplacedEventsGoLastByServiceThenEvent) {
     const Reservation b = EventReservation(0x0400, 10);
     const Reservation c = EventReservation(0x0401, 1);
 
-    struct Case {
+    const struct {
         const Reservation* x;
         const Reservation* y;
         bool less;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {&early, &late, true},
         {&late, &early, false},
         {&late, &next_day, true},
@@ -43,7 +42,7 @@ TEST(ReservationOrder, UnplacedEventsGoLastByServiceThenEvent) {
         {&c, &a, false},
         {&a, &a, false},
     };
-    for (const Case& t : cases) {
+    for (const auto& t : cases) {
         EXPECT_EQ(ReservationLess(*t.x, *t.y), t.less)
             << t.x->StartSeconds() << " vs " << t.y->StartSeconds();
     }
@@ -51,18 +50,17 @@ TEST(ReservationOrder, UnplacedEventsGoLastByServiceThenEvent) {
 
 // The pending list holds one date reservation 21:00:00 for 600 s; does a new one overlap?
 TEST(ReservationOverlap, ClosedIntervalsOfDateReservations) {
-    struct Case {
-        const char* what;
-        Reservation record;
-        bool asked;
-    };
     Reservation undetermined = DateReservation(At(2008, 3, 1, 21, 10, 2), kUndeterminedLength);
     Reservation undetermined_on_end =
         DateReservation(At(2008, 3, 1, 21, 10, 0), kUndeterminedLength);
     Reservation event = EventReservation(1, 1);
     event.SetStart(At(2008, 3, 1, 21, 0, 0));
     event.RecordSec = 600;
-    const Case cases[] = {
+    const struct {
+        const char* what;
+        Reservation record;
+        bool asked;
+    } cases[] = {
         {"ends where it begins", DateReservation(At(2008, 3, 1, 20, 50, 0), 600), true},
         {"begins where it ends", DateReservation(At(2008, 3, 1, 21, 10, 0), 600), true},
         {"one second apart", DateReservation(At(2008, 3, 1, 21, 10, 1), 600), false},
@@ -72,17 +70,16 @@ TEST(ReservationOverlap, ClosedIntervalsOfDateReservations) {
         {"open end starting on its end", undetermined_on_end, true},
         {"event type is never checked", event, false},
     };
-    for (const Case& t : cases) {
+    for (const auto& t : cases) {
         ScriptedUi ui;
         ui.answer = MessageAnswer::kNo;
         ReservationManager manager(SystemClock::Instance(), &ui, nullptr);
         ASSERT_TRUE(manager.SetReservation(DateReservation(At(2008, 3, 1, 21, 0, 0), 600), -1));
         EXPECT_EQ(manager.SetReservation(t.record, -1), !t.asked) << t.what;
         EXPECT_EQ(ui.asked.size(), t.asked ? 1u : 0u) << t.what;
-        if (!ui.asked.empty()) {
-            EXPECT_EQ(ui.asked[0].first,
-                      "録画予約時間が重複しています。\n重複予約を強行しますか？");
-            EXPECT_EQ(ui.asked[0].second, "録画予約");
+        for (const auto& question : ui.asked) {
+            EXPECT_EQ(question.first, "録画予約時間が重複しています。\n重複予約を強行しますか？");
+            EXPECT_EQ(question.second, "録画予約");
         }
     }
 }
@@ -112,13 +109,12 @@ TEST(ReservationLists, SetChecksTheIndexAndNeverTestsAnEntryAgainstItself) {
 }
 
 TEST(ReservationLists, FinishingRepeatsDailyAndWeeklyAndDropsDeletedEntries) {
-    struct Case {
+    const struct {
         uint32_t flags;
         uint32_t code;
         int64_t next_after;  // seconds; 0: no repeat
         bool kept_in_finished;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {RSV_DAILY, kFinishEnded, 86400, true},
         {RSV_WEEKLY, kFinishError, 7 * 86400, true},
         {RSV_DAILY | RSV_WEEKLY, kFinishEnded, 86400, true},
@@ -126,7 +122,7 @@ TEST(ReservationLists, FinishingRepeatsDailyAndWeeklyAndDropsDeletedEntries) {
         {RSV_DAILY, kFinishDeleted, 86400, false},
         {0, kFinishDeleted, 0, false},
     };
-    for (const Case& t : cases) {
+    for (const auto& t : cases) {
         ReservationManager manager(SystemClock::Instance(), nullptr, nullptr);
         // 23:30 for an hour: the repeat crosses into the next date.
         Reservation r = DateReservation(At(2008, 2, 28, 23, 30, 0), 3600, t.flags);

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 
+#include "app/fake_tuner.h"
 #include "device/dtv_base.h"
 #include "platform/temp_dir.h"
 #include "reservation/reservation_fixture.h"
@@ -16,31 +18,6 @@ using testing::At;
 using testing::DateReservation;
 using testing::EventReservation;
 using testing::ScriptedUi;
-
-// A tuner that tunes by value and takes channel texts.
-class ChannelTuner final : public CDTV_Base {
-public:
-    uint32_t capabilities = kCapabilityChannel | kCapabilityText;
-    int channel = 13;
-    bool Open(const char*, DeviceNotificationRecipient*, const char*) override { return true; }
-    void Close() override {}
-    bool IsOpen() const override { return true; }
-    uint32_t GetCapabilities() const override { return capabilities; }
-    int GetDeviceCount() override { return 1; }
-    bool GetDeviceName(int, char*, size_t) override { return false; }
-    int GetEndpointCount(int) override { return 0; }
-    bool GetEndpointInfo(int, int, EndpointInfo&) override { return false; }
-    bool HasEndpoint(int, uint16_t) override { return false; }
-    bool Connect(int, uint16_t, uint16_t) override { return true; }
-    bool Disconnect() override { return true; }
-    bool IsConnected() const override { return true; }
-    int GetChannelCount() override { return 2; }
-    int GetChannelName(int index, char* buffer, size_t size) override {
-        std::snprintf(buffer, size, "BS%d", 13 + 2 * index);
-        return 13 + 2 * index;
-    }
-    int GetChannel() override { return channel; }
-};
 
 // The dialog as the user drives it: the form filled from the work record, changed by the
 // test, and read back with OK.
@@ -134,13 +111,12 @@ protected:
 
 TEST_F(ScheduleCommandsTest, AddPrefillsNowForHalfAnHour) {
     commands.Add();
-    EXPECT_EQ(editor.seen.Start(), At(2008, 3, 1, 20, 15, 42));
-    EXPECT_EQ(editor.seen.RecordSec, 1800u);
-    EXPECT_EQ(TextOf(editor.seen.File), "20080301-2015");
-    EXPECT_EQ(TextOf(editor.seen.Ext), ".ts");
-    EXPECT_EQ(TextOf(editor.seen.Dir), dir.Path());
-    EXPECT_EQ(editor.seen.Flag, RSV_BY_DATE);
+    Reservation expected = DateReservation(At(2008, 3, 1, 20, 15, 42), 1800);
+    CopyText(expected.File, "20080301-2015");
+    CopyText(expected.Ext, ".ts");
+    CopyText(expected.Dir, dir.Path());
     ASSERT_EQ(manager.Pending().size(), 1u);
+    EXPECT_EQ(std::memcmp(&editor.seen, &expected, sizeof(Reservation)), 0);
     EXPECT_EQ(manager.Pending()[0].Flag, RSV_BY_DATE);
 }
 
@@ -154,7 +130,9 @@ TEST_F(ScheduleCommandsTest, DateRequestFromAProgrammeLimitsTheServiceAndNamesTh
 }
 
 TEST_F(ScheduleCommandsTest, EventRequestRoundTripsAndRejectsABadEventId) {
-    ChannelTuner tuner;
+    test_support::FakeTuner tuner(clock);  // channels CH13, CH-1 (none) and CH27
+    tuner.capabilities = kCapabilityChannel | kCapabilityText;
+    tuner.SetChannel(13);
     ReservationManager with_tuner(clock, &ui, &tuner);
     with_tuner.SetDefaultFolder(dir.Path());
     editor.device = &tuner;
@@ -166,8 +144,8 @@ TEST_F(ScheduleCommandsTest, EventRequestRoundTripsAndRejectsABadEventId) {
     EXPECT_EQ(shown.event_id, "0x1A2B");
     EXPECT_FALSE(shown.pickers_enabled);
     EXPECT_FALSE(shown.convert_enabled);
-    ASSERT_EQ(shown.channels.size(), 3u);
-    EXPECT_EQ(shown.channels[shown.channel_selection].text, "BS13");
+    ASSERT_EQ(shown.channels.size(), 4u);
+    EXPECT_EQ(shown.channels[shown.channel_selection].text, "CH13");
     ASSERT_EQ(with_tuner.Pending().size(), 1u);
     const Reservation r = with_tuner.Pending()[0];
     EXPECT_EQ(r.Flag, RSV_BY_EVENT | RSV_SERVICE_LIMIT | RSV_CHANNEL_VALUE);
@@ -242,8 +220,7 @@ TEST_F(ScheduleCommandsTest, ConvertingAnEventGivesItsStartAndLengthWithOffsets)
 }
 
 TEST_F(ScheduleCommandsTest, TunerWithoutChannelsSetsNoChannelFlags) {
-    ChannelTuner tuner;
-    tuner.capabilities = 0;
+    test_support::FakeTuner tuner(clock);
     ReservationForm form =
         FillForm(DateReservation(At(2008, 3, 1, 21, 0, 0), 60, RSV_CHANNEL_VALUE), &tuner);
     ASSERT_EQ(form.channels.size(), 1u);

@@ -109,27 +109,16 @@ TEST(ScheduleFile, ReadsBackWhatWasWrittenWithoutStateKindVersionOrName) {
     EXPECT_LT(static_cast<int32_t>(read[0].Flag), 0);  // the user's deletion survives
 }
 
-TEST(ScheduleFile, TakesWhatAHandEditedFileHolds) {
+TEST(ScheduleFile, TakesWhatAHandEditedOrDamagedFileHolds) {
     const std::string long_dir(300, 'd');
+    // Flag 0x11080000 holds a state, kept as read; section 2 has no Flag and 3 a zero one:
+    // skipped, as is section 5, beyond ScheduleNum.
     const std::vector<Reservation> read = ParseSchedule(
-        "[Tavrel_Schedule]\n"
-        "ScheduleNum=4\n"
-        "[Schedule_1]\n"
-        "Flag=285736960\n"  // 0x11080000: a state in the file is kept as read
-        "ServiceID=70000\n"
-        "ChVal=300\n"
-        "RecordSec=-1\n"
-        "Dir=" +
+        "[Tavrel_Schedule]\nScheduleNum=4\n[Schedule_1]\nFlag=285736960\nServiceID=70000\n"
+        "ChVal=300\nRecordSec=-1\nDir=" +
         long_dir +
-        "\n"
-        "[Schedule_2]\n"
-        "StartDateMJD=5\n"  // no Flag: skipped
-        "[Schedule_3]\n"
-        "Flag=0\n"
-        "[Schedule_4]\n"
-        "Flag=524288\n"
-        "[Schedule_5]\n"
-        "Flag=524288\n");  // beyond ScheduleNum
+        "\n[Schedule_2]\nStartDateMJD=5\n[Schedule_3]\nFlag=0\n"
+        "[Schedule_4]\nFlag=524288\n[Schedule_5]\nFlag=524288\n");
     ASSERT_EQ(read.size(), 2u);
     EXPECT_EQ(read[0].Flag, 0x11080000u);
     EXPECT_EQ(read[0].State(), RSV_STATE_FINISHED);
@@ -139,17 +128,16 @@ TEST(ScheduleFile, TakesWhatAHandEditedFileHolds) {
     EXPECT_EQ(TextOf(read[0].Dir), long_dir.substr(0, 259));
     EXPECT_EQ(read[1].Flag, RSV_BY_DATE);
     EXPECT_EQ(read[1].StartDateMJD, 0u);
-}
 
-TEST(ScheduleFile, ADamagedCountReadsOnlyTheSectionsThere) {
-    const std::vector<Reservation> read = ParseSchedule(
+    // A damaged count reads only the sections there, by their exact names, in number order.
+    const std::vector<Reservation> damaged = ParseSchedule(
         "[Tavrel_Schedule]\nScheduleNum=2147483647\n"
         "[schedule_3]\nFlag=524288\nStartTimeSec=3\n"
         "[Schedule_03]\nFlag=524288\n"  // not the name of section 3
         "[Schedule_1]\nFlag=524288\nStartTimeSec=1\n");
-    ASSERT_EQ(read.size(), 2u);
-    EXPECT_EQ(read[0].StartTimeSec, 1u);  // in section number order
-    EXPECT_EQ(read[1].StartTimeSec, 3u);
+    ASSERT_EQ(damaged.size(), 2u);
+    EXPECT_EQ(damaged[0].StartTimeSec, 1u);
+    EXPECT_EQ(damaged[1].StartTimeSec, 3u);
 }
 
 TEST(ScheduleFile, ManagerLoadsSortedAndSavesThroughItsPath) {

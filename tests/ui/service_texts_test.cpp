@@ -25,7 +25,7 @@ TEST(ServiceTexts, FormatEventTextByFlags) {
     EventRecord odd = news;  // types outside the tables
     odd.video_component_type = 0xE2;
     odd.audio_component_type = 0x05;
-    struct Case {
+    const struct {
         uint32_t flags;
         const EventRecord* record;
         std::string expected;
@@ -44,7 +44,7 @@ TEST(ServiceTexts, FormatEventTextByFlags) {
         {0x20000000, &open, ""},       // no component types, no component texts
         {0x20000000, &odd, " 映像(?,?:?) 音声(?)"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(FormatEventText(c.flags, *c.record), c.expected) << std::hex << c.flags;
     }
 }
@@ -60,7 +60,7 @@ TEST(ServiceTexts, WeekdaysFromTheMjd) {
 }
 
 TEST(ServiceTexts, RowTipShowsNextOnlyWithCurrent) {
-    struct Case {
+    const struct {
         uint16_t id;
         const char* current;
         const char* next;
@@ -72,7 +72,7 @@ TEST(ServiceTexts, RowTipShowsNextOnlyWithCurrent) {
         {101, "今", "後", "総合(101)\n\n現在の番組>> 今\n\n次の番組>> 後"},
         {0xFFFF, "", "", "総合"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(BuildRowTip(c.id, "総合", c.current, c.next), c.expected);
     }
 }
@@ -80,11 +80,7 @@ TEST(ServiceTexts, RowTipShowsNextOnlyWithCurrent) {
 TEST(ServiceTexts, StreamColumnCutsAfter190Characters) {
     std::vector<StreamEntry> streams;
     for (uint16_t i = 0; i < 20; ++i) {
-        streams.push_back({
-            static_cast<uint8_t>(i == 0 ? 0x02 : 0x0F),
-            0,
-            uint16_t(0x0110 + i),
-        });
+        streams.push_back({static_cast<uint8_t>(i == 0 ? 0x02 : 0x0F), 0, uint16_t(0x0110 + i)});
     }
     // Each entry is 12 characters: 15 make 180 and stay whole; the 16th reaches 190.
     EXPECT_EQ(StreamColumnText({streams.data(), 1}), "0x0110(m2v) ");

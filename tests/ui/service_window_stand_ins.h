@@ -1,30 +1,16 @@
 #pragma once
 
-// Stand-ins for what the service window reaches outside itself: the dialogs, the capture
-// core's queries and the reservation requests. Each records what it was asked.
+// Stand-ins for what the service window reaches outside itself (the dialogs are the
+// reservation tests' ScriptedUi): the reservation requests, recorded as asked.
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "platform/text_encoding.h"
-#include "platform/ui_services.h"
 #include "ui/service_window_core.h"
 
 namespace tavrel::testing {
-
-struct RecordingUi final : UiServices {
-    std::optional<std::string> folder;  // what the folder picker answers
-    std::vector<std::string> messages;
-
-    MessageAnswer ShowMessage(std::string_view text, std::string_view caption,
-                              MessageButtons) override {
-        messages.push_back(std::string(caption) + ": " + std::string(text));
-        return MessageAnswer::kOk;
-    }
-    std::optional<std::string> PickSaveFile(const SaveFileRequest&) override { return {}; }
-    std::optional<std::string> BrowseForFolder() override { return folder; }
-};
 
 struct ReservationCall {
     bool by_event = false;
@@ -35,6 +21,7 @@ struct ReservationCall {
     MjdTime start;
     uint32_t duration = 0;
     std::string name;  // UTF-8
+    friend bool operator==(const ReservationCall&, const ReservationCall&) = default;
 };
 
 struct RecordingReservations final : ReservationRequests {
@@ -56,6 +43,7 @@ struct RecordingReservations final : ReservationRequests {
 struct FilterCall {
     std::vector<uint16_t> services;
     std::vector<uint16_t> pids;
+    friend bool operator==(const FilterCall&, const FilterCall&) = default;
 };
 
 }  // namespace tavrel::testing

@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
 #include "app/settings.h"
 #include "platform/temp_dir.h"
 #include "platform/text_encoding.h"
+#include "reservation/reservation_fixture.h"
 #include "ui/programme_records.h"
 #include "ui/service_texts.h"
 #include "ui/service_window_stand_ins.h"
@@ -30,6 +32,7 @@ std::vector<StreamEntry> Streams(std::initializer_list<uint16_t> pids) {
     }
     return streams;
 }
+using Texts = std::vector<std::string>;
 
 class ServiceWindowTest : public ::testing::Test {
 protected:
@@ -72,8 +75,8 @@ protected:
         ui.Drain();
     }
 
-    std::vector<std::string> Column(size_t column) const {
-        std::vector<std::string> cells;
+    Texts Column(size_t column) const {
+        Texts cells;
         for (const ServiceListItem& item : window.ServiceItems()) {
             cells.push_back(item.cells[column]);
         }
@@ -81,7 +84,7 @@ protected:
     }
 
     QueuedUiThread ui;
-    testing::RecordingUi dialogs;
+    testing::ScriptedUi dialogs;
     FakeClock clock;
     testing::RecordingReservations reservations;
     std::vector<FilterCall> filters;
@@ -92,24 +95,20 @@ protected:
 
 TEST_F(ServiceWindowTest, RowsCarryIdNamePmtAndStreams) {
     AddServices();
-    EXPECT_EQ(Column(kColumnServiceId), (std::vector<std::string>{"101", "102", "103"}));
-    EXPECT_EQ(Column(kColumnChannelName),
-              (std::vector<std::string>{"サービス0", "サービス1", "サービス2"}));
-    EXPECT_EQ(Column(kColumnPmt), (std::vector<std::string>{"0x01F0", "0x01F1", "0x01F2"}));
+    EXPECT_EQ(Column(kColumnServiceId), (Texts{"101", "102", "103"}));
+    EXPECT_EQ(Column(kColumnChannelName), (Texts{"サービス0", "サービス1", "サービス2"}));
     EXPECT_EQ(Column(kColumnStreams)[1], "0x0211(m2v) 0x0112(m2v) ");
-    for (const ServiceListItem& item : window.ServiceItems()) {
-        EXPECT_TRUE(item.checked);
-    }
+    EXPECT_TRUE(std::ranges::all_of(window.ServiceItems(), &ServiceListItem::checked));
     // A second PAT entry for a known service neither adds a row nor changes its PMT column.
     window.OnProgramme(102, 0x0999);
     ui.Drain();
-    EXPECT_EQ(Column(kColumnPmt), (std::vector<std::string>{"0x01F0", "0x01F1", "0x01F2"}));
+    EXPECT_EQ(Column(kColumnPmt), (Texts{"0x01F0", "0x01F1", "0x01F2"}));
     EXPECT_EQ(window.Service(103)->row_index, 2);
 }
 
 TEST_F(ServiceWindowTest, FilterDropsUncheckedServicesAndTheirOwnPids) {
     AddServices();
-    struct Case {
+    const struct {
         std::vector<size_t> unchecked;
         FilterCall expected;
     } cases[] = {
@@ -118,24 +117,21 @@ TEST_F(ServiceWindowTest, FilterDropsUncheckedServicesAndTheirOwnPids) {
         {{2, 0}, {{101, 103}, {0x111, 0x140, 0x311}}},  // ascending
         {{0, 1, 2}, {{101, 102, 103}, {0x111, 0x112, 0x140, 0x211, 0x311}}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        auto kept = [&](size_t row) {
+            return std::ranges::find(c.unchecked, row) == c.unchecked.end();
+        };
         for (size_t row = 0; row < 3; ++row) {
-            window.SetRowChecked(
-                row, std::find(c.unchecked.begin(), c.unchecked.end(), row) == c.unchecked.end());
+            window.SetRowChecked(row, kept(row));
         }
         filters.clear();
         window.PressFilterButton();
-        ASSERT_EQ(filters.size(), 1u);
-        EXPECT_EQ(filters[0].services, c.expected.services);
-        EXPECT_EQ(filters[0].pids, c.expected.pids);
         EXPECT_TRUE(window.FilterActive());
         EXPECT_FALSE(window.Controls().service_list_enabled);
-        window.SetRowChecked(0, false);  // the list is disabled: ignored
-        EXPECT_EQ(window.ServiceItems()[0].checked,
-                  std::find(c.unchecked.begin(), c.unchecked.end(), 0) == c.unchecked.end());
+        window.SetRowChecked(0, !kept(0));  // the list is disabled: ignored
+        EXPECT_EQ(window.ServiceItems()[0].checked, kept(0));
         window.PressFilterButton();  // off again: a call with empty lists
-        ASSERT_EQ(filters.size(), 2u);
-        EXPECT_TRUE(filters[1].services.empty() && filters[1].pids.empty());
+        EXPECT_EQ(filters, (std::vector<FilterCall>{c.expected, {}}));
         EXPECT_TRUE(window.Controls().service_list_enabled);
     }
 }
@@ -143,10 +139,9 @@ TEST_F(ServiceWindowTest, FilterDropsUncheckedServicesAndTheirOwnPids) {
 TEST_F(ServiceWindowTest, PidListIsTheWholeLatestPmt) {
     AddServices();
     std::vector<StreamEntry> many;
-    for (uint16_t i = 0; i < 20; ++i) {
-        many.push_back({0x0F, 0, static_cast<uint16_t>(0x500 + i)});
+    for (uint16_t i = 0; i <= 20; ++i) {
+        many.push_back({0x0F, 0, static_cast<uint16_t>(0x500 + i % 20)});  // 0x500 twice
     }
-    many.push_back(many[0]);
     window.OnStreams(103, many);
     ui.Drain();
     EXPECT_EQ(Column(kColumnStreams)[2].substr(16 * 12), "...");
@@ -178,7 +173,7 @@ TEST_F(ServiceWindowTest, FilterCallbackRunsWithoutTheWindowLock) {
     EXPECT_TRUE(window.Service(104).has_value());
 }
 
-TEST_F(ServiceWindowTest, ProgrammesOnAirAndTheirTips) {
+TEST_F(ServiceWindowTest, ProgrammesOnAirTheirTipsAndReservations) {
     window.SetVisible(true);
     AddServices();
     window.OnEventRecord(Programme(101, 1, At(kSaturday, 19, 0), 54 * 60, "ニュース"), 101, true);
@@ -190,7 +185,7 @@ TEST_F(ServiceWindowTest, ProgrammesOnAirAndTheirTips) {
     window.OnBroadcastTime(At(kSaturday, 19, 10));
 
     EXPECT_EQ(Column(kColumnProgramme),
-              (std::vector<std::string>{"19:00 - 19:54 ニュース", "19:00 - 未定  中継", ""}));
+              (Texts{"19:00 - 19:54 ニュース", "19:00 - 未定  中継", ""}));
     EXPECT_EQ(*window.ServiceRowTip(0),
               "サービス0(101)\n\n現在の番組>> 2008/03/15(土) 19:00 - 19:54\nニュース\n"
               "\n\n次の番組>> 2008/03/15(土) 19:54 - 20:30\n天気\n");
@@ -207,6 +202,16 @@ TEST_F(ServiceWindowTest, ProgrammesOnAirAndTheirTips) {
     EXPECT_EQ(guide[0].cells[2], "19:00 - 19:54 ニュース");
     EXPECT_EQ(window.GuideRowTip(1)->rfind("局102(102)\n\n現在の番組>> 2008/03/15(土) 19:00", 0),
               0u);
+
+    // The popup reserves the row's programmes: current by date, next by event.
+    window.RunCommand(kCommandDateReserveCurrent, 0);
+    window.RunCommand(kCommandEventReserveNext, 0);
+    window.RunCommand(kCommandDateReserveNext, 1);      // no next programme: nothing
+    window.RunCommand(kCommandEventReserveCurrent, 2);  // no programme at all: nothing
+    window.RunCommand(kCommandDateReserveCurrent, {});  // no selection: nothing
+    EXPECT_EQ(reservations.calls, (std::vector<testing::ReservationCall>{
+                                      {false, 0, 0, 101, 0, At(kSaturday, 19, 0), 3240, "ニュース"},
+                                      {true, 0, 0, 101, 2, {}, 0, "天気"}}));
 
     // After the news no programme runs until the weather: cleared, then shown again.
     window.OnBroadcastTime(At(kSaturday, 20, 40));
@@ -260,32 +265,6 @@ TEST_F(ServiceWindowTest, NewStreamEmptiesEverythingAndSwitchesTheFilterOff) {
     EXPECT_EQ(window.Service(201)->row_index, 0);
 }
 
-TEST_F(ServiceWindowTest, ReservationCommandsTakeTheRowsProgrammes) {
-    AddServices();
-    window.OnEventRecord(Programme(101, 1, At(kSaturday, 19, 0), 3240, "ニュース"), 101, true);
-    window.OnEventRecord(Programme(101, 2, At(kSaturday, 19, 54), 2160, "天気"), 101, true);
-    window.OnEventRecord(Programme(102, 5, At(kSaturday, 19, 0), 3600, "映画"), 102, true);
-    window.OnBroadcastTime(At(kSaturday, 19, 10));
-
-    window.RunCommand(kCommandDateReserveCurrent, 0);
-    window.RunCommand(kCommandEventReserveNext, 0);
-    window.RunCommand(kCommandDateReserveNext, 1);      // no next programme: nothing
-    window.RunCommand(kCommandEventReserveCurrent, 2);  // no programme at all: nothing
-    window.RunCommand(kCommandDateReserveCurrent, {});  // no selection: nothing
-    ASSERT_EQ(reservations.calls.size(), 2u);
-    const testing::ReservationCall& date = reservations.calls[0];
-    EXPECT_FALSE(date.by_event);
-    EXPECT_EQ(date.service_id, 101);
-    EXPECT_EQ(date.start, At(kSaturday, 19, 0));
-    EXPECT_EQ(date.duration, 3240u);
-    EXPECT_EQ(date.name, "ニュース");
-    const testing::ReservationCall& event = reservations.calls[1];
-    EXPECT_TRUE(event.by_event);
-    EXPECT_EQ(event.network_id + event.stream_id, 0);
-    EXPECT_EQ(event.event_id, 2);
-    EXPECT_EQ(event.name, "天気");
-}
-
 TEST_F(ServiceWindowTest, GuideReservesTheChosenProgramme) {
     AddServices();
     for (uint16_t i = 0; i < 5; ++i) {  // arriving out of order
@@ -304,8 +283,7 @@ TEST_F(ServiceWindowTest, GuideReservesTheChosenProgramme) {
     ASSERT_EQ(shown.size(), 5u);
     EXPECT_EQ(shown[0], "2008/03/21(金) 20:00-20:30 [0x0006] 回6");
     ASSERT_EQ(reservations.calls.size(), 1u);
-    EXPECT_EQ(reservations.calls[0].event_id, 8);
-    EXPECT_EQ(reservations.calls[0].service_id, 101);
+    EXPECT_EQ(reservations.calls[0].service_id + reservations.calls[0].event_id, 101 + 8);
 
     answer = kGuideClosed;
     EXPECT_EQ(window.RunCommand(kCommandGuide, 0), 0);
@@ -326,24 +304,24 @@ TEST_F(ServiceWindowTest, DataBroadcastCommandReportsWhatItDid) {
 
     dialogs.folder.reset();  // cancelled: nothing at all
     EXPECT_EQ(window.RunCommand(kCommandDataBroadcast, 0), 0);
-    EXPECT_TRUE(written_pids.empty() && dialogs.messages.empty());
+    EXPECT_TRUE(written_pids.empty() && dialogs.asked.empty());
 
     dialogs.folder = dir.Path();
     EXPECT_EQ(window.RunCommand(kCommandDataBroadcast, 0), 1);
     EXPECT_EQ(written_pids, (std::vector<uint16_t>{0x111, 0x112, 0x140}));
     EXPECT_TRUE(std::filesystem::exists(folder + "/40/0000.png"));
-    EXPECT_EQ(dialogs.messages.back(),
-              "tavrel: データ放送のファイルを 1 個書き出しました。\n" + folder);
+    EXPECT_EQ(dialogs.asked.back().first, "データ放送のファイルを 1 個書き出しました。\n" + folder);
+    EXPECT_EQ(dialogs.asked.back().second, "tavrel");
 
     clock.Advance(1000);  // a service without a carousel leaves no folder behind
     EXPECT_EQ(window.RunCommand(kCommandDataBroadcast, 1), 0);
     EXPECT_FALSE(std::filesystem::exists(dir.Path() + "/102-20090101-000001"));
-    EXPECT_EQ(dialogs.messages.back(), "tavrel: 書き出すデータ放送のファイルがありませんでした。");
+    EXPECT_EQ(dialogs.asked.back().first, "書き出すデータ放送のファイルがありませんでした。");
 
     test_support::WriteText(dir.File("plain"), "");  // a file where the folder must go
     dialogs.folder = dir.File("plain");
     EXPECT_EQ(window.RunCommand(kCommandDataBroadcast, 0), 0);
-    EXPECT_NE(dialogs.messages.back().find("フォルダを作成できません"), std::string::npos);
+    EXPECT_NE(dialogs.asked.back().first.find("フォルダを作成できません"), std::string::npos);
 }
 
 TEST(ServiceWindowPlacement, UnplacedKeepsTheDefault) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include "reservation/reservation_fixture.h"
 #include "ui/programme_records.h"
 #include "ui/service_window_core.h"
 #include "ui/service_window_stand_ins.h"
@@ -18,7 +19,7 @@ using testing::Programme;
 
 TEST(ServiceWindowThreads, HandlersAndUiThreadInterleave) {
     QueuedUiThread ui;
-    testing::RecordingUi dialogs;
+    testing::ScriptedUi dialogs;
     FakeClock clock;
     CServiceWindow window(ui, dialogs, clock);
     std::atomic<int> filter_calls{0};
