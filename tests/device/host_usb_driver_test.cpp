@@ -83,9 +83,11 @@ TEST(HostUsbDriver, ListsFx2TunersAndListedIdsByPlace) {
     hub_board.device.device_class = 9;
     sim::SimBoard keyboard = Tuner(0x04B4, 0x0101);
     keyboard.interfaces = {{0, 0, {{0x81, 3, 8, 10}}}};  // interrupt IN only
+    sim::SimBoard writer = Tuner(0x04B4, 0x8613);
+    writer.interfaces = {{0, 0, {{0x02, 2, 512, 0}}}};  // bulk OUT only: nothing to stream
     Bus bus({MakeFakeBoard(Tuner(), 4, 9), hub_board, MakeFakeBoard(keyboard, 3, 3),
              MakeFakeBoard(Tuner(0x1234, 0x5678, "Listed"), 2, 5),
-             MakeFakeBoard(Tuner(0x1234, 0x9999), 6, 6),
+             MakeFakeBoard(Tuner(0x1234, 0x9999), 6, 6), MakeFakeBoard(writer, 5, 4),
              MakeFakeBoard(Tuner(0x0547, 0x1002, "Second"), 1, 7)},
             Stream(), {{0x1234, 0x5678}});
     auto& dev = *bus.device;
