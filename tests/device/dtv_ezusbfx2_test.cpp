@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <mutex>
-#include <thread>
+#include <tuple>
 
 #include "device/driver_requests.h"
 #include "device/stream_sink.h"
@@ -19,6 +17,7 @@ namespace tavrel {
 namespace {
 
 using test_support::Expected;
+using test_support::Recipient;
 using test_support::Sink;
 using test_support::WaitFor;
 
@@ -39,13 +38,6 @@ std::vector<LoggedRequest> WithCode(const std::vector<LoggedRequest>& log, uint3
                  [&](const LoggedRequest& r) { return r.code == code; });
     return out;
 }
-
-class Recipient : public DeviceNotificationRecipient {
-public:
-    void OnDeviceChange(bool arrival) override { (arrival ? arrivals : removals)++; }
-    std::atomic<int> arrivals{0};
-    std::atomic<int> removals{0};
-};
 
 // A tuner over the simulator with a sink on its callback, opened.
 struct Rig {
@@ -78,11 +70,6 @@ TEST(EzUsbFx2, WithoutDevicesOpensButCannotConnect) {
     EXPECT_FALSE(dev.Connect(0, 0x81, kNoEndpoint));
     EXPECT_FALSE(dev.IsConnected());
     EXPECT_FALSE(dev.Disconnect());
-    // Base behaviour of a tuner without channels or status text.
-    EXPECT_EQ(dev.GetCapabilities(), 0u);
-    EXPECT_EQ(dev.GetChannelCount(), 0);
-    EXPECT_EQ(dev.GetChannel(), -1);
-    EXPECT_STREQ(dev.GetStatusText(name, sizeof name), "");
 }
 
 TEST(EzUsbFx2, ListsDevicesAndEndpointsOfTheCurrentInterface) {
@@ -120,13 +107,10 @@ TEST(EzUsbFx2, ListsDevicesAndEndpointsOfTheCurrentInterface) {
         SCOPED_TRACE(testing::Message() << r.device << "/" << r.index);
         EndpointInfo info;
         ASSERT_TRUE(dev.GetEndpointInfo(r.device, r.index, info));
-        EXPECT_EQ(info.length, 7);
-        EXPECT_EQ(info.descriptor_type, 5);
-        EXPECT_EQ(info.address, r.address);
-        EXPECT_EQ(info.attributes, r.attributes);
-        EXPECT_EQ(info.max_packet_size, r.max_packet);
-        EXPECT_EQ(info.transactions_per_microframe, r.transactions);
-        EXPECT_EQ(info.timeout_ms, 10000u);
+        EXPECT_EQ(
+            std::tuple(info.length, info.descriptor_type, info.address, info.attributes,
+                       info.max_packet_size, info.transactions_per_microframe, info.timeout_ms),
+            std::tuple(7, 5, r.address, r.attributes, r.max_packet, r.transactions, 10000u));
         EXPECT_TRUE(dev.HasEndpoint(r.device, r.address));
     }
     EndpointInfo info;
@@ -170,29 +154,23 @@ TEST(EzUsbFx2, PacedReadsComeBackWholeUnlessTheStreamIsTooSlowToFillThem) {
     }
 }
 
-struct StreamCase {
-    const char* name;
-    uint32_t driver_version;
-    sim::SimEndpoint in;
-    sim::SimFaults faults;
-    uint32_t packet_size;
-    uint32_t expected_code;
-    uint32_t expected_size;
-};
-
 TEST(EzUsbFx2, EveryStreamedByteReachesTheCallbackOnceInOrder) {
-    const StreamCase cases[] = {
-        {"direct bulk", 0x01050500, {0x81, 2, 512, 0}, {}, 188, 0x22004B, 0x8000},
-        {"buffered bulk", 0x01050400, {0x81, 2, 512, 0}, {}, 188, 0x220024, 0x8000},
+    struct Case {
+        const char* name;
+        uint32_t driver_version;
+        sim::SimEndpoint in;
+        sim::SimFaults faults;
+        uint32_t packet_size;
+        uint32_t expected_code;
+        uint32_t expected_size;
+    };
+    const sim::SimEndpoint bulk{0x81, 2, 512, 0};
+    const Case cases[] = {
+        {"direct bulk", 0x01050500, bulk, {}, 188, 0x22004B, 0x8000},
+        {"buffered bulk", 0x01050400, bulk, {}, 188, 0x220024, 0x8000},
         {"interrupt, 1000-byte packets", 0x01050500, {0x83, 3, 1000, 1}, {}, 204, 0x22004B, 33000},
-        {"short reads", 0x01050500, {0x81, 2, 512, 0}, {false, 0, true, 0}, 192, 0x22004B, 0x8000},
-        {"every third read fails",
-         0x01050400,
-         {0x81, 2, 512, 0},
-         {false, 3, false, 0},
-         188,
-         0x220024,
-         0x8000},
+        {"short reads", 0x01050500, bulk, {false, 0, true, 0}, 192, 0x22004B, 0x8000},
+        {"every third read fails", 0x01050400, bulk, {false, 3, false, 0}, 188, 0x220024, 0x8000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -204,8 +182,7 @@ TEST(EzUsbFx2, EveryStreamedByteReachesTheCallbackOnceInOrder) {
         config.stream.digest = true;
         const auto [bytes, crc] = Expected(config.stream.multiplex);
         Rig rig(config);
-        auto& tuner = rig.tuner;
-        auto& sink = rig.sink;
+        auto& [sink, tuner] = rig;
         auto& dev = *tuner.device;
         ASSERT_TRUE(dev.Connect(0, c.in.address, kNoEndpoint));
         EXPECT_TRUE(dev.IsConnected());
@@ -237,9 +214,9 @@ TEST(EzUsbFx2, EveryStreamedByteReachesTheCallbackOnceInOrder) {
 TEST(EzUsbFx2, FirmwareInitWritesThreeCommandsBeforeTheFirstRead) {
     for (const bool init : {true, false}) {
         SCOPED_TRACE(init);
-        auto tuner = sim::MakeSimulatedTuner(FastConfig(0.05));
+        Rig rig(FastConfig(0.05));
+        auto& tuner = rig.tuner;
         auto& dev = *tuner.device;
-        ASSERT_TRUE(dev.Open("", nullptr, nullptr));
         dev.firmware_init = init;
         ASSERT_TRUE(dev.Connect(0, 0x81, 0x01));
         ASSERT_TRUE(WaitFor([&] { return tuner.driver->ReadsCompleted() > 0; }));
@@ -308,8 +285,7 @@ TEST(EzUsbFx2, DisconnectCollectsPendingReadsAndUnplugStopsData) {
     config.stream.multiplex.bitrate = 4'000'000;
     Recipient recipient;
     Rig rig(config, 1000, &recipient);
-    auto& tuner = rig.tuner;
-    auto& sink = rig.sink;
+    auto& [sink, tuner] = rig;
     auto& dev = *tuner.device;
     ASSERT_TRUE(dev.Connect(0, 0x81, 0x01));
     ASSERT_TRUE(WaitFor([&] { return sink.Bytes() > 0; }));

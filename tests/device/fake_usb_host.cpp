@@ -120,28 +120,16 @@ bool FakeUsbHost::WatchHotplug(std::function<void(bool, const HostDevice&)> noti
     return true;
 }
 
-void FakeUsbHost::Unplug(size_t board) {
+void FakeUsbHost::SetPresent(size_t board, bool present) {
     std::function<void(bool, const HostDevice&)> notice;
     {
         std::lock_guard lock(mutex_);
-        present_.at(board) = false;
+        present_.at(board) = present;
         notice = notice_;
     }
-    wake_.notify_all();  // its transfers end with kNoDevice
+    wake_.notify_all();
     if (notice) {
-        notice(false, boards_[board].device);
-    }
-}
-
-void FakeUsbHost::Plug(size_t board) {
-    std::function<void(bool, const HostDevice&)> notice;
-    {
-        std::lock_guard lock(mutex_);
-        present_.at(board) = true;
-        notice = notice_;
-    }
-    if (notice) {
-        notice(true, boards_[board].device);
+        notice(present, boards_[board].device);
     }
 }
 
@@ -153,57 +141,20 @@ void FakeUsbHost::HoldData(bool hold) {
     wake_.notify_all();
 }
 
-uint64_t FakeUsbHost::BytesStreamed() const {
-    std::lock_guard lock(mutex_);
-    return streamed_;
-}
-
-uint32_t FakeUsbHost::StreamCrc() const {
-    std::lock_guard lock(mutex_);
-    return crc_;
-}
-
-std::vector<FakeSubmit> FakeUsbHost::Submits() const {
-    std::lock_guard lock(mutex_);
-    return submits_;
-}
-
-size_t FakeUsbHost::Pending() const {
-    std::lock_guard lock(mutex_);
-    return transfers_.size();
-}
-
-int FakeUsbHost::Claims() const {
-    std::lock_guard lock(mutex_);
-    return claims_;
-}
-
-int FakeUsbHost::KernelDriversBound() const {
-    std::lock_guard lock(mutex_);
-    return static_cast<int>(std::count(bound_.begin(), bound_.end(), true));
-}
-
-int FakeUsbHost::OpenHandles() const {
-    std::lock_guard lock(mutex_);
-    return open_handles_;
-}
-
 HostError FakeUsbHost::Submit(size_t board, HostTransfer transfer, uint64_t& token) {
     {
         std::lock_guard lock(mutex_);
         if (!present_[board]) {
             return HostError::kNoDevice;
         }
-        const bool control = transfer.type == HostTransferType::kControl;
-        const bool sends = !control && (transfer.endpoint & 0x80) == 0;
-        std::vector<uint8_t> data;
-        if (control) {
-            data.assign(transfer.buffer.begin(), transfer.buffer.begin() + 8);
-        } else if (sends) {
-            data.assign(transfer.buffer.begin(), transfer.buffer.end());
-        }
-        submits_.push_back(
-            {transfer.type, transfer.endpoint, std::move(data), transfer.buffer.size()});
+        // A control's setup packet, an OUT transfer's bytes, nothing of a read.
+        const auto& buffer = transfer.buffer;
+        const size_t kept = transfer.type == HostTransferType::kControl ? 8
+                            : (transfer.endpoint & 0x80) == 0           ? buffer.size()
+                                                                        : 0;
+        submits_.push_back({transfer.type, transfer.endpoint,
+                            std::vector<uint8_t>(buffer.begin(), buffer.begin() + kept),
+                            buffer.size()});
         token = next_token_++;
         transfers_.push_back({token, board, std::move(transfer), false});
     }
@@ -243,26 +194,24 @@ size_t FakeUsbHost::TakeStream(std::span<uint8_t> out) {
 
 bool FakeUsbHost::Answer(size_t board, Transfer& t, Outcome& outcome) {
     HostTransfer& x = t.transfer;
-    outcome.done = x.done;
-    if (!present_[board]) {
-        outcome.status = HostStatus::kNoDevice;
-        outcome.actual = 0;
+    const auto end = [&](HostStatus status, size_t actual) {
+        outcome = {x.done, status, static_cast<uint32_t>(actual)};
         return true;
+    };
+    if (!present_[board]) {
+        return end(HostStatus::kNoDevice, 0);
     }
     if (t.cancelled) {
-        outcome.status = HostStatus::kCancelled;
-        outcome.actual = 0;
-        return true;
+        return end(HostStatus::kCancelled, 0);
     }
     if (x.type == HostTransferType::kControl) {
         const uint8_t type = x.buffer[0];
         const uint8_t request = x.buffer[1];
-        const uint16_t value = static_cast<uint16_t>(x.buffer[2] | (x.buffer[3] << 8));
+        const uint8_t kind = x.buffer[3];
+        const uint8_t index = x.buffer[2];
         const sim::SimBoard& b = boards_[board].board;
         std::vector<uint8_t> answer;
         if (type == 0x80 && request == 6) {
-            const uint8_t kind = static_cast<uint8_t>(value >> 8);
-            const uint8_t index = static_cast<uint8_t>(value);
             if (kind == 1) {
                 answer = sim::DeviceDescriptor(b);
             } else if (kind == 2 && index == 0) {
@@ -277,33 +226,22 @@ bool FakeUsbHost::Answer(size_t board, Transfer& t, Outcome& outcome) {
             answer = {b.current_alternate};
         }
         if (answer.empty()) {
-            outcome.status = HostStatus::kStall;
-            outcome.actual = 0;
-            return true;
+            return end(HostStatus::kStall, 0);
         }
         const size_t n = std::min(answer.size(), x.buffer.size() - 8);
         std::copy_n(answer.begin(), n, x.buffer.begin() + 8);
-        outcome.status = HostStatus::kCompleted;
-        outcome.actual = static_cast<uint32_t>(n);
-        return true;
+        return end(HostStatus::kCompleted, n);
     }
     if ((x.endpoint & 0x80) == 0) {
-        outcome.status = HostStatus::kCompleted;
-        outcome.actual = static_cast<uint32_t>(x.buffer.size());
-        return true;
+        return end(HostStatus::kCompleted, x.buffer.size());
     }
-    if (hold_ || stream_ended_) {
-        return false;
-    }
-    const size_t got = TakeStream(x.buffer);
+    const size_t got = hold_ ? 0 : TakeStream(x.buffer);
     if (got == 0) {
         return false;
     }
     crc_ = Crc32Update(crc_, x.buffer.first(got));
     streamed_ += got;
-    outcome.status = HostStatus::kCompleted;
-    outcome.actual = static_cast<uint32_t>(got);
-    return true;
+    return end(HostStatus::kCompleted, got);
 }
 
 std::vector<FakeUsbHost::Outcome> FakeUsbHost::Step() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -46,18 +47,21 @@ public:
     bool WatchHotplug(std::function<void(bool, const HostDevice&)> notice) override;
     uint32_t LibraryVersion() const override { return 0x01001A00; }
 
-    void Unplug(size_t board);
-    void Plug(size_t board);
+    void Unplug(size_t board) { SetPresent(board, false); }
+    void Plug(size_t board) { SetPresent(board, true); }
     // While held, IN reads stay pending (until cancelled or unplugged).
     void HoldData(bool hold);
 
-    uint64_t BytesStreamed() const;
-    uint32_t StreamCrc() const;
-    std::vector<FakeSubmit> Submits() const;
-    size_t Pending() const;
-    int Claims() const;
-    int KernelDriversBound() const;
-    int OpenHandles() const;
+    uint64_t BytesStreamed() const { return Locked(&FakeUsbHost::streamed_); }
+    uint32_t StreamCrc() const { return Locked(&FakeUsbHost::crc_); }
+    std::vector<FakeSubmit> Submits() const { return Locked(&FakeUsbHost::submits_); }
+    size_t Pending() const { return Locked(&FakeUsbHost::transfers_).size(); }
+    int Claims() const { return Locked(&FakeUsbHost::claims_); }
+    int KernelDriversBound() const {
+        const auto bound = Locked(&FakeUsbHost::bound_);
+        return static_cast<int>(std::count(bound.begin(), bound.end(), true));
+    }
+    int OpenHandles() const { return Locked(&FakeUsbHost::open_handles_); }
 
     class Handle;
 
@@ -74,6 +78,14 @@ private:
         uint32_t actual;
     };
 
+    // A copy of one member, taken under the lock.
+    template <typename T>
+    T Locked(T FakeUsbHost::*member) const {
+        std::lock_guard lock(mutex_);
+        return this->*member;
+    }
+    // Its transfers end with kNoDevice while it is out.
+    void SetPresent(size_t board, bool present);
     void Serve();
     // Under the lock: what finishes now, to be told outside it.
     std::vector<Outcome> Step();

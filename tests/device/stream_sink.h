@@ -1,11 +1,13 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <utility>
 
+#include "device/device_notification.h"
 #include "platform/sleep.h"
 #include "sim/multiplex.h"
 #include "ts/crc32.h"
@@ -36,6 +38,13 @@ struct Sink {
         std::lock_guard lock(mutex);
         return bytes;
     }
+};
+
+// Counts the arrival and removal notices it is given.
+struct Recipient : DeviceNotificationRecipient {
+    void OnDeviceChange(bool arrival) override { (arrival ? arrivals : removals)++; }
+    std::atomic<int> arrivals{0};
+    std::atomic<int> removals{0};
 };
 
 // Polls until `done` or a few seconds have passed.

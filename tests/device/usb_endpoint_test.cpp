@@ -32,6 +32,17 @@ public:
     size_t out_size = 0;
 };
 
+std::vector<uint8_t> Descriptor(uint8_t address, uint8_t attributes, uint16_t w_max_packet,
+                                uint8_t interval = 0) {
+    return {7,
+            5,
+            address,
+            attributes,
+            static_cast<uint8_t>(w_max_packet),
+            static_cast<uint8_t>(w_max_packet >> 8),
+            interval};
+}
+
 std::vector<uint8_t> Header(std::vector<uint8_t> first14, uint32_t iso_offset, uint32_t iso_len,
                             uint32_t data_offset, uint32_t data_len) {
     std::vector<uint8_t> h = std::move(first14);
@@ -65,30 +76,14 @@ TEST(UsbEndpoint, RequestHeadersAreByteExact) {
                 16),
          38 + 16,
          38 + 16},
-        {"direct bulk IN 0x81",
-         {7, 5, 0x81, 2, 0x00, 0x02, 0},
-         0x01050500,
-         0x8000,
-         0x22004B,
-         Header({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x81}, 0, 0, 0, 0),
-         38,
-         0x8000},
-        {"buffered bulk IN 0x82 on an old driver",
-         {7, 5, 0x82, 2, 0x00, 0x02, 0},
-         0x01050400,
-         512,
-         0x220024,
-         Header({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x82}, 0, 0, 38, 512),
-         38 + 512,
+        {"direct bulk IN 0x81", Descriptor(0x81, 2, 512), 0x01050500, 0x8000, 0x22004B,
+         Header({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x81}, 0, 0, 0, 0), 38, 0x8000},
+        {"buffered bulk IN 0x82 on an old driver", Descriptor(0x82, 2, 512), 0x01050400, 512,
+         0x220024, Header({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x82}, 0, 0, 38, 512), 38 + 512,
          38 + 512},
         {"direct isochronous IN 0x83, 3 x 1024 bytes per microframe",
-         {7, 5, 0x83, 1, 0x00, 0x14, 1},
-         0x01050500,
-         6144,
-         0x22004B,
-         Header({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x83}, 38, 16, 0, 0),
-         38 + 16,
-         6144},
+         Descriptor(0x83, 1, 0x1400, 1), 0x01050500, 6144, 0x22004B,
+         Header({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x83}, 38, 16, 0, 0), 38 + 16, 6144},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -131,14 +126,7 @@ TEST(UsbEndpoint, PacketSizeCountsExtraTransactionsAndRoundsTransferSize) {
                           Case{0x1400, 3072, 3, 0x8000 + 1024}, Case{64, 64, 1, 0x8000}}) {
         SCOPED_TRACE(c.w_max_packet);
         RecordingHandle handle;
-        const std::vector<uint8_t> d{7,
-                                     5,
-                                     0x81,
-                                     2,
-                                     static_cast<uint8_t>(c.w_max_packet),
-                                     static_cast<uint8_t>(c.w_max_packet >> 8),
-                                     0};
-        UsbEndpoint ep(handle, d, 0x01050500);
+        UsbEndpoint ep(handle, Descriptor(0x81, 2, c.w_max_packet), 0x01050500);
         EXPECT_EQ(ep.max_packet_size, c.max_packet);
         EXPECT_EQ(ep.transactions, c.transactions);
         ASSERT_TRUE(ep.SetTransferSize(0x8000));
@@ -161,7 +149,7 @@ TEST(UsbEndpoint, EachTransferIsJudgedByItsOwnBegin) {
         }
         int calls = 0;
     } handle;
-    UsbEndpoint ep(handle, std::vector<uint8_t>{7, 5, 0x81, 2, 0, 2, 0}, 0x01050500);
+    UsbEndpoint ep(handle, Descriptor(0x81, 2, 512), 0x01050500);
     std::vector<uint8_t> a(512), b(512);
     Overlapped oa, ob;
     auto first = ep.BeginTransfer(a, oa);

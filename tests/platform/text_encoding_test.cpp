@@ -23,12 +23,8 @@ TEST(TextEncoding, ShiftJisIsTheWindowsCodePageAndInvalidBytesBecomeReplacements
         {"\x87\x40", "①"},
         {"\xFA\x40", "ⅰ"},
         {"\\~", "\\~"},  // ASCII stays ASCII
-        {"A\x80"
-         "B",
-         "A" + kBad + "B"},
-        {"A\xFF"
-         "B",
-         "A" + kBad + "B"},
+        {"A\200B", "A" + kBad + "B"},
+        {"A\377B", "A" + kBad + "B"},
         {"\x88\x9F\x88", "亜" + kBad},      // a lead byte cut off at the end
         {"\x81\x20X", kBad + " X"},         // a lead byte before no trail: only it is lost
         {"\x85\x80\x88\x9F", kBad + "亜"},  // an unassigned pair is one bad character
@@ -41,21 +37,13 @@ TEST(TextEncoding, ShiftJisIsTheWindowsCodePageAndInvalidBytesBecomeReplacements
 
 TEST(TextEncoding, Utf8ConvertsToShiftJisWithOneMarkPerBadCharacter) {
     const std::pair<std::string, std::string> kCases[] = {
-        {"亜あアA",
-         "\x88\x9F\x82\xA0\x83\x41"
-         "A"},
+        {"亜あアA", "\x88\x9F\x82\xA0\x83\x41\x41"},
         {"～①", "\x81\x60\x87\x40"},
         {"", ""},
-        {"a😀b", "a?b"},  // no Shift_JIS form
-        {"a\xFF"
-         "b",
-         "a?b"},  // not UTF-8 at all
-        {"a\xE3\x81"
-         "b",
-         "a?b"},  // a sequence cut short: one mark
-        {"a\xED\xA0\x80"
-         "b",
-         "a???b"},  // a surrogate is three bad bytes
+        {"a😀b", "a?b"},               // no Shift_JIS form
+        {"a\377b", "a?b"},            // not UTF-8 at all
+        {"a\343\201b", "a?b"},        // a sequence cut short: one mark
+        {"a\355\240\200b", "a???b"},  // a surrogate is three bad bytes
         {"\xE4\xBA\x9C\xE3", "\x88\x9F?"},
     };
     for (const auto& [utf8, sjis] : kCases) {
@@ -65,9 +53,7 @@ TEST(TextEncoding, Utf8ConvertsToShiftJisWithOneMarkPerBadCharacter) {
     // Long texts convert whole, both ways.
     std::string sjis, utf8;
     for (int i = 0; i < 5000; ++i) {
-        sjis +=
-            "\x88\x9F"
-            "a";
+        sjis += "\x88\x9F\x61";
         utf8 += "亜a";
     }
     EXPECT_EQ(ShiftJisToUtf8(sjis), utf8);

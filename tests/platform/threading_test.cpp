@@ -16,36 +16,18 @@
 namespace tavrel {
 namespace {
 
-TEST(Event, ManualResetStaysSetUntilReset) {
-    Event event(true);
-    EXPECT_FALSE(event.Test());
-    event.Set();
-    EXPECT_TRUE(event.Test());
-    EXPECT_TRUE(event.Wait(10));
-    event.Reset();
-    EXPECT_FALSE(event.Wait(1));
-}
-
-TEST(Event, AutoResetLetsOneWaitThrough) {
-    Event event(false, true);
-    EXPECT_TRUE(event.Test());
-    EXPECT_FALSE(event.Test());
-}
-
-TEST(Event, WakesAWaiterOnAnotherThread) {
-    Event event(false);
-    std::atomic<bool> woke{false};
-    Thread waiter([&] { woke = event.Wait(Event::kInfinite); });
-    event.Set();
-    EXPECT_TRUE(waiter.Join(5000));
-    EXPECT_TRUE(woke);
-}
-
-TEST(Event, TimedWaitOnAnUnsetEventLastsItsTimeout) {
-    for (const bool manual : {true, false}) {
-        Event event(manual);
+TEST(Event, ManualResetStaysSetAutoResetLetsOneThroughAndTimedWaitsLast) {
+    Event manual(true);
+    EXPECT_FALSE(manual.Test());
+    manual.Set();
+    EXPECT_TRUE(manual.Test());
+    EXPECT_TRUE(manual.Wait(10));
+    manual.Reset();
+    Event automatic(false, true);
+    EXPECT_TRUE(automatic.Test());
+    for (Event* event : {&manual, &automatic}) {
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_FALSE(event.Wait(20));
+        EXPECT_FALSE(event->Wait(20));
         EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
     }
 }
