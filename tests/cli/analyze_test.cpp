@@ -2,12 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 
 #include "cli/analyzer.h"
-#include "cli/commands.h"
+#include "cli/cli_run.h"
 #include "platform/clock.h"
 #include "platform/temp_dir.h"
 #include "sim/ddb_writer.h"
@@ -22,93 +19,44 @@
 namespace tavrel::cli {
 namespace {
 
+using test_support::ReadWholeFile;
 using testing::JsonValue;
 using testing::StreamBuilder;
 
-struct Result {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Result RunCli(std::vector<std::string> args) {
-    std::ostringstream out, err;
-    const int status = RunCommand(args, out, err);
-    return {status, out.str(), err.str()};
-}
-
-// A scratch folder with a helper that writes a file into it.
-struct TempFolder : test_support::TempDir {
-    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
-        std::ofstream(File(name), std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        return File(name);
-    }
-};
-
-using test_support::ReadWholeFile;
-
-TEST(AnalyzeCommand, BadUsageGivesOneLineAndStatus2) {
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"analyze"},
-             {"analyze", "/nonexistent/file.ts"},
-             {"analyze", "x.ts", "--keep-service", "70000"},
-             {"analyze", "x.ts", "--drop-service", "abc"},
-             {"analyze", "x.ts", "--drop-service"},
-             {"analyze", "x.ts", "--frobnicate"},
-             {"analyze", "a.ts", "b.ts"},
-             {"analyze", "x.ts", "--keep-service", "1", "--drop-service", "2"},
-             {"transmogrify"},
-             {}}) {
-        const Result r = RunCli(args);
-        EXPECT_EQ(r.status, kExitUsage);
+TEST(AnalyzeCommand, BadUsageAndFilesWithoutPacketGridGiveOneLineAndStatus2) {
+    test_support::TempDir dir;
+    const std::string zeros = WriteBytes(dir.File("zero.ts"), std::vector<uint8_t>(5000, 0));
+    const std::string empty = WriteBytes(dir.File("empty.ts"), {});
+    const struct {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{"analyze"}, ""},
+        {{"analyze", "/nonexistent/file.ts"}, "/nonexistent/file.ts"},
+        {{"analyze", "x.ts", "--keep-service", "70000"}, "--keep-service"},
+        {{"analyze", "x.ts", "--drop-service", "abc"}, "--drop-service"},
+        {{"analyze", "x.ts", "--drop-service"}, "--drop-service"},
+        {{"analyze", "x.ts", "--frobnicate"}, "--frobnicate"},
+        {{"analyze", "a.ts", "b.ts"}, ""},
+        {{"analyze", "x.ts", "--keep-service", "1", "--drop-service", "2"}, "exclude each other"},
+        {{"analyze", zeros}, "no transport packet grid"},
+        {{"analyze", empty}, "no transport packet grid"},
+        {{"transmogrify"}, "usage:"},
+        {{}, "usage:"},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = RunCli(c.args);
+        EXPECT_EQ(r.status, kExitUsage) << r.err;
         EXPECT_TRUE(r.out.empty());
-        EXPECT_FALSE(r.err.empty());
-        if (!args.empty() && args[0] == "analyze") {
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        if (!c.args.empty() && c.args[0] == "analyze") {
             EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         }
     }
-}
-
-TEST(AnalyzeCommand, FileWithoutPacketGridIsAnError) {
-    TempFolder dir;
-    const Result r = RunCli({"analyze", dir.Write("junk.ts", std::vector<uint8_t>(5000, 0x47))});
-    // Sync bytes everywhere still line up as a grid; zeros do not.
-    EXPECT_EQ(r.status, kExitOk);
-    const Result zero = RunCli({"analyze", dir.Write("zero.ts", std::vector<uint8_t>(5000, 0x00))});
-    EXPECT_EQ(zero.status, kExitUsage);
-    EXPECT_NE(zero.err.find("no transport packet grid"), std::string::npos);
-    const Result empty = RunCli({"analyze", dir.Write("empty.ts", {})});
-    EXPECT_EQ(empty.status, kExitUsage);
-}
-
-TEST(AnalyzeCommand, RandomAndTruncatedFilesNeverCrash) {
-    TempFolder dir;
-    std::mt19937 rng(11);
-    std::vector<uint8_t> stream =
-        StreamBuilder()
-            .Section(0, sim::PatSection(0x10, 0, {{0x400, 0x1F0}}))
-            .Section(0x1F0, sim::PmtSection(0x400, 0, 0x111, {}, {{0x02, 0x111, {}}}))
-            .Bytes();
-    for (int trial = 0; trial < 40; ++trial) {
-        std::vector<uint8_t> bytes = stream;
-        bytes.resize(rng() % (bytes.size() + 1));
-        for (int k = 0; k < 8 && !bytes.empty(); ++k) {
-            bytes[rng() % bytes.size()] = static_cast<uint8_t>(rng());
-        }
-        if (trial % 4 == 0) {
-            bytes.resize(rng() % 3000);
-            for (auto& b : bytes) {
-                b = static_cast<uint8_t>(rng());
-            }
-        }
-        const Result r = RunCli({"analyze", dir.Write("t.ts", bytes), "--json"});
-        EXPECT_TRUE(r.status == kExitOk || r.status == kExitUsage);
-        if (r.status == kExitOk) {
-            EXPECT_TRUE(JsonValue::Parse(r.out)) << r.out;
-        }
-    }
+    // Sync bytes everywhere still line up as a grid.
+    EXPECT_EQ(RunCli({"analyze", WriteBytes(dir.File("sync.ts"), std::vector<uint8_t>(5000, 0x47))})
+                  .status,
+              kExitOk);
 }
 
 TEST(AnalyzeCommand, RealCapturesGiveTheirProgrammes) {
@@ -116,7 +64,7 @@ TEST(AnalyzeCommand, RealCapturesGiveTheirProgrammes) {
     if (!std::filesystem::exists(path)) {
         GTEST_SKIP() << "sample " << path << " is not present";
     }
-    const Result r = RunCli({"analyze", path, "--json"});
+    const Outcome r = RunCli({"analyze", path, "--json"});
     ASSERT_EQ(r.status, kExitOk) << r.err;
     const auto v = JsonValue::Parse(r.out);
     ASSERT_TRUE(v) << r.out;
@@ -133,12 +81,10 @@ TEST(AnalyzeCommand, RealCapturesGiveTheirProgrammes) {
     // Every sample goes through without harm, as text and as JSON.
     for (const char* name : {"pat_tsid7FE3.ts", "test-101.ts", "test-181.ts", "test-186.1.ts",
                              "test-186.2.ts", "test-203.1.ts", "tokyomx_psi_all.ts"}) {
-        const Result text = RunCli({"analyze", testing::SamplePath(name)});
+        const Outcome text = RunCli({"analyze", testing::SamplePath(name)});
         EXPECT_TRUE(text.status == kExitOk || text.status == kExitUsage) << name;
-        const Result json = RunCli({"analyze", testing::SamplePath(name), "--json"});
-        if (json.status == kExitOk) {
-            EXPECT_TRUE(JsonValue::Parse(json.out)) << name;
-        }
+        const Outcome json = RunCli({"analyze", testing::SamplePath(name), "--json"});
+        EXPECT_TRUE(json.status != kExitOk || JsonValue::Parse(json.out)) << name;
     }
 }
 
@@ -154,7 +100,7 @@ TEST(AnalyzeCommand, JsonNumbersOfTheRealSatelliteCaptureReadBackExactly) {
     analyzer.Feed(bytes.data(), bytes.size());
     ASSERT_TRUE(analyzer.Finish());
 
-    const Result r = RunCli({"analyze", path, "--json"});
+    const Outcome r = RunCli({"analyze", path, "--json"});
     ASSERT_EQ(r.status, kExitOk) << r.err;
     EXPECT_NE(r.out.find("\"frequency\": 11727.48,"), std::string::npos);
     const auto v = JsonValue::Parse(r.out);
@@ -201,11 +147,9 @@ TEST(AnalyzeCommand, ExtractPutsTheCarouselsOfOneServiceIntoOneFolder) {
         dii.download_id = 1;
         dii.modules = {m.entry};
         b.Section(pid, sim::DiiSection(dii));
-        for (const auto& ddb : sim::ModuleDdbSections(1, 1, 0, dii.block_size, m.bytes)) {
-            b.Section(pid, ddb);
-        }
+        b.Sections(pid, sim::ModuleDdbSections(1, 1, 0, dii.block_size, m.bytes));
     }
-    const TempFolder dir;
+    const test_support::TempDir dir;
     AnalyzeOptions options;
     options.extract_dir = dir.File("out");
     const TickingClock clock;
@@ -215,11 +159,12 @@ TEST(AnalyzeCommand, ExtractPutsTheCarouselsOfOneServiceIntoOneFolder) {
     ASSERT_TRUE(analyzer.Finish());
     const auto& carousels = analyzer.Report().carousels;
     ASSERT_EQ(carousels.size(), 2u);
-    ASSERT_TRUE(carousels[0].extracted_to && carousels[1].extracted_to);
-    EXPECT_EQ(*carousels[0].extracted_to, dir.File("out/1024-20080315-193005"));
-    EXPECT_EQ(*carousels[1].extracted_to, *carousels[0].extracted_to);
-    EXPECT_TRUE(std::filesystem::is_regular_file(dir.File("out/1024-20080315-193005/40/0001.png")));
-    EXPECT_TRUE(std::filesystem::is_regular_file(dir.File("out/1024-20080315-193005/41/0001.png")));
+    const std::string folder = dir.File("out/1024-20080315-193005");
+    for (const auto& carousel : carousels) {
+        EXPECT_EQ(carousel.extracted_to.value_or(""), folder);
+    }
+    EXPECT_TRUE(std::filesystem::is_regular_file(folder + "/40/0001.png"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(folder + "/41/0001.png"));
 }
 
 // Two programmes: 0x0400 with video 0x0111, 0x0401 with video 0x0211; both use audio 0x0112.
@@ -230,9 +175,9 @@ std::vector<uint8_t> TwoProgrammeStream() {
     b.Section(0x1F1, sim::PmtSection(0x401, 0, 0x211, {}, {{0x02, 0x211, {}}, {0x0F, 0x112, {}}}));
     const uint8_t payload[4] = {0, 0, 1, 0xE0};
     for (int i = 0; i < 6; ++i) {
-        b.RawPayload(0x111, i == 0, payload);
-        b.RawPayload(0x211, i == 0, payload);
-        b.RawPayload(0x112, i == 0, payload);
+        for (const uint16_t pid : {0x111, 0x211, 0x112}) {
+            b.RawPayload(pid, i == 0, payload);
+        }
     }
     b.Section(0, sim::PatSection(0x7FE3, 0, {{0, 0x10}, {0x400, 0x1F0}, {0x401, 0x1F1}}));
     return b.Bytes();
@@ -246,49 +191,49 @@ std::map<uint16_t, int> PidCounts(const std::vector<uint8_t>& ts) {
     return counts;
 }
 
-TEST(AnalyzeCommand, DropOrKeepServiceRemovesOnlyPidsNoKeptServiceUsesAndRewritesEveryPat) {
-    TempFolder dir;
-    const std::string in = dir.Write("in.ts", TwoProgrammeStream());
+TEST(AnalyzeCommand, OutputDropsOnlyPidsNoKeptServiceUsesAndRewritesEveryPat) {
+    test_support::TempDir dir;
+    const std::vector<uint8_t> bytes = TwoProgrammeStream();
+    const std::string in = WriteBytes(dir.File("in.ts"), bytes);
     const std::string out = dir.File("out.ts");
-    ASSERT_EQ(RunCli({"analyze", in, "--output", out, "--drop-service", "0x401"}).status, kExitOk);
-    const auto ts = ReadWholeFile(out);
-    // Video 0x0211 was only the dropped service's, audio 0x0112 is shared; PMT PIDs are in no
-    // stream list.
-    EXPECT_EQ(PidCounts(ts), (std::map<uint16_t, int>{
-                                 {0x0000, 2}, {0x01F0, 1}, {0x01F1, 1}, {0x0111, 6}, {0x0112, 6}}));
-    // Both PATs, including the first one of the file, list only 0x0400.
-    for (size_t i = 0; i + 188 <= ts.size(); i += 188) {
-        if (ts[i + 1] == 0x40 && ts[i + 2] == 0x00) {
-            EXPECT_EQ(std::tuple(ts[i + 7], ts[i + 13], ts[i + 14]), std::tuple(13, 0x04, 0x00));
+    // Without a filter: the stream less the builder's three leading null packets.
+    ASSERT_EQ(RunCli({"analyze", in, "--output", out}).status, kExitOk);
+    EXPECT_EQ(ReadWholeFile(out), std::vector<uint8_t>(bytes.begin() + 3 * 188, bytes.end()));
+
+    // Audio 0x0112 is shared and stays; PMT PIDs are in no stream list.
+    const struct {
+        const char* option;
+        const char* service;
+        uint16_t kept;
+    } cases[] = {{"--drop-service", "0x401", 0x400}, {"--keep-service", "1025", 0x401}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(RunCli({"analyze", in, "--output", out, c.option, c.service}).status, kExitOk);
+        const auto ts = ReadWholeFile(out);
+        const uint16_t video = c.kept == 0x400 ? 0x111 : 0x211;
+        EXPECT_EQ(PidCounts(ts),
+                  (std::map<uint16_t, int>{{0, 2}, {0x1F0, 1}, {0x1F1, 1}, {video, 6}, {0x112, 6}}))
+            << c.option;
+        // Both PATs, including the first one of the file, list only the kept programme.
+        for (size_t i = 0; i + 188 <= ts.size(); i += 188) {
+            if (ts[i + 1] == 0x40 && ts[i + 2] == 0x00) {
+                EXPECT_EQ(std::tuple(ts[i + 7], ts[i + 13], ts[i + 14]),
+                          std::tuple(13, 0x04, c.kept & 0xFF));
+            }
         }
     }
-    ASSERT_EQ(RunCli({"analyze", in, "--output", out, "--keep-service", "1025"}).status, kExitOk);
-    EXPECT_EQ(
-        PidCounts(ReadWholeFile(out)),
-        (std::map<uint16_t, int>{{0x0000, 2}, {0x01F0, 1}, {0x01F1, 1}, {0x0211, 6}, {0x0112, 6}}));
-}
-
-TEST(AnalyzeCommand, OutputWithoutFilterIsTheStreamLessNullPackets) {
-    TempFolder dir;
-    const auto bytes = TwoProgrammeStream();
-    const std::string out = dir.File("out.ts");
-    ASSERT_EQ(RunCli({"analyze", dir.Write("in.ts", bytes), "--output", out}).status, kExitOk);
-    // The builder starts with three null packets; everything else passes unchanged.
-    EXPECT_EQ(ReadWholeFile(out), std::vector<uint8_t>(bytes.begin() + 3 * 188, bytes.end()));
 }
 
 #ifdef TAVREL_CLI_PATH
 TEST(AnalyzeCommand, ReadsAPipeAndFiltersOnceThePmtsAreKnown) {
-    TempFolder dir;
-    const std::string in = dir.Write("in.ts", TwoProgrammeStream());
+    test_support::TempDir dir;
+    const std::string in = WriteBytes(dir.File("in.ts"), TwoProgrammeStream());
     const std::string out = dir.File("out.ts");
     const std::string json = dir.File("report.json");
     const std::string command = "cat '" + in + "' | '" + std::string(TAVREL_CLI_PATH) +
                                 "' analyze - --json --drop-service 1025 --output '" + out +
                                 "' > '" + json + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);
-    const auto report = ReadWholeFile(json);
-    const auto v = JsonValue::Parse(std::string(report.begin(), report.end()));
+    const auto v = JsonValue::Parse(test_support::ReadText(json));
     ASSERT_TRUE(v);
     EXPECT_EQ((*v)["input"].Str(), "-");
     EXPECT_EQ((*v)["programmes"].Arr().size(), 2u);

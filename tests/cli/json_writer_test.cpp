@@ -12,33 +12,6 @@ namespace {
 
 using testing::JsonValue;
 
-TEST(JsonWriter, NestedDocumentParsesBack) {
-    JsonWriter j;
-    j.BeginObject();
-    j.String("name", "NHK総合");
-    j.Number("count", int64_t{-42});
-    j.Number("rate", 12040.0);
-    j.Bool("ok", true);
-    j.Null("none");
-    j.BeginArray("list");
-    j.Number("", int64_t{1});
-    j.BeginObject();
-    j.EndObject();
-    j.EndArray();
-    j.BeginArray("empty");
-    j.EndArray();
-    j.EndObject();
-    const auto v = JsonValue::Parse(j.Text());
-    ASSERT_TRUE(v) << j.Text();
-    EXPECT_EQ((*v)["name"].Str(), "NHK総合");
-    EXPECT_EQ((*v)["count"].Int(), -42);
-    EXPECT_DOUBLE_EQ((*v)["rate"].Number(), 12040.0);
-    EXPECT_TRUE((*v)["ok"].Bool());
-    EXPECT_TRUE((*v)["none"].IsNull());
-    EXPECT_EQ((*v)["list"].Arr().size(), 2u);
-    EXPECT_TRUE((*v)["empty"].Arr().empty());
-}
-
 TEST(JsonWriter, NumbersReadBackExactly) {
     const struct {
         double value;

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
-
-#include "cli/commands.h"
+#include "cli/cli_run.h"
 #include "platform/temp_dir.h"
 #include "reservation/schedule_file.h"
 
@@ -12,17 +10,9 @@ namespace {
 using test_support::ReadText;
 using test_support::TempDir;
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
 Outcome Schedule(std::vector<std::string> args) {
     args.insert(args.begin(), "schedule");
-    std::ostringstream out, err;
-    const int status = RunCommand(args, out, err);
-    return {status, out.str(), err.str()};
+    return RunCli(args);
 }
 
 TEST(ScheduleCommand, AddsListsAndRemovesThroughTheDialogsChecks) {

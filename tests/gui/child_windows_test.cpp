@@ -2,87 +2,77 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 
-#include "app/about_dialog.h"
 #include "app/capture_app.h"
 #include "app/channel_window.h"
 #include "app/main_window.h"
-#include "app/options_dialog.h"
 #include "gui/gui_harness.h"
 #include "gui/screenshot.h"
 
 namespace tavrel::testing {
 namespace {
 
-QPushButton& OkButton(QWidget& dialog) {
-    return *dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+void Press(QWidget& dialog, QDialogButtonBox::StandardButton which) {
+    dialog.findChild<QDialogButtonBox*>()->button(which)->click();
 }
 
-// QWidget-derived windows without Q_OBJECT are found by their object name.
-QWidget* ModalNamed(const char* name) {
-    QWidget* modal = QApplication::activeModalWidget();
-    return modal != nullptr && modal->objectName() == name ? modal : nullptr;
+void Type(QLineEdit& edit, const std::string& text) {
+    edit.selectAll();
+    edit.insert(QString::fromStdString(text));
 }
 
-TEST(OptionsDialogTest, ShowsTheSettingsKeepsBadInputOpenAndAppliesOk) {
-    GuiHarness h;
-    test_support::WriteText(h.dir.File("tavrel.ini"),
-                            "[Tavrel_M]\nTIMER_PERIOD=2\nTHREAD_PRIORITY_PROC=2\n"
-                            "[Tavrel_M_PSI]\nDECODE_PSI=1\n");
-    ASSERT_TRUE(h.app->Start());
-    QAction& options = *h.app->Main().findChild<QAction*>("action_options");
-    bool checked = false;
-    QTimer::singleShot(0, [&] {
-        QWidget* dialog = ModalNamed("options_dialog");
-        ASSERT_NE(dialog, nullptr);
-        auto& period = *dialog->findChild<QLineEdit*>("timer_period");
-        EXPECT_EQ(period.text().toStdString(), "2");
-        EXPECT_EQ(dialog->findChild<QComboBox*>("priority_proc")->currentText().toStdString(),
-                  "高");
-        EXPECT_EQ(dialog->findChild<QComboBox*>("priority_rec")->currentText().toStdString(),
-                  "標準");
-        EXPECT_TRUE(dialog->findChild<QCheckBox*>("decode_psi")->isChecked());
-        EXPECT_FALSE(dialog->findChild<QCheckBox*>("proc_epg")->isChecked());
-        EXPECT_EQ(dialog->findChild<QLineEdit*>("auto_path")->text().toStdString(),
-                  h.app->App().CurrentSettings().rec_autopath);
-        EXPECT_FALSE(SaveScreenshot(*dialog, "options_dialog").empty());
-
-        // Only digits can be typed; a period beyond the system's range is refused and the
-        // dialog stays.
-        period.selectAll();
-        period.insert("12x");
-        EXPECT_EQ(period.text().toStdString().find('x'), std::string::npos);
-        period.selectAll();
-        period.insert("1000001");
-        OkButton(*dialog).click();
-        EXPECT_TRUE(dialog->isVisible());
-        // A folder that does not exist: refused.
-        period.selectAll();
-        period.insert("0");
-        auto& path = *dialog->findChild<QLineEdit*>("auto_path");
-        path.selectAll();
-        path.insert(QString::fromStdString(h.dir.File("no such folder")));
-        OkButton(*dialog).click();
-        EXPECT_TRUE(dialog->isVisible());
-
-        path.selectAll();
-        path.insert(QString::fromStdString(h.dir.Path()));
-        dialog->findChild<QCheckBox*>("proc_epg")->setChecked(true);
-        dialog->findChild<QComboBox*>("priority_rec")->setCurrentIndex(1);
-        checked = true;
-        OkButton(*dialog).click();
-        EXPECT_FALSE(dialog->isVisible());
+// Opens a window of the main window's menu and runs `act` on it while it is open.
+void OpenFromMenu(GuiHarness& h, const char* action, const char* window,
+                  std::function<void(QWidget&)> act) {
+    bool reached = false;
+    WhenModal(window, [&](QWidget& dialog) {
+        reached = true;
+        act(dialog);
     });
-    options.trigger();
-    ASSERT_TRUE(checked);
+    h.app->Main().findChild<QAction*>(action)->trigger();
+    EXPECT_TRUE(reached) << window;
+}
+
+TEST(OptionsDialogTest, ShowsTheSettingsKeepsBadInputOpenAppliesOkAndNotCancel) {
+    GuiHarness h;
+    h.WriteIni(
+        "[Tavrel_M]\nTIMER_PERIOD=2\nTHREAD_PRIORITY_PROC=2\n[Tavrel_M_PSI]\nDECODE_PSI=1\n");
+    ASSERT_TRUE(h.app->Start());
+    OpenFromMenu(h, "action_options", "options_dialog", [&](QWidget& dialog) {
+        auto& period = Child<QLineEdit>(dialog, "timer_period");
+        auto& path = Child<QLineEdit>(dialog, "auto_path");
+        EXPECT_EQ(period.text().toStdString(), "2");
+        EXPECT_EQ(Child<QComboBox>(dialog, "priority_proc").currentText().toStdString(), "高");
+        EXPECT_EQ(Child<QComboBox>(dialog, "priority_rec").currentText().toStdString(), "標準");
+        EXPECT_TRUE(Child<QCheckBox>(dialog, "decode_psi").isChecked());
+        EXPECT_FALSE(Child<QCheckBox>(dialog, "proc_epg").isChecked());
+        EXPECT_EQ(path.text().toStdString(), h.app->App().CurrentSettings().rec_autopath);
+        EXPECT_FALSE(SaveScreenshot(dialog, "options_dialog").empty());
+
+        // Only digits can be typed; a period beyond the system's range and a folder that does
+        // not exist are refused, and the dialog stays.
+        Type(period, "12x");
+        EXPECT_EQ(period.text().toStdString().find('x'), std::string::npos);
+        Type(period, "1000001");
+        Press(dialog, QDialogButtonBox::Ok);
+        EXPECT_TRUE(dialog.isVisible());
+        Type(period, "0");
+        Type(path, h.dir.File("no such folder"));
+        Press(dialog, QDialogButtonBox::Ok);
+        EXPECT_TRUE(dialog.isVisible());
+
+        Type(path, h.dir.Path());
+        Child<QCheckBox>(dialog, "proc_epg").setChecked(true);
+        Child<QComboBox>(dialog, "priority_rec").setCurrentIndex(1);
+        Press(dialog, QDialogButtonBox::Ok);
+        EXPECT_FALSE(dialog.isVisible());
+    });
     const std::vector<test_support::ScriptedUi::Message> refused = {
         {"タイマ精度設定値が不正です", "tavrel"}, {"保存先パスは無効です", "tavrel"}};
     EXPECT_EQ(h.ui.messages, refused);
@@ -93,28 +83,20 @@ TEST(OptionsDialogTest, ShowsTheSettingsKeepsBadInputOpenAndAppliesOk) {
     EXPECT_EQ(s.thread_priority_rec, 1);
     EXPECT_EQ(s.thread_priority_proc, 2);
     EXPECT_EQ(s.rec_autopath, h.dir.Path());
-}
 
-TEST(OptionsDialogTest, CancelChangesNothing) {
-    GuiHarness h;
-    ASSERT_TRUE(h.app->Start());
-    const Settings before = h.app->App().CurrentSettings();
-    bool reached = false;
-    QTimer::singleShot(0, [&] {
-        QWidget* dialog = ModalNamed("options_dialog");
-        ASSERT_NE(dialog, nullptr);
-        dialog->findChild<QCheckBox*>("proc_data")->setChecked(true);
-        dialog->findChild<QLineEdit*>("timer_period")->setText("abc");
-        reached = true;
-        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
+    // Cancel changes nothing, even with bad input in the dialog.
+    const Settings before = s;
+    h.ui.messages.clear();
+    OpenFromMenu(h, "action_options", "options_dialog", [](QWidget& dialog) {
+        Child<QCheckBox>(dialog, "proc_data").setChecked(true);
+        Child<QLineEdit>(dialog, "timer_period").setText("abc");
+        Press(dialog, QDialogButtonBox::Cancel);
     });
-    h.app->Main().findChild<QAction*>("action_options")->trigger();
-    ASSERT_TRUE(reached);
     EXPECT_EQ(h.app->App().CurrentSettings(), before);
     EXPECT_TRUE(h.ui.messages.empty());
 }
 
-TEST(ChannelWindowTest, ShownByTheMenuHiddenByItsCloseBoxDisabledForTheFx2) {
+TEST(ChildWindowsTest, ChannelWindowDisabledForTheFx2AndAboutDialog) {
     GuiHarness h;
     ASSERT_TRUE(h.app->Start());
     ChannelWindow& channel = h.app->Main().Channel();
@@ -130,9 +112,9 @@ TEST(ChannelWindowTest, ShownByTheMenuHiddenByItsCloseBoxDisabledForTheFx2) {
     ASSERT_TRUE(h.app->App().Capturing());
     ProcessEventsUntil([] { return false; }, 300);
     for (const char* name : {"channels", "change", "channel_text", "channel_send"}) {
-        EXPECT_FALSE(channel.findChild<QWidget*>(name)->isEnabled()) << name;
+        EXPECT_FALSE(Child<QWidget>(channel, name).isEnabled()) << name;
     }
-    EXPECT_EQ(channel.findChild<QPushButton*>("change")->text().toStdString(), "変更");
+    EXPECT_EQ(Child<QPushButton>(channel, "change").text().toStdString(), "変更");
     EXPECT_FALSE(SaveScreenshot(channel, "channel_window").empty());
     h.Find<QPushButton>("connect").click();
 
@@ -141,28 +123,17 @@ TEST(ChannelWindowTest, ShownByTheMenuHiddenByItsCloseBoxDisabledForTheFx2) {
     EXPECT_FALSE(h.app->App().ChannelWindow().place.visible);
     toggle.trigger();
     EXPECT_TRUE(channel.isVisible()) << "closed means hidden: the menu shows it again";
-    EXPECT_TRUE(h.app->Main().close());
-    EXPECT_NE(test_support::ReadText(h.dir.File("tavrel.ini")).find("CHWND_SHOW=1\n"),
-              std::string::npos);
-}
 
-TEST(AboutDialogTest, ShowsNameAndVersionAndClosesOnItsButton) {
-    GuiHarness h;
-    ASSERT_TRUE(h.app->Start());
-    bool reached = false;
-    QTimer::singleShot(0, [&] {
-        QWidget* dialog = ModalNamed("about_dialog");
-        ASSERT_NE(dialog, nullptr);
-        EXPECT_EQ(dialog->findChild<QLabel*>("about_name")->text().toStdString(),
+    OpenFromMenu(h, "action_about", "about_dialog", [](QWidget& dialog) {
+        EXPECT_EQ(Child<QLabel>(dialog, "about_name").text().toStdString(),
                   std::string("Tavrel ") + TAVREL_VERSION);
-        EXPECT_FALSE(dialog->findChild<QLabel*>("about_notice")->text().isEmpty());
-        EXPECT_FALSE(SaveScreenshot(*dialog, "about_dialog").empty());
-        reached = true;
-        OkButton(*dialog).click();
-        EXPECT_FALSE(dialog->isVisible());
+        EXPECT_FALSE(Child<QLabel>(dialog, "about_notice").text().isEmpty());
+        EXPECT_FALSE(SaveScreenshot(dialog, "about_dialog").empty());
+        Press(dialog, QDialogButtonBox::Ok);
+        EXPECT_FALSE(dialog.isVisible());
     });
-    h.app->Main().findChild<QAction*>("action_about")->trigger();
-    EXPECT_TRUE(reached);
+    EXPECT_TRUE(h.app->Main().close());
+    h.ExpectIni({"CHWND_SHOW=1"});
 }
 
 }  // namespace

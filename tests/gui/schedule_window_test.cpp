@@ -17,35 +17,19 @@
 #include "app/capture_app.h"
 #include "app/main_window.h"
 #include "gui/gui_harness.h"
-#include "gui/modal_helpers.h"
 #include "gui/screenshot.h"
 
 namespace tavrel::testing {
 namespace {
 
-std::string CellText(QTableWidget& list, int row, int column) {
-    const QTableWidgetItem* item = list.item(row, column);
-    return item == nullptr ? std::string() : item->text().toStdString();
-}
-
-template <class W>
-W& Child(QWidget& in, const char* name) {
-    W* w = in.findChild<W*>(name);
-    if (w == nullptr) {
-        ADD_FAILURE() << "no widget " << name;
-        throw std::runtime_error(name);
-    }
-    return *w;
-}
-
 TEST(ScheduleWindowTest, AddsADateReservationThatIsRecordedAndFinished) {
     GuiHarness h;
     const std::string recordings = h.dir.File("recordings");
     std::filesystem::create_directories(recordings);
-    test_support::WriteText(h.dir.File("tavrel.ini"),
-                            "[Tavrel_M]\nSCHEDULE_SHOW=1\nSCHEDULE_POS_X=30\nSCHEDULE_POS_Y=40\n"
-                            "SCHEDULE_SIZE_X=720\nSCHEDULE_SIZE_Y=280\n"
-                            "[Tavrel_M_SCHEDULE]\nSCHEDULE_USE_SYSTEM_TIME=1\n");
+    h.WriteIni(
+        "[Tavrel_M]\nSCHEDULE_SHOW=1\nSCHEDULE_POS_X=30\nSCHEDULE_POS_Y=40\n"
+        "SCHEDULE_SIZE_X=720\nSCHEDULE_SIZE_Y=280\n"
+        "[Tavrel_M_SCHEDULE]\nSCHEDULE_USE_SYSTEM_TIME=1\n");
     ASSERT_TRUE(h.app->Start());
     ScheduleWindow& window = h.app->Schedule();
     EXPECT_TRUE(window.isVisible());
@@ -152,9 +136,7 @@ TEST(ScheduleWindowTest, AddsADateReservationThatIsRecordedAndFinished) {
     EXPECT_TRUE(window.isVisible());
     EXPECT_EQ(window.size(), QSize(720, 280));
     ASSERT_TRUE(h.app->Main().close());
-    const std::string ini = test_support::ReadText(h.dir.File("tavrel.ini"));
-    EXPECT_NE(ini.find("SCHEDULE_SHOW=1\n"), std::string::npos) << ini;
-    EXPECT_NE(ini.find("SCHEDULE_SIZE_X=720\n"), std::string::npos) << ini;
+    h.ExpectIni({"SCHEDULE_SHOW=1", "SCHEDULE_SIZE_X=720"});
 }
 
 }  // namespace
