@@ -2,7 +2,9 @@
 
 // A carousel store with its notifications recorded, and shortcuts that feed it whole sections
 // the way the processor's carousel handler does.
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <span>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "databroadcast/carousel_store.h"
 #include "sim/ddb_writer.h"
 #include "sim/dii_writer.h"
+#include "sim/module_builder.h"
 
 namespace tavrel::testing {
 
@@ -43,11 +46,8 @@ struct NoticeLog {
     }
     std::vector<Notice> OfCode(uint32_t code) const {
         std::vector<Notice> out;
-        for (const Notice& n : notices) {
-            if (n.code == code) {
-                out.push_back(n);
-            }
-        }
+        std::copy_if(notices.begin(), notices.end(), std::back_inserter(out),
+                     [&](const Notice& n) { return n.code == code; });
         return out;
     }
 };
@@ -58,10 +58,7 @@ struct StoredResource {
     uint8_t component_tag;
     uint16_t module_id;
     uint8_t version;
-    std::string content_type;
-    std::string content_encoding;
-    std::string location;
-    std::string path;
+    std::string content_type, content_encoding, location, path;
     bool has_data;
     std::vector<uint8_t> data;
 };
@@ -69,26 +66,27 @@ struct StoredResource {
 inline std::vector<StoredResource> StoredResources(const CCarouselStore& store) {
     std::vector<StoredResource> out;
     store.VisitResources([&](uint64_t key, const ResourceRecord& r) {
-        StoredResource s{ServiceIdOfKey(key),
-                         ComponentTagOfKey(key),
-                         ModuleIdOfKey(key),
-                         r.version,
-                         std::string(Text(r.content_type)),
-                         std::string(Text(r.content_encoding)),
-                         std::string(Text(r.location)),
-                         r.path,
-                         r.data != nullptr,
-                         {}};
-        if (r.data) {
-            s.data.assign(r.data.get(), r.data.get() + r.length);
-        }
-        out.push_back(std::move(s));
+        out.push_back({ServiceIdOfKey(key), ComponentTagOfKey(key), ModuleIdOfKey(key), r.version,
+                       std::string(Text(r.content_type)), std::string(Text(r.content_encoding)),
+                       std::string(Text(r.location)), r.path, r.data != nullptr,
+                       r.data ? std::vector<uint8_t>(r.data.get(), r.data.get() + r.length)
+                              : std::vector<uint8_t>()});
     });
     return out;
 }
 
 inline std::vector<uint8_t> Bytes(std::string_view text) {
     return {text.begin(), text.end()};
+}
+
+// A DII listing the given modules with one download id and block size.
+inline sim::Dii MakeDii(uint32_t download_id, uint16_t block_size,
+                        std::vector<sim::DiiModule> modules) {
+    sim::Dii dii;
+    dii.download_id = download_id;
+    dii.block_size = block_size;
+    dii.modules = std::move(modules);
+    return dii;
 }
 
 struct CarouselFixture {
@@ -117,20 +115,26 @@ struct CarouselFixture {
         store.HandleDdb(pid, service_id, section, 8, section_length - 9, tag);
     }
     void Ddb(const sim::Ddb& ddb, uint16_t pid = kPid) { DdbSection(sim::DdbSection(ddb), pid); }
-    void Blocks(const std::vector<std::vector<uint8_t>>& sections, std::span<const size_t> order,
-                uint16_t pid = kPid) {
-        for (const size_t i : order) {
-            DdbSection(sections.at(i), pid);
+    void AllBlocks(const std::vector<std::vector<uint8_t>>& sections, uint16_t pid = kPid,
+                   uint16_t service_id = kServiceId) {
+        for (const auto& s : sections) {
+            DdbSection(s, pid, service_id);
         }
     }
-    void AllBlocks(const std::vector<std::vector<uint8_t>>& sections, uint16_t pid = kPid) {
-        for (const auto& s : sections) {
-            DdbSection(s, pid);
+    // A DII listing the modules, then every block of each.
+    void Deliver(const std::vector<sim::BuiltModule>& modules, uint16_t block_size = 4066) {
+        std::vector<sim::DiiModule> entries;
+        for (const auto& m : modules) {
+            entries.push_back(m.entry);
+        }
+        Dii(MakeDii(1, block_size, entries));
+        for (const auto& m : modules) {
+            AllBlocks(sim::ModuleDdbSections(1, m.entry.module_id, m.entry.module_version,
+                                             block_size, m.bytes));
         }
     }
     ModuleStatus Module(uint16_t module_id, uint16_t pid = kPid) const {
-        const auto carousel = store.Carousel(pid);
-        if (carousel) {
+        if (const auto carousel = store.Carousel(pid)) {
             for (const ModuleStatus& m : carousel->modules) {
                 if (m.module_id == module_id) {
                     return m;
@@ -140,16 +144,6 @@ struct CarouselFixture {
         return ModuleStatus{};
     }
 };
-
-// A DII listing the given modules with one download id and block size.
-inline sim::Dii MakeDii(uint32_t download_id, uint16_t block_size,
-                        std::vector<sim::DiiModule> modules) {
-    sim::Dii dii;
-    dii.download_id = download_id;
-    dii.block_size = block_size;
-    dii.modules = std::move(modules);
-    return dii;
-}
 
 // One DDB's fields.
 inline sim::Ddb Block(uint32_t download_id, uint16_t module_id, uint8_t version, uint16_t number,

@@ -2,7 +2,6 @@
 // DII, inflating, resets and the notifications. First the literal messages, then our writers.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <thread>
@@ -10,7 +9,6 @@
 #include "databroadcast/carousel_fixture.h"
 #include "databroadcast/carousel_literals.h"
 #include "platform/temp_dir.h"
-#include "sim/module_builder.h"
 #include "sim/section_writer.h"
 
 namespace tavrel {
@@ -20,6 +18,7 @@ using testing::CarouselFixture;
 using testing::MakeDii;
 using testing::Pattern;
 using testing::StoredResources;
+using Codes = std::vector<uint32_t>;
 
 constexpr uint16_t kPid = CarouselFixture::kPid;
 constexpr uint8_t kTag = CarouselFixture::kTag;
@@ -34,8 +33,6 @@ std::vector<std::vector<uint8_t>> Sections(uint32_t download_id, uint16_t id, ui
     return sim::ModuleDdbSections(download_id, id, version, block_size, data);
 }
 
-// --- The literal messages -------------------------------------------------------------------
-
 TEST(CarouselLiteral, DiiAndThreeDdbsGiveOnePngResource) {
     CarouselFixture f;
     EXPECT_TRUE(f.DiiSection(testing::kLiteralDii));
@@ -46,7 +43,7 @@ TEST(CarouselLiteral, DiiAndThreeDdbsGiveOnePngResource) {
     EXPECT_TRUE(StoredResources(f.store).empty());
     f.DdbSection(testing::kLiteralDdb1);
 
-    ASSERT_EQ(f.log.Codes(), (std::vector<uint32_t>{0x51, 0x51, 0x53, 0x54}));
+    ASSERT_EQ(f.log.Codes(), (Codes{0x51, 0x51, 0x53, 0x54}));
     const ModuleInfo announced = f.log.notices[1].info;
     EXPECT_EQ(std::tuple(f.log.notices[1].pid, announced.component_tag, announced.module_id,
                          announced.module_version, announced.module_size),
@@ -80,11 +77,13 @@ TEST(CarouselLiteral, OtherMessagesAndBrokenHeadersAreIgnored) {
     protocol[8] = 0x12;
     auto type = testing::kLiteralDii;
     type[9] = 0x04;
-    for (const auto& section : {dsi, protocol, type, testing::kLiteralDdb0}) {
+    // Nor a DII cut inside its module loop.
+    for (const auto& section :
+         {dsi, protocol, type, testing::kLiteralDdb0,
+          std::vector(testing::kLiteralDii.begin(), testing::kLiteralDii.begin() + 50)}) {
         EXPECT_TRUE(f.DiiSection(section));
     }
-    // A DII cut inside its module loop, and one with block size 0: nothing to place blocks by.
-    EXPECT_TRUE(f.DiiSection(std::span(testing::kLiteralDii).first(50)));
+    // Block size 0: nothing to place blocks by.
     EXPECT_TRUE(f.Dii(MakeDii(1, 0, {Module(1, 100, 0)})));
     EXPECT_FALSE(f.store.HasCarousel(kPid));
     EXPECT_TRUE(f.log.notices.empty());
@@ -94,79 +93,76 @@ TEST(CarouselLiteral, OtherMessagesAndBrokenHeadersAreIgnored) {
     EXPECT_EQ(f.Module(3).blocks_received, 0);
 }
 
-// --- DII limits --------------------------------------------------------------------------
-
-TEST(DiiLimits, HundredTwentyEightModulesAcceptedHundredTwentyNineRejected) {
-    CarouselFixture f;
-    std::vector<sim::DiiModule> modules;
+// 128 modules, and 1024 blocks a module, are taken; one more of either rejects the DII as a
+// whole, which leaves the carousel as it was, a half-collected module included.
+TEST(DiiLimits, UpToTheLimitAcceptedOneMoreRejectsTheWholeDii) {
+    std::vector<sim::DiiModule> many;
     for (uint16_t id = 0; id < 128; ++id) {
-        modules.push_back(Module(id, 100, 0, ""));
+        many.push_back(Module(id, 100, 0, ""));
     }
-    EXPECT_TRUE(f.Dii(MakeDii(7, 64, modules)));
-    EXPECT_EQ(f.store.Carousel(kPid)->modules.size(), 128u);
-    EXPECT_EQ(f.log.OfCode(kModuleAnnounced).size(), 128u);
-    // One block of module 5's two, so that the kept state can be checked.
-    f.Ddb(testing::Block(7, 5, 0, 0, Pattern(50)));
-
-    f.log.notices.clear();
-    modules.push_back(Module(128, 100, 0, ""));
-    EXPECT_FALSE(f.Dii(MakeDii(8, 64, modules)));
-    ASSERT_EQ(f.log.Codes(), std::vector<uint32_t>{kTooManyModules});
-    EXPECT_EQ(f.log.notices[0].number, kTag);
-    EXPECT_EQ(f.log.notices[0].extra, 129u);
-    const auto carousel = f.store.Carousel(kPid);
-    EXPECT_EQ(carousel->download_id, 7u);
-    EXPECT_EQ(carousel->modules.size(), 128u);
-    EXPECT_EQ(f.Module(5).blocks_received, 1);
-    EXPECT_TRUE(f.Module(5).collecting);
-}
-
-TEST(DiiLimits, ModuleOfExactly1024BlocksAcceptedOneByteMoreRejected) {
+    auto too_many = many;
+    too_many.push_back(Module(128, 100, 0, ""));
+    const struct {
+        uint16_t block_size;
+        std::vector<sim::DiiModule> at_limit, over;
+        uint32_t code, extra;
+    } kCases[] = {
+        {64, many, too_many, kTooManyModules, 129},
+        {16,
+         {Module(1, 16 * 1024, 0), Module(5, 50, 0), Module(6, 0, 0)},
+         {Module(1, 50, 0), Module(2, 16 * 1024 + 1, 0)},
+         kTooManyBlocks,
+         16 * 1024 + 1},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.code);
+        CarouselFixture f;
+        EXPECT_TRUE(f.Dii(MakeDii(7, c.block_size, c.at_limit)));
+        EXPECT_EQ(f.store.Carousel(kPid)->modules.size(), c.at_limit.size());
+        EXPECT_EQ(f.log.OfCode(kModuleAnnounced).size(), c.at_limit.size());
+        f.Ddb(testing::Block(7, 5, 0, 0, Pattern(c.block_size)));  // one block of module 5
+        f.log.notices.clear();
+        EXPECT_FALSE(f.Dii(MakeDii(8, c.block_size, c.over)));
+        ASSERT_EQ(f.log.Codes(), Codes{c.code});
+        EXPECT_EQ(std::tuple(f.log.notices[0].number, f.log.notices[0].extra),
+                  std::tuple(kTag, c.extra));
+        EXPECT_EQ(f.store.Carousel(kPid)->download_id, 7u);
+        EXPECT_EQ(f.store.Carousel(kPid)->modules.size(), c.at_limit.size());
+        EXPECT_EQ(std::tuple(f.Module(5).blocks_received, f.Module(5).collecting),
+                  std::tuple(1, true));
+        for (const auto& m : c.at_limit) {
+            EXPECT_EQ(f.Module(m.module_id).module_size, m.module_size);
+        }
+    }
+    // The module of 1024 blocks completes; the empty one is listed without blocks.
     CarouselFixture f;
-    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 100 * 1024, 0)})));
-    EXPECT_EQ(f.Module(1).block_count, 1024);
-
-    f.log.notices.clear();
-    EXPECT_FALSE(f.Dii(MakeDii(2, 100, {Module(1, 50, 0), Module(2, 100 * 1024 + 1, 0)})));
-    ASSERT_EQ(f.log.Codes(), std::vector<uint32_t>{kTooManyBlocks});
-    EXPECT_EQ(f.log.notices[0].number, kTag);
-    EXPECT_EQ(f.log.notices[0].extra, 100u * 1024 + 1);
-    // Rejected as a whole: not even the first module of the list was taken.
-    EXPECT_EQ(f.store.Carousel(kPid)->download_id, 1u);
-    EXPECT_EQ(f.Module(1).module_size, 100u * 1024);
-}
-
-TEST(DiiLimits, EmptyModuleIsListedWithoutBlocks) {
-    CarouselFixture f;
-    EXPECT_TRUE(f.Dii(MakeDii(1, 512, {Module(1, 0, 0), Module(2, 10, 0)})));
-    EXPECT_EQ(f.Module(1).block_count, 0);
-    f.Ddb(testing::Block(1, 1, 0, 0, {1, 2, 3}));
-    EXPECT_FALSE(f.Module(1).complete);
-    EXPECT_FALSE(f.Module(1).collecting);
+    const auto data = Pattern(16 * 1024, 6);
+    EXPECT_TRUE(f.Dii(MakeDii(1, 16, {Module(1, 16 * 1024, 0), Module(2, 0, 0)})));
+    EXPECT_EQ(std::tuple(f.Module(1).block_count, f.Module(2).block_count), std::tuple(1024, 0));
+    f.AllBlocks(Sections(1, 1, 0, 16, data));
+    f.Ddb(testing::Block(1, 2, 0, 0, {1, 2, 3}));
+    EXPECT_EQ(std::tuple(f.Module(2).complete, f.Module(2).collecting), std::tuple(false, false));
+    ASSERT_EQ(StoredResources(f.store).size(), 1u);
+    EXPECT_EQ(StoredResources(f.store)[0].data, data);
 }
 
 TEST(DiiDescriptors, TypeAndCompressionAreTakenOthersSkipped) {
     CarouselFixture f;
-    const std::string long_type(100, 't');
-    sim::DiiModule a{1, 10, 0, {}};
     const uint8_t unknown[] = {0xAA, 0xBB, 0xCC};
-    a.module_info = sim::Descriptor(0x02, unknown);
-    const auto type = sim::TypeDescriptor(long_type);
-    const auto compression = sim::CompressionTypeDescriptor(0x01, 12345);
-    a.module_info.insert(a.module_info.end(), type.begin(), type.end());
-    a.module_info.insert(a.module_info.end(), compression.begin(), compression.end());
+    sim::DiiModule a{1, 10, 0, sim::Descriptor(0x02, unknown)};
+    for (const auto& d : {sim::TypeDescriptor(std::string(100, 't')),
+                          sim::CompressionTypeDescriptor(0x01, 12345)}) {
+        a.module_info.insert(a.module_info.end(), d.begin(), d.end());
+    }
     EXPECT_TRUE(f.Dii(MakeDii(1, 512, {a, Module(2, 10, 0, "text/plain")})));
     const auto m = f.Module(1);
-    EXPECT_EQ(m.content_type, std::string(79, 't'));
-    EXPECT_TRUE(m.compressed);
-    EXPECT_EQ(m.original_size, 12345u);
-    EXPECT_EQ(f.Module(2).content_type, "text/plain");
-    EXPECT_FALSE(f.Module(2).compressed);
+    EXPECT_EQ(std::tuple(m.content_type, m.compressed, m.original_size),
+              std::tuple(std::string(79, 't'), true, 12345u));
+    EXPECT_EQ(std::tuple(f.Module(2).content_type, f.Module(2).compressed),
+              std::tuple("text/plain", false));
 }
 
-// --- DII updates -------------------------------------------------------------------------
-
-TEST(DiiUpdate, IdenticalDiiDisturbsNeitherHalfCollectedNorCompleteModules) {
+TEST(DiiUpdate, RepeatDisturbsNothingNewBlockSizeRestartsHalfCollectedModules) {
     CarouselFixture f;
     const auto dii = MakeDii(1, 100, {Module(1, 300, 0), Module(2, 50, 0)});
     const auto one = Pattern(300, 1);
@@ -183,35 +179,40 @@ TEST(DiiUpdate, IdenticalDiiDisturbsNeitherHalfCollectedNorCompleteModules) {
     EXPECT_TRUE(f.log.notices.empty());
     EXPECT_EQ(f.Module(1).blocks_received, 2);
     EXPECT_TRUE(f.Module(2).complete);
-
     // Module 2 is not parsed again; module 1 completes with the blocks from before the repeat.
     f.AllBlocks(Sections(1, 2, 0, 100, two));
     f.DdbSection(blocks_one[1]);
-    EXPECT_EQ(f.log.Codes(), (std::vector<uint32_t>{kModuleCompleted, kCarouselCompleted}));
-    const auto resources = StoredResources(f.store);
+    EXPECT_EQ(f.log.Codes(), (Codes{kModuleCompleted, kCarouselCompleted}));
+    auto resources = StoredResources(f.store);
     ASSERT_EQ(resources.size(), 2u);
+    EXPECT_EQ(std::tuple(resources[0].data, resources[1].data), std::tuple(one, two));
+
+    // A new block size: the half-collected module starts again, in blocks of the new size.
+    EXPECT_TRUE(f.Dii(MakeDii(2, 100, {Module(3, 300, 0)})));
+    f.DdbSection(Sections(2, 3, 0, 100, one)[0]);
+    EXPECT_TRUE(f.Dii(MakeDii(3, 150, {Module(3, 300, 0)})));
+    EXPECT_EQ(std::tuple(f.Module(3).blocks_received, f.Module(3).block_count), std::tuple(0, 2));
+    f.AllBlocks(Sections(3, 3, 0, 150, one));
+    resources = StoredResources(f.store);
+    ASSERT_EQ(resources.size(), 1u);
     EXPECT_EQ(resources[0].data, one);
-    EXPECT_EQ(resources[1].data, two);
 }
 
 TEST(DiiUpdate, VersionChangeRestartsOnlyThatModule) {
     CarouselFixture f;
-    const auto old_two = Pattern(150, 9);
     EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 200, 0), Module(2, 150, 0)})));
-    const auto blocks_one = Sections(1, 1, 0, 100, Pattern(200, 1));
-    f.DdbSection(blocks_one[0]);
-    f.AllBlocks(Sections(1, 2, 0, 100, old_two));
+    f.DdbSection(Sections(1, 1, 0, 100, Pattern(200, 1))[0]);
+    f.AllBlocks(Sections(1, 2, 0, 100, Pattern(150, 9)));
     ASSERT_TRUE(f.Module(2).complete);
 
     f.log.notices.clear();
     EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 200, 0), Module(2, 120, 1)})));
-    ASSERT_EQ(f.log.Codes(), std::vector<uint32_t>{kModuleAnnounced});
-    EXPECT_EQ(f.log.notices[0].info.module_id, 2);
-    EXPECT_EQ(f.log.notices[0].info.module_version, 1);
-    EXPECT_EQ(f.log.notices[0].info.module_size, 120u);
+    ASSERT_EQ(f.log.Codes(), Codes{kModuleAnnounced});
+    const ModuleInfo& info = f.log.notices[0].info;
+    EXPECT_EQ(std::tuple(info.module_id, info.module_version, info.module_size),
+              std::tuple(2, 1, 120u));
     EXPECT_EQ(f.Module(1).blocks_received, 1);
-    EXPECT_FALSE(f.Module(2).complete);
-    EXPECT_EQ(f.Module(2).blocks_received, 0);
+    EXPECT_EQ(std::tuple(f.Module(2).complete, f.Module(2).blocks_received), std::tuple(false, 0));
     // The old version's resource stays until the new one replaces it.
     ASSERT_EQ(StoredResources(f.store).size(), 1u);
     EXPECT_EQ(StoredResources(f.store)[0].version, 0);
@@ -220,8 +221,7 @@ TEST(DiiUpdate, VersionChangeRestartsOnlyThatModule) {
     f.AllBlocks(Sections(1, 2, 1, 100, new_two));
     const auto resources = StoredResources(f.store);
     ASSERT_EQ(resources.size(), 1u);
-    EXPECT_EQ(resources[0].version, 1);
-    EXPECT_EQ(resources[0].data, new_two);
+    EXPECT_EQ(std::tuple(resources[0].version, resources[0].data), std::tuple(1, new_two));
 }
 
 TEST(DiiUpdate, DroppedModuleLosesResourcesWith0x52OnlyWhenItHadAny) {
@@ -239,14 +239,13 @@ TEST(DiiUpdate, DroppedModuleLosesResourcesWith0x52OnlyWhenItHadAny) {
     // Module 2 dropped (it has a resource), module 1 kept; module 4 new.
     EXPECT_TRUE(
         f.Dii(MakeDii(1, 100, {Module(1, 50, 0), Module(3, 50, 0, list), Module(4, 300, 0)})));
-    ASSERT_EQ(f.log.Codes(), std::vector<uint32_t>{kModuleDropped});
-    EXPECT_EQ(f.log.notices[0].info.module_id, 2);
-    EXPECT_EQ(f.log.notices[0].info.module_version, 4);
-    EXPECT_EQ(f.log.notices[0].info.component_tag, kTag);
+    ASSERT_EQ(f.log.Codes(), Codes{kModuleDropped});
+    const ModuleInfo& info = f.log.notices[0].info;
+    EXPECT_EQ(std::tuple(info.module_id, info.module_version, info.component_tag),
+              std::tuple(2, 4, kTag));
     for (const auto& r : StoredResources(f.store)) {
         EXPECT_NE(r.module_id, 2);
     }
-
     // Modules without resources go silently: a resource list, and one half collected.
     f.Ddb(testing::Block(1, 4, 0, 0, {1, 2}));
     ASSERT_TRUE(f.Module(4).collecting);
@@ -254,21 +253,6 @@ TEST(DiiUpdate, DroppedModuleLosesResourcesWith0x52OnlyWhenItHadAny) {
     EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 50, 0)})));
     EXPECT_TRUE(f.log.notices.empty());
 }
-
-TEST(DiiUpdate, NewBlockSizeRestartsHalfCollectedModules) {
-    CarouselFixture f;
-    const auto data = Pattern(300, 5);
-    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 300, 0)})));
-    f.DdbSection(Sections(1, 1, 0, 100, data)[0]);
-    EXPECT_TRUE(f.Dii(MakeDii(2, 150, {Module(1, 300, 0)})));
-    EXPECT_EQ(f.Module(1).blocks_received, 0);
-    EXPECT_EQ(f.Module(1).block_count, 2);
-    f.AllBlocks(Sections(2, 1, 0, 150, data));
-    ASSERT_EQ(StoredResources(f.store).size(), 1u);
-    EXPECT_EQ(StoredResources(f.store)[0].data, data);
-}
-
-// --- DDB ---------------------------------------------------------------------------------
 
 TEST(DdbAssembly, BlocksInAnyOrderWithRepeatsCompleteOncePerVersion) {
     CarouselFixture f;
@@ -278,8 +262,9 @@ TEST(DdbAssembly, BlocksInAnyOrderWithRepeatsCompleteOncePerVersion) {
     ASSERT_EQ(blocks.size(), 8u);
     // Blocks are matched by download and module id only: the last one says version 7.
     blocks[4] = Sections(3, 9, 7, 128, data)[4];
-    const size_t order[] = {7, 3, 3, 0, 7, 5, 1, 2, 6, 1, 4};
-    f.Blocks(blocks, order);
+    for (const size_t i : {7, 3, 3, 0, 7, 5, 1, 2, 6, 1, 4}) {
+        f.DdbSection(blocks[i]);
+    }
     f.AllBlocks(blocks);  // all again after completion: ignored
     const auto done = f.log.OfCode(kModuleCompleted);
     ASSERT_EQ(done.size(), 1u);
@@ -288,8 +273,8 @@ TEST(DdbAssembly, BlocksInAnyOrderWithRepeatsCompleteOncePerVersion) {
     EXPECT_EQ(f.log.OfCode(kCarouselCompleted).size(), 1u);
     const auto resources = StoredResources(f.store);
     ASSERT_EQ(resources.size(), 1u);
-    EXPECT_EQ(resources[0].data, data);
-    EXPECT_EQ(resources[0].version, 2);  // the resource keeps the DII's
+    EXPECT_EQ(std::tuple(resources[0].data, resources[0].version),
+              std::tuple(data, 2));  // the resource keeps the DII's version
 }
 
 TEST(DdbAssembly, BlocksWithoutCarouselModuleOrPlaceOrOfAnotherDownloadAreIgnored) {
@@ -302,28 +287,21 @@ TEST(DdbAssembly, BlocksWithoutCarouselModuleOrPlaceOrOfAnotherDownloadAreIgnore
     f.Ddb(testing::Block(3, 9, 0, 1023, Pattern(10)));
     f.Ddb(testing::Block(3, 9, 0, 9, Pattern(10)), 0x0141);  // another PID
     f.Ddb(testing::Block(4, 9, 0, 0, Pattern(10)));          // a foreign download id
-    EXPECT_EQ(f.Module(9).blocks_received, 0);
-    EXPECT_FALSE(f.Module(9).collecting);
+    EXPECT_EQ(std::tuple(f.Module(9).blocks_received, f.Module(9).collecting),
+              std::tuple(0, false));
     EXPECT_TRUE(f.log.OfCode(kModuleCompleted).empty());
 }
 
-TEST(DdbAssembly, ModuleOf1024BlocksCompletes) {
-    CarouselFixture f;
-    const auto data = Pattern(16 * 1024, 6);
-    EXPECT_TRUE(f.Dii(MakeDii(1, 16, {Module(1, 16 * 1024, 0)})));
-    const auto blocks = Sections(1, 1, 0, 16, data);
-    ASSERT_EQ(blocks.size(), 1024u);
-    f.AllBlocks(blocks);
-    EXPECT_TRUE(f.Module(1).complete);
-    ASSERT_EQ(StoredResources(f.store).size(), 1u);
-    EXPECT_EQ(StoredResources(f.store)[0].data, data);
-}
-
-TEST(DdbAssembly, OverlongBlocksAreCutToTheirPlaceShortOnesLeaveZeros) {
+TEST(DdbAssembly, OverlongBlocksAreCutShortOnesLeaveZerosUnallocatedOnesAreDropped) {
     CarouselFixture f;
     EXPECT_TRUE(f.Dii(MakeDii(1, 8, {Module(1, 20, 0)})));
     const auto a = Pattern(12, 1);
     const auto c = Pattern(30, 100);
+    {
+        const ScopedCarouselAllocationLimit limit(19);  // no room for the module's buffer
+        f.Ddb(testing::Block(1, 1, 0, 2, {0x11}));
+    }
+    EXPECT_EQ(f.Module(1).blocks_received, 0);
     f.Ddb(testing::Block(1, 1, 0, 0, a));  // longer than the block size
     f.Ddb(testing::Block(1, 1, 0, 2, c));  // longer than the module's remaining 4 bytes
     f.Ddb(testing::Block(1, 1, 0, 1, {0xAA, 0xBB}));
@@ -332,39 +310,6 @@ TEST(DdbAssembly, OverlongBlocksAreCutToTheirPlaceShortOnesLeaveZeros) {
     expected.insert(expected.end(), c.begin(), c.begin() + 4);
     ASSERT_EQ(StoredResources(f.store).size(), 1u);
     EXPECT_EQ(StoredResources(f.store)[0].data, expected);
-}
-
-TEST(DdbAssembly, BlockIsDroppedWhenItsBufferCannotBeHad) {
-    CarouselFixture f;
-    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 150, 0)})));
-    const auto blocks = Sections(1, 1, 0, 100, Pattern(150));
-    {
-        const ScopedCarouselAllocationLimit limit(199);
-        f.DdbSection(blocks[0]);
-    }
-    EXPECT_EQ(f.Module(1).blocks_received, 0);
-    f.AllBlocks(blocks);
-    EXPECT_TRUE(f.Module(1).complete);
-}
-
-// --- Compressed modules -------------------------------------------------------------------
-
-TEST(DdbCompressed, ModuleIsInflatedBeforeParsing) {
-    CarouselFixture f;
-    std::string text;
-    for (int i = 0; i < 400; ++i) {
-        text += "<bml>line " + std::to_string(i) + "</bml>\n";
-    }
-    const auto content = testing::Bytes(text);
-    const auto m = sim::CompressedModule(5, 1, content, "text/X-arib-bml");
-    ASSERT_LT(m.bytes.size(), content.size());
-    EXPECT_TRUE(f.Dii(MakeDii(1, 1000, {m.entry})));
-    f.AllBlocks(Sections(1, 5, 1, 1000, m.bytes));
-    const auto resources = StoredResources(f.store);
-    ASSERT_EQ(resources.size(), 1u);
-    EXPECT_EQ(resources[0].data, content);
-    EXPECT_EQ(resources[0].content_type, "text/X-arib-bml");
-    EXPECT_FALSE(f.Module(5).collecting);
 }
 
 TEST(DdbCompressed, StreamsThatDoNotInflateIntoTheirRoomCompleteWithoutResources) {
@@ -379,6 +324,7 @@ TEST(DdbCompressed, StreamsThatDoNotInflateIntoTheirRoomCompleteWithoutResources
         {"a truncated stream", 10, 5000, SIZE_MAX, false},
         {"a stream longer than the original size", 0, 4999, SIZE_MAX, false},
         {"a shorter one gives what it holds", 0, 6000, SIZE_MAX, true},
+        {"an exact one too", 0, 5000, SIZE_MAX, true},
         {"no buffer to inflate into", 0, 5000, 4999, false},
     };
     for (const auto& c : kCases) {
@@ -388,11 +334,9 @@ TEST(DdbCompressed, StreamsThatDoNotInflateIntoTheirRoomCompleteWithoutResources
         m.bytes.resize(m.bytes.size() - c.cut);
         m.entry.module_size = static_cast<uint32_t>(m.bytes.size());
         m.entry.module_info = sim::CompressionTypeDescriptor(0, c.original_size);
-        EXPECT_TRUE(f.Dii(MakeDii(1, 4066, {m.entry})));
         const ScopedCarouselAllocationLimit limit(c.allocation_limit);
-        f.AllBlocks(Sections(1, 5, 1, 4066, m.bytes));
-        EXPECT_EQ(f.log.Codes(),
-                  (std::vector<uint32_t>{kModuleAnnounced, kModuleCompleted, kCarouselCompleted}));
+        f.Deliver({m});
+        EXPECT_EQ(f.log.Codes(), (Codes{kModuleAnnounced, kModuleCompleted, kCarouselCompleted}));
         EXPECT_FALSE(f.Module(5).collecting);
         const auto resources = StoredResources(f.store);
         ASSERT_EQ(resources.size(), c.stored ? 1u : 0u);
@@ -408,22 +352,17 @@ TEST(DdbCompressed, StreamsThatDoNotInflateIntoTheirRoomCompleteWithoutResources
 TEST(DdbCompressed, OriginalSizeIsCappedAtSixteenMebibytes) {
     CarouselFixture f;
     const std::vector<uint8_t> zeros(kMaxInflatedModuleSize, 0);
-    const auto at_cap = sim::CompressedModule(1, 0, zeros, "image/jpeg");
     auto over_cap = sim::CompressedModule(2, 0, std::span(zeros).first(1000), "image/jpeg");
-    over_cap.entry.module_info = sim::TypeDescriptor("image/jpeg");
     const auto big = sim::CompressionTypeDescriptor(0, kMaxInflatedModuleSize + 1);
+    over_cap.entry.module_info = sim::TypeDescriptor("image/jpeg");
     over_cap.entry.module_info.insert(over_cap.entry.module_info.end(), big.begin(), big.end());
-    EXPECT_TRUE(f.Dii(MakeDii(1, 4066, {at_cap.entry, over_cap.entry})));
-    f.AllBlocks(Sections(1, 1, 0, 4066, at_cap.bytes));
-    f.AllBlocks(Sections(1, 2, 0, 4066, over_cap.bytes));
+    f.Deliver({sim::CompressedModule(1, 0, zeros, "image/jpeg"), over_cap});
     EXPECT_TRUE(f.store.Carousel(kPid)->complete);
     const auto resources = StoredResources(f.store);
     ASSERT_EQ(resources.size(), 1u);
-    EXPECT_EQ(resources[0].module_id, 1);
-    EXPECT_EQ(resources[0].data.size(), kMaxInflatedModuleSize);
+    EXPECT_EQ(std::tuple(resources[0].module_id, resources[0].data.size()),
+              std::tuple(1, kMaxInflatedModuleSize));
 }
-
-// --- Resets --------------------------------------------------------------------------------
 
 TEST(CarouselReset, WithoutRemovalZeroesTheRecordAndEmptiesOnlyItsOwnResources) {
     CarouselFixture f;
@@ -438,62 +377,48 @@ TEST(CarouselReset, WithoutRemovalZeroesTheRecordAndEmptiesOnlyItsOwnResources) 
 
     f.log.notices.clear();
     f.store.ResetCarousel(kPid, false);
-    ASSERT_EQ(f.log.Codes(), std::vector<uint32_t>{kCarouselReset});
-    EXPECT_EQ(f.log.notices[0].number, kTag);
-    EXPECT_EQ(f.log.notices[0].pid, kPid);
+    ASSERT_EQ(f.log.Codes(), Codes{kCarouselReset});
+    EXPECT_EQ(std::tuple(f.log.notices[0].number, f.log.notices[0].pid), std::tuple(kTag, kPid));
     const auto carousel = f.store.Carousel(kPid);
     ASSERT_TRUE(carousel);
-    EXPECT_TRUE(carousel->modules.empty());
-    EXPECT_EQ(carousel->download_id, 0u);
+    EXPECT_EQ(std::tuple(carousel->modules.size(), carousel->download_id), std::tuple(0u, 0u));
     // The same tag under another service belongs to another carousel and stays.
     const auto resources = StoredResources(f.store);
     ASSERT_EQ(resources.size(), 2u);
-    EXPECT_EQ(resources[0].service_id, 0x0400);
-    EXPECT_EQ(resources[0].component_tag, 0x41);
-    EXPECT_EQ(resources[1].service_id, 0x0999);
-    EXPECT_EQ(resources[1].component_tag, kTag);
-
+    EXPECT_EQ(std::tuple(resources[0].service_id, resources[0].component_tag,
+                         resources[1].service_id, resources[1].component_tag),
+              std::tuple(0x0400, 0x41, 0x0999, kTag));
     // A DDB finds nothing until the next DII.
     f.AllBlocks(Sections(0, 1, 0, 100, Pattern(10)));
     EXPECT_EQ(StoredResources(f.store).size(), 2u);
 }
 
-TEST(CarouselReset, WithRemovalForgetsTheCarousel) {
+TEST(CarouselReset, WithRemovalForgetsTheCarouselClearAllDoesSoForEachInPidOrder) {
     CarouselFixture f;
     EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0)})));
     f.AllBlocks(Sections(1, 1, 0, 100, Pattern(10)));
     // Another service's carousel with the same tag, as a PMT dropping ours leaves it.
     EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0)}), 0x0150, 0x0401, kTag));
-    f.DdbSection(Sections(1, 1, 0, 100, Pattern(10))[0], 0x0150, 0x0401);
+    f.AllBlocks(Sections(1, 1, 0, 100, Pattern(10)), 0x0150, 0x0401);
+    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0)}), 0x0120, 0x0400, 0x20));
     f.store.ResetCarousel(kPid, true);
     EXPECT_FALSE(f.store.HasCarousel(kPid));
     const auto resources = StoredResources(f.store);
     ASSERT_EQ(resources.size(), 1u);
     EXPECT_EQ(resources[0].service_id, 0x0401);
     EXPECT_EQ(f.log.Codes().back(), kCarouselReset);
-
     // A carousel that is not there: nothing, not even a notification.
     f.log.notices.clear();
     f.store.ResetCarousel(kPid, true);
     f.store.ResetCarousel(kPid, false);
     EXPECT_TRUE(f.log.notices.empty());
-}
 
-TEST(CarouselReset, ClearAllResetsEachCarouselInPidOrderThenForgetsThem) {
-    CarouselFixture f;
-    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0)}), 0x0150, 0x0400, 0x50));
-    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0)}), 0x0120, 0x0400, 0x20));
-    f.AllBlocks(Sections(1, 1, 0, 100, Pattern(10)), 0x0150);
-    f.log.notices.clear();
     f.store.ClearAll();
-    ASSERT_EQ(f.log.Codes(), (std::vector<uint32_t>{kCarouselReset, kCarouselReset}));
-    EXPECT_EQ(f.log.notices[0].pid, 0x0120u);
-    EXPECT_EQ(f.log.notices[1].pid, 0x0150u);
+    ASSERT_EQ(f.log.Codes(), (Codes{kCarouselReset, kCarouselReset}));
+    EXPECT_EQ(std::tuple(f.log.notices[0].pid, f.log.notices[1].pid), std::tuple(0x0120u, 0x0150u));
     EXPECT_TRUE(f.store.Carousels().empty());
     EXPECT_TRUE(StoredResources(f.store).empty());
 }
-
-// --- The lock ----------------------------------------------------------------------------
 
 TEST(CarouselLock, HookMayCallBackIntoTheStore) {
     CarouselFixture f;

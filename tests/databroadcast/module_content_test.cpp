@@ -83,21 +83,21 @@ TEST(ModuleContentHelpers, LinesHeaderLinesBoundariesAndLengths) {
     for (const auto& [value, boundary] : kBoundaries) {
         EXPECT_EQ(MultipartBoundary(value), boundary) << value;
     }
-    EXPECT_EQ(LeadingDecimal(" 42 bytes"), 42);
-    EXPECT_EQ(LeadingDecimal("x42"), 0);
-    EXPECT_EQ(LeadingDecimal("-5"), -5);
+    EXPECT_EQ(std::tuple(LeadingDecimal(" 42 bytes"), LeadingDecimal("x42"), LeadingDecimal("-5")),
+              std::tuple(42, 0, -5));
     EXPECT_GT(LeadingDecimal("99999999999999999999999"), INT32_MAX);
 }
 
-// --- One resource ------------------------------------------------------------------------
+std::string Multipart(const std::vector<sim::MimePart>& parts) {
+    return AsString(sim::MultipartBody("b", parts));
+}
 
 TEST(ModuleContent, TypedOrPlainModulesAreOneResourceAnEmptyUntypedOneNone) {
     const auto r = Parse("Content-Type: multipart/mixed; boundary=x\r\n", "image/X-arib-png", 9);
     ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].content_type, "image/X-arib-png");
-    EXPECT_EQ(r[0].version, 9);
-    EXPECT_EQ(r[0].path, "40/0007");
-    EXPECT_EQ(AsString(r[0].data), "Content-Type: multipart/mixed; boundary=x\r\n");
+    EXPECT_EQ(std::tuple(r[0].content_type, r[0].version, r[0].path, AsString(r[0].data)),
+              std::tuple("image/X-arib-png", 9, "40/0007",
+                         "Content-Type: multipart/mixed; boundary=x\r\n"));
     // Untyped without a multipart header, or with a Content-Type of another kind: whole.
     for (const std::string& module :
          {"<?xml version=\"1.0\"?>\r\n<bml>\0</bml>"s, "Content-Type: text/plain\r\n\r\nhello"s}) {
@@ -105,8 +105,6 @@ TEST(ModuleContent, TypedOrPlainModulesAreOneResourceAnEmptyUntypedOneNone) {
     }
     EXPECT_TRUE(Parse("").empty());
 }
-
-// --- Multipart -------------------------------------------------------------------------------
 
 TEST(Multipart, ThreePartsWithLocations) {
     const auto body = sim::MultipartBody(
@@ -116,29 +114,28 @@ TEST(Multipart, ThreePartsWithLocations) {
     const auto r = Parse(AsString(body), "", 2);
     // Kept in location order; the length, not the delimiter, ends a part.
     ASSERT_EQ(Listing(r), "img/a.png=PNG\r\n--BML-1\r\n|s.css=|startup.bml=<bml/>\r\n");
-    EXPECT_EQ(r[0].path, "40/0007/img/a.png");
-    EXPECT_EQ(r[2].content_type, "text/X-arib-bml; charset=\"euc-jp\"");
-    EXPECT_EQ(r[2].version, 2);
-    // A module typed as multipart in the DII is read as one too.
-    const auto typed = sim::MultipartBody("b", {{"text/plain", "a.txt", Bytes("A")}});
-    EXPECT_EQ(Listing(Parse(AsString(typed), "multipart/mixed")), "a.txt=A");
+    EXPECT_EQ(std::tuple(r[0].path, r[2].content_type, r[2].version),
+              std::tuple("40/0007/img/a.png", "text/X-arib-bml; charset=\"euc-jp\"", 2));
 }
 
-TEST(Multipart, PartsWithoutLocationShareOneSlotSoTheLastWins) {
-    const auto r = Parse(AsString(sim::MultipartBody(
-        "b", {{"image/jpeg", "", Bytes("first")}, {"image/png", "", Bytes("second")}})));
-    ASSERT_EQ(Listing(r), "=second");
-    EXPECT_EQ(r[0].content_type, "image/png");
-    EXPECT_EQ(r[0].path, "40/0007");
-}
-
-TEST(Multipart, BoundariesAndContentLengthsCutTheParts) {
+TEST(Multipart, BoundariesContentLengthsLocationsAndTypesDecideWhatIsStored) {
     const std::string head = "Content-Type: multipart/mixed; boundary=b\r\n\r\n";
     const struct {
         const char* what;
         std::string module;
         const char* stored;
+        const char* type = "";  // in the DII
     } kCases[] = {
+        {"a module typed as multipart in the DII is read as one too",
+         Multipart({{"text/plain", "a.txt", Bytes("A")}}), "a.txt=A", "multipart/mixed"},
+        {"parts without location share one slot so the last wins",
+         Multipart({{"image/jpeg", "", Bytes("first")}, {"image/png", "", Bytes("second")}}),
+         "=second"},
+        {"resource lists are never stored",
+         Multipart({{"application/X-arib-resourceList", "list", Bytes("L")},
+                    {"image/jpeg", "pic", Bytes("P")}}),
+         "pic=P"},
+        {"not even a whole module typed as one", "anything", "", "application/X-arib-resourceList"},
         {"an oversized Content-Length stops the parse",
          head + "--b\r\nContent-Location: one\r\nContent-Length: 3\r\n\r\n111\r\n"
                 "--b\r\nContent-Location: two\r\nContent-Length: 900\r\n\r\n222\r\n"
@@ -172,7 +169,7 @@ TEST(Multipart, BoundariesAndContentLengthsCutTheParts) {
          "Content-Type: multipart/mixed\r\n\r\n--\r\nContent-Length: 1\r\n\r\nA\r\n", ""},
     };
     for (const auto& c : kCases) {
-        EXPECT_EQ(Listing(Parse(c.module)), c.stored) << c.what;
+        EXPECT_EQ(Listing(Parse(c.module, c.type)), c.stored) << c.what;
     }
 }
 
@@ -185,21 +182,10 @@ TEST(Multipart, HeadersAreTakenAndCut) {
         long_location + "\r\nContent-Length: 1\r\n\r\nJ\r\n--b--\r\n";
     const auto r = Parse(module);
     ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].content_type, "image/jpeg");
-    EXPECT_EQ(r[0].content_encoding, "binary");
-    EXPECT_EQ(r[0].location, std::string(79, 'L'));
-    EXPECT_EQ(r[0].path, "40/0007/" + std::string(79, 'L'));
+    EXPECT_EQ(std::tuple(r[0].content_type, r[0].content_encoding, r[0].location, r[0].path),
+              std::tuple("image/jpeg", "binary", std::string(79, 'L'),
+                         "40/0007/" + std::string(79, 'L')));
 }
-
-TEST(Multipart, ResourceListsAreNeverStored) {
-    EXPECT_EQ(Listing(Parse(AsString(
-                  sim::MultipartBody("b", {{"application/X-arib-resourceList", "list", Bytes("L")},
-                                           {"image/jpeg", "pic", Bytes("P")}})))),
-              "pic=P");
-    EXPECT_TRUE(Parse("anything", "application/X-arib-resourceList").empty());
-}
-
-// --- Storing -------------------------------------------------------------------------------
 
 TEST(StoreResource, UpperCaseHexPathsOneRecordPerLocationNeverMoreBytesThanGiven) {
     CCarouselStore store;

@@ -1,7 +1,6 @@
 // The DII and DDB writers against messages written by hand from the standard, and the module
 // builders.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <string>
 
@@ -56,14 +55,9 @@ TEST(ModuleBuilder, MultipartBodyLayoutAndCompressedModule) {
               std::tuple(4, 2, m.bytes.size()));
     EXPECT_TRUE(m.entry.module_info.empty());
 
-    const std::vector<uint8_t> content(3000, 'q');
-    const auto z = CompressedModule(2, 1, content, "text/X-arib-bml");
-    std::vector<uint8_t> back(content.size());
-    uLongf size = static_cast<uLongf>(back.size());
-    ASSERT_EQ(uncompress(back.data(), &size, z.bytes.data(), static_cast<uLong>(z.bytes.size())),
-              Z_OK);
-    EXPECT_EQ(back, content);
-    // Type descriptor, then 0xC2: compression_type 0, original_size 3000.
+    // Type descriptor, then 0xC2: compression_type 0, original_size 3000. (The carousel tests
+    // inflate the bytes.)
+    const auto z = CompressedModule(2, 1, std::vector<uint8_t>(3000, 'q'), "text/X-arib-bml");
     const auto& info = z.entry.module_info;
     ASSERT_EQ(info.size(), 2u + 15 + 7);
     EXPECT_EQ(info[0], 0x01);

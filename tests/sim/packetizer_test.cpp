@@ -16,22 +16,17 @@ Bytes Range(const Bytes& b, size_t from, size_t to) {
 }
 
 TEST(Packetizer, HeaderAdaptationFieldWithPcrAndLongerUnits) {
-    PacketSpec fields;
-    fields.pid = 0x1234;
-    fields.continuity_counter = 0x1B;  // only the low four bits go out
-    fields.payload_unit_start = true;
-    fields.scrambling = 2;
+    // Only the low four bits of the counter go out.
     const uint8_t payload[3] = {1, 2, 3};
-    auto p = MakePacket(fields, payload, 0xFF);
+    auto p = MakePacket(
+        {.pid = 0x1234, .continuity_counter = 0x1B, .payload_unit_start = true, .scrambling = 2},
+        payload, 0xFF);
     ASSERT_EQ(p.size(), 188u);
     // Unit start + PID 0x1234; scrambling 10, payload only, counter 0xB; payload; stuffing.
     EXPECT_EQ(Range(p, 0, 8), (Bytes{0x47, 0x52, 0x34, 0x9B, 1, 2, 3, 0xFF}));
 
-    fields = PacketSpec{};
-    fields.pid = 0x100;
-    fields.adaptation_length = 7;
-    fields.pcr = true;
-    fields.pcr_base = 0x1'2345'6789;
+    const PacketSpec fields{
+        .pid = 0x100, .adaptation_length = 7, .pcr = true, .pcr_base = 0x1'2345'6789};
     p = MakePacket(fields, {});
     // Adaptation field and payload, length 7, PCR flag; base 0x123456789 then its low bit and
     // the reserved bits.
@@ -49,9 +44,7 @@ TEST(Packetizer, HeaderAdaptationFieldWithPcrAndLongerUnits) {
 }
 
 TEST(Packetizer, SplitsASectionWithPointerFieldCountersAndStuffing) {
-    LongSection f;
-    f.table_id = 0x80;
-    const auto section = MakeSection(f, Bytes(388, 0x5A));  // 400 bytes
+    const auto section = MakeSection({.table_id = 0x80}, Bytes(388, 0x5A));  // 400 bytes
     SectionPacketizer packetizer(0x0100, 14);
     const auto packets = packetizer.Put(section);
     ASSERT_EQ(packets.size(), 3u);
@@ -74,11 +67,9 @@ TEST(Packetizer, PacksSectionsWithAUnitStartWhereverOneBegins) {
     // packet 1 after the last 17 bytes of the second. The fourth would begin in the last byte
     // of packet 3, which carries stuffing there instead; it begins packet 4. (The assembly
     // tests read the bytes back.)
-    LongSection f;
-    f.table_id = 0x80;
     std::vector<std::vector<uint8_t>> sections;
     for (const size_t body : {88, 88, 521, 8}) {
-        sections.push_back(MakeSection(f, std::vector<uint8_t>(body, 0x5A)));
+        sections.push_back(MakeSection({.table_id = 0x80}, std::vector<uint8_t>(body, 0x5A)));
     }
     const auto packets = SectionPacketizer(0x0100).PutAll(sections);
     ASSERT_EQ(packets.size(), 5u);
@@ -95,13 +86,10 @@ TEST(Packetizer, PacksSectionsWithAUnitStartWhereverOneBegins) {
 }
 
 TEST(SectionWriter, LongAndShortFormsCarryAValidCrc) {
-    LongSection f;
-    f.table_id = 0x42;
-    f.table_id_extension = 0x7FE3;
-    f.version = 5;
-    f.private_indicator = true;
     const Bytes body = {0xAA, 0xBB};
-    const auto s = MakeSection(f, body);
+    const auto s = MakeSection(
+        {.table_id = 0x42, .table_id_extension = 0x7FE3, .version = 5, .private_indicator = true},
+        body);
     EXPECT_EQ(Range(s, 0, 10), (Bytes{0x42, 0xF0, 0x0B, 0x7F, 0xE3, 0xCB, 0x00, 0x00, 0xAA, 0xBB}));
     EXPECT_EQ(testing::ReferenceCrc32(s), 0u);
     const auto tot = MakeShortSection(0x73, body, true);

@@ -43,8 +43,7 @@ TEST(TotWriter, MatchesTheLiteralSectionsTdtWithoutCrc) {
 TEST(SdtWriter, LayoutOfTheFixedFieldsAndOneEntry) {
     sim::SdtService s;
     s.service_id = 0x0400;
-    s.eit_schedule = true;
-    s.free_ca = true;
+    s.eit_schedule = s.free_ca = true;
     s.service_descriptor = false;
     s.more_descriptors = {0xC1, 0x01, 0x84};  // digital copy control
     const auto sdt = sim::SdtSection(false, 0x7FE4, 0x7FE3, 3, {s});
@@ -57,16 +56,8 @@ TEST(SdtWriter, LayoutOfTheFixedFieldsAndOneEntry) {
 }
 
 TEST(NitWriter, SatelliteDeliveryDescriptorBytes) {
-    sim::SatelliteDeliveryFields delivery;
-    delivery.frequency = 1172748;
-    delivery.orbital_position = 1100;
-    delivery.east = true;
-    delivery.polarisation = 1;
-    delivery.modulation = 9;
-    delivery.symbol_rate = 288600;
-    delivery.fec_inner = 4;
     EXPECT_EQ(
-        sim::SatelliteDeliveryDescriptor(delivery),
+        sim::SatelliteDeliveryDescriptor({1172748, 1100, true, 1, 9, 288600, 4}),
         (Bytes{0x43, 0x0B, 0x01, 0x17, 0x27, 0x48, 0x11, 0x00, 0xA9, 0x02, 0x88, 0x60, 0x04}));
 }
 
@@ -81,17 +72,7 @@ TEST(EitWriter, EventLoopEntryAndSectionHeaderBytes) {
     EXPECT_EQ(sim::EitEventBytes(e),
               (Bytes{0x12, 0x34, 0xE6, 0x40, 0x19, 0x00, 0x00, 0x00, 0x30, 0x00,
                      0x80, 0x08, 0x50, 0x06, 0xF1, 0xB3, 0x00, 0x6A, 0x70, 0x6E}));
-    sim::EitFields f;
-    f.table_id = 0x51;
-    f.service_id = 0x0400;
-    f.version = 9;
-    f.section_number = 0x18;
-    f.last_section_number = 0xF8;
-    f.transport_stream_id = 0x7FE3;
-    f.original_network_id = 0x0004;
-    f.segment_last_section_number = 0x19;
-    f.last_table_id = 0x57;
-    const auto s = sim::EitSection(f, {});
+    const auto s = sim::EitSection({0x51, 0x0400, 9, 0x18, 0xF8, 0x7FE3, 0x0004, 0x19, 0x57}, {});
     EXPECT_EQ(s, (Bytes{0x51, 0xF0, 0x0F, 0x04, 0x00, 0xD3, 0x18, 0xF8, 0x7F, 0xE3, 0x00, 0x04,
                         0x19, 0x57, s[14], s[15], s[16], s[17]}));
     EXPECT_EQ(testing::ReferenceCrc32(s), 0u);
