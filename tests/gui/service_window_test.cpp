@@ -12,9 +12,11 @@
 #include <QToolTip>
 #include <chrono>
 #include <filesystem>
+#include <set>
 
 #include "app/capture_app.h"
 #include "app/main_window.h"
+#include "cli/analyzer.h"
 #include "gui/gui_harness.h"
 #include "gui/screenshot.h"
 #include "reservation/schedule_window.h"
@@ -69,10 +71,12 @@ void ScreenshotWithTip(QWidget& window, QTableWidget& list, int row, const std::
 
 struct Capture {
     explicit Capture(const std::string& extra_ini = {}) {
-        h.WriteIni(
-            "[Tavrel_M]\nFILTWND_SHOW=1\nFILTWND_POS_X=40\nFILTWND_POS_Y=60\n"
-            "FILTWND_SIZE_X=900\nFILTWND_SIZE_Y=260\n" +
-            extra_ini + "[Tavrel_M_PSI]\nDECODE_PSI=1\nPROC_EPG=1\nPROC_DATA=1\n");
+        const std::string recordings = h.dir.File("recordings");
+        std::filesystem::create_directories(recordings);
+        h.WriteIni("[Tavrel_M]\nREC_AUTOFILENAME=1\nREC_AUTOPATH=" + recordings +
+                   "\nFILTWND_SHOW=1\nFILTWND_POS_X=40\nFILTWND_POS_Y=60\n"
+                   "FILTWND_SIZE_X=900\nFILTWND_SIZE_Y=260\n" +
+                   extra_ini + "[Tavrel_M_PSI]\nDECODE_PSI=1\nPROC_EPG=1\nPROC_DATA=1\n");
     }
     ServiceWindow& Window() { return h.app->Services(); }
     QTableWidget& List() { return Child<QTableWidget>(Window(), "service_list"); }
@@ -139,24 +143,47 @@ TEST(ServiceWindowTest, ListsTheServicesShowsTheProgrammesOnAirAndFiltersTheTick
     on_air.click();
     EXPECT_TRUE(list.isVisible());
 
-    // Untick one service and run the filter: the core filters on the ticks the user left.
+    // Untick one service and run the filter: the recording leaves it out. This is the only test
+    // of the whole path from the tick to the recorded file.
     const uint16_t dropped = Planned()[0].service_id;
     list.item(RowOf(list, dropped), 0)->setCheckState(Qt::Unchecked);
     auto& filter = Child<QPushButton>(window, "filter");
     filter.click();
     EXPECT_TRUE(filter.isChecked());
     EXPECT_TRUE(window.Core().FilterActive());
-    for (const ServiceListItem& item : window.Core().ServiceItems()) {
-        EXPECT_EQ(item.checked, item.service_id != dropped) << item.service_id;
-    }
     EXPECT_FALSE(list.isEnabled()) << "the ticks cannot change while filtering";
-    ProcessEventsUntil([] { return false; }, 300);  // the capture runs filtered a while
+    auto& record = c.h.Find<QPushButton>("record");
+    record.click();
+    ASSERT_NE(c.h.app->App().ActiveRecorder(), nullptr);
+    const std::string path = c.h.app->App().ActiveRecorder()->FilePath();
+    ASSERT_TRUE(ProcessEventsUntil([&] {
+        std::error_code ec;
+        return std::filesystem::file_size(path, ec) > (1u << 20);
+    }));
+    record.click();
     filter.click();
     EXPECT_FALSE(filter.isChecked());
     EXPECT_FALSE(window.Core().FilterActive());
     EXPECT_TRUE(list.isEnabled());
     c.h.Find<QPushButton>("connect").click();
     EXPECT_FALSE(filter.isEnabled()) << "no capture, no filter";
+
+    const std::vector<uint8_t> bytes = test_support::ReadWholeFile(path);
+    const cli::AnalyzeOptions options;  // the analyzer keeps a reference
+    cli::Analyzer analyzer(options);
+    analyzer.Feed(bytes.data(), bytes.size());
+    analyzer.Finish();
+    std::set<uint16_t> recorded;
+    std::set<uint16_t> kept;
+    for (const cli::ProgrammeReport& p : analyzer.Report().programmes) {
+        recorded.insert(p.service_id);
+    }
+    for (const sim::PlannedService& s : Planned()) {
+        if (s.service_id != dropped) {
+            kept.insert(s.service_id);
+        }
+    }
+    EXPECT_EQ(recorded, kept);
 
     // Hidden by its close box; its place and visibility go to the settings.
     window.close();
