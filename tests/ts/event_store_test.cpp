@@ -148,8 +148,14 @@ TEST(EventStoreLock, InsertsAndQueriesFromTwoThreads) {
     CEventStore store;
     constexpr int kEvents = 2000;
     std::atomic<bool> done{false};
+    // The writer keeps pace with the reader so that the two surely overlap. Relaxed on purpose:
+    // an ordering atomic would order the reader's unlocked walks before the writes and hide them.
+    std::atomic<int> reads{0};
     std::thread writer([&] {
         for (int i = 0; i < kEvents; ++i) {
+            while (reads.load(std::memory_order_relaxed) < i / 10) {
+                std::this_thread::yield();
+            }
             const uint16_t service = static_cast<uint16_t>(1 + i % 4);
             store.Insert(Event(static_cast<uint16_t>(i), static_cast<uint32_t>(i), 1, 3), service);
             if (i % 100 == 99) {
@@ -170,6 +176,7 @@ TEST(EventStoreLock, InsertsAndQueriesFromTwoThreads) {
             store.EventById(service, 5);
             store.FindService(service, false);
         }
+        reads.fetch_add(1, std::memory_order_relaxed);
     }
     writer.join();
     // Event i ends at i + 1; the last purge, at 1949, removed events 0..1947.

@@ -31,10 +31,16 @@ TEST(ServiceWindowThreads, HandlersAndUiThreadInterleave) {
 
     constexpr int kRounds = 200;
     std::atomic<bool> done{false};
+    // The handlers keep pace with the UI thread so that the two surely overlap. Relaxed on
+    // purpose: an ordering atomic would order the UI thread's reads before the handlers' writes.
+    std::atomic<int> ui_rounds{0};
     std::thread processing([&] {
         const StreamEntry streams[] = {{0x02, 0, 0x111}, {0x0F, 0, 0x112}};
         for (int round = 0; round < kRounds; ++round) {
-            if (round % 50 == 0) {
+            while (ui_rounds.load(std::memory_order_relaxed) < round / 2) {
+                std::this_thread::yield();
+            }
+            if (round % 10 == 0) {
                 window.OnStreamReset();
             }
             const auto id = static_cast<uint16_t>(100 + round % 7);
@@ -55,6 +61,7 @@ TEST(ServiceWindowThreads, HandlersAndUiThreadInterleave) {
         window.GuideItems();
         window.ServiceRowTip(0);
         window.GuideRowTip(0);
+        ui_rounds.fetch_add(1, std::memory_order_relaxed);
     }
     processing.join();
     ui.Drain();
