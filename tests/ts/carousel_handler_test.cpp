@@ -46,7 +46,7 @@ std::vector<uint8_t> Pmt(uint8_t version, bool with_b) {
 }
 
 // The literal messages, each as its own payload unit.
-StreamBuilder& LiteralCarousel(StreamBuilder& b, uint16_t pid = kCarouselA) {
+StreamBuilder LiteralCarousel(StreamBuilder b, uint16_t pid = kCarouselA) {
     return b.Section(pid, testing::kLiteralDii)
         .Section(pid, testing::kLiteralDdb2)
         .Section(pid, testing::kLiteralDdb0)
@@ -54,11 +54,12 @@ StreamBuilder& LiteralCarousel(StreamBuilder& b, uint16_t pid = kCarouselA) {
 }
 
 struct Fixture {
-    NoticeLog notices;  // outlives the processor, whose destruction still notifies
+    NoticeLog own;
+    NoticeLog& notices;  // outlives the processor, whose destruction still notifies
     CTsProcessor processor;
     StreamStats stats;
 
-    Fixture() {
+    explicit Fixture(NoticeLog* log = nullptr) : notices(log != nullptr ? *log : own) {
         processor.decode_tables = 1;
         processor.data_broadcast = 1;
         processor.SetCarouselCallback(&NoticeLog::Hook, &notices);
@@ -74,8 +75,7 @@ StreamBuilder Programme(bool with_b = true) {
 }
 
 TEST(CarouselHandler, LiteralCarouselArrivesThroughPacketsOnlyWithBothSwitchesOn) {
-    StreamBuilder b = Programme();
-    LiteralCarousel(b);
+    StreamBuilder b = LiteralCarousel(Programme());
     // Stream descriptors on the same PID: read as a DII, they would repeat it and so clear the
     // carousel's completion.
     auto other = testing::kLiteralDii;
@@ -141,10 +141,7 @@ TEST(CarouselHandler, DiiOverTwoPacketsIsDroppedOnlyWhenTheCompletingOneIsScramb
 TEST(CarouselHandler, CarouselDroppedByANewPmtIsRemovedUnlessDataBroadcastIsOff) {
     for (const uint32_t data_broadcast : {1u, 0u}) {
         Fixture f;
-        StreamBuilder b = Programme();
-        LiteralCarousel(b, kCarouselA);
-        LiteralCarousel(b, kCarouselB);
-        f.Feed(b);
+        f.Feed(LiteralCarousel(LiteralCarousel(Programme(), kCarouselA), kCarouselB));
         ASSERT_EQ(StoredResources(f.Store()).size(), 2u);
         f.notices.notices.clear();
         f.processor.data_broadcast = data_broadcast;
@@ -167,25 +164,14 @@ TEST(CarouselHandler, CarouselDroppedByANewPmtIsRemovedUnlessDataBroadcastIsOff)
 TEST(CarouselHandler, NewTransportStreamOrTheProcessorsEndResetsEveryCarousel) {
     NoticeLog notices;
     {
-        auto processor = std::make_unique<CTsProcessor>();
-        processor->decode_tables = 1;
-        processor->data_broadcast = 1;
-        processor->SetCarouselCallback(&NoticeLog::Hook, &notices);
-        StreamStats stats;
-        StreamBuilder b = Programme();
-        LiteralCarousel(b, kCarouselA);
-        processor->Input(b.Bytes(), stats);
+        Fixture f(&notices);
+        f.Feed(LiteralCarousel(Programme(), kCarouselA));
         notices.notices.clear();
-        processor->Input(StreamBuilder().Section(0, Pat(0x7FE4)).Bytes(), stats);
-        EXPECT_TRUE(processor->CarouselStore().Carousels().empty());
-        EXPECT_TRUE(StoredResources(processor->CarouselStore()).empty());
+        f.Feed(StreamBuilder().Section(0, Pat(0x7FE4)));
+        EXPECT_TRUE(f.Store().Carousels().empty());
+        EXPECT_TRUE(StoredResources(f.Store()).empty());
         EXPECT_EQ(notices.Codes(), std::vector<uint32_t>{kCarouselReset});
-
-        StreamBuilder again;
-        again.Section(0, Pat()).Section(kPmtPid, Pmt(0, true));
-        LiteralCarousel(again, kCarouselA);
-        LiteralCarousel(again, kCarouselB);
-        processor->Input(again.Bytes(), stats);
+        f.Feed(LiteralCarousel(LiteralCarousel(Programme(), kCarouselA), kCarouselB));
         notices.notices.clear();
     }
     ASSERT_EQ(notices.Codes(), (std::vector<uint32_t>{kCarouselReset, kCarouselReset}));

@@ -61,20 +61,6 @@ TEST(EventStoreInsert, LowerKindWinsThenTheVersionDecides) {
     EXPECT_EQ(store.EventCount(), 1u);
 }
 
-TEST(EventStoreInsert, ServicesAreSeparateAndUnknownOnesAreNotCreatedByQueries) {
-    CEventStore store;
-    std::vector<EventRecord> out;
-    EXPECT_EQ(store.EventAt(3, {kDay, 0}), nullptr);
-    EXPECT_FALSE(store.SortedEvents(3, out));
-    store.PurgeEnded({kDay, 1000}, 3);
-    EXPECT_EQ(store.ServiceCount(), 0u);
-    EXPECT_TRUE(store.Insert(Event(1, 0, 60), 10));
-    EXPECT_TRUE(store.Insert(Event(2, 0, 60), 11));
-    EXPECT_EQ(std::tuple(store.ServiceCount(), store.EventCount()), std::tuple(2u, 2u));
-    EXPECT_EQ(store.EventById(10, 2), nullptr);
-    EXPECT_EQ(store.EventById(11, 1), nullptr);
-}
-
 TEST(EventStoreEventAt, HalfOpenIntervalsAndTheOpenEndedRule) {
     // Events of one service (id, start, duration), then (time, the event on air or 0) and how
     // many stay: a later-starting open-ended event supersedes and removes an earlier one, and
@@ -124,11 +110,19 @@ TEST(EventStoreSortedEvents, SortedByStartAndStableForEqualStarts) {
 
 TEST(EventStorePurgeEnded, RemovesEndedEventsOfOneOrAllServicesAndKeepsOpenEndedOnes) {
     CEventStore store;
+    std::vector<EventRecord> out;
+    // Queries create no service.
+    EXPECT_EQ(store.EventAt(3, {kDay, 0}), nullptr);
+    EXPECT_FALSE(store.SortedEvents(3, out));
+    store.PurgeEnded({kDay, 1000}, 3);
+    EXPECT_EQ(store.ServiceCount(), 0u);
     store.Insert(Event(1, 0, 100), 7);
     store.Insert(Event(2, 100, 100), 7);  // ends at 200
     store.Insert(Event(3, 0, kOpen), 7);
     store.Insert(Event(1, 0, 100), 8);
     store.Insert(Event(1, 0, 100), 9);
+    EXPECT_EQ(std::tuple(store.ServiceCount(), store.EventCount()), std::tuple(3u, 5u));
+    EXPECT_EQ(store.EventById(8, 2), nullptr);  // services are separate
     store.PurgeEnded({kDay, 1000}, 9);
     EXPECT_EQ(store.EventById(9, 1), nullptr);
     EXPECT_NE(store.EventById(8, 1), nullptr);  // other services wait

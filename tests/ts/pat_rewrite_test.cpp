@@ -86,9 +86,7 @@ TEST(PatRewrite, BeforeAnyPatIsDecodedTheListIsEmpty) {
 
 TEST(PatRewrite, HonoursAnAdaptationFieldInFrontOfThePointerField) {
     Outputs f(0);
-    sim::PacketSpec fields;
-    fields.payload_unit_start = true;
-    fields.adaptation_length = 7;
+    const sim::PacketSpec fields{.payload_unit_start = true, .adaptation_length = 7};
     std::vector<uint8_t> payload = {0x00};
     payload.insert(payload.end(), kPat.begin(), kPat.end());
     f.Feed(StreamBuilder().Packet(sim::MakePacket(fields, payload)).Bytes());

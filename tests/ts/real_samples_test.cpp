@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <string>
 
@@ -34,18 +35,14 @@ struct SampleRun : testing::ProcessorRun {
     }
     std::vector<Entry> Of(uint32_t type) const {
         std::vector<Entry> out;
-        for (const Entry& e : Since()) {
-            if (e.type == type) {
-                out.push_back(e);
-            }
-        }
+        std::ranges::copy_if(Since(), std::back_inserter(out),
+                             [&](auto& e) { return e.type == type; });
         return out;
     }
     std::vector<uint32_t> NewStreams() const {
-        std::vector<uint32_t> out;
-        for (const Entry& e : log.OfType(kEventStream)) {
-            out.push_back(e.a);
-        }
+        const auto streams = log.OfType(kEventStream);
+        std::vector<uint32_t> out(streams.size());
+        std::transform(streams.begin(), streams.end(), out.begin(), [](auto& e) { return e.a; });
         return out;
     }
     // The last stream list of each programme, with how many streams have the given type.

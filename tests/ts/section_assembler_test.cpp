@@ -1,13 +1,19 @@
+// The section layer: the bounds-checked reader, the CRC, assembly from packets and the
+// version table.
 #include "ts/section_assembler.h"
 
 #include <gtest/gtest.h>
 
+#include <string_view>
 #include <vector>
 
 #include "sim/packetizer.h"
 #include "sim/pat_writer.h"
 #include "sim/pmt_writer.h"
 #include "sim/section_writer.h"
+#include "support/crc_reference.h"
+#include "ts/byte_reader.h"
+#include "ts/crc32.h"
 #include "ts/version_table.h"
 
 namespace tavrel {
@@ -224,6 +230,58 @@ TEST(VersionTable, RemembersEachSectionVersion) {
     }
     table.Clear();
     EXPECT_TRUE(table.IsNewVersion(0x7FE3, 0x00, 1, 3));
+}
+
+TEST(Crc32, CheckValueAndEmptyInput) {
+    const std::string_view check = "123456789";
+    EXPECT_EQ(Crc32Mpeg2({reinterpret_cast<const uint8_t*>(check.data()), check.size()}),
+              0x0376E6E7u);
+    EXPECT_EQ(Crc32Mpeg2({}), 0xFFFFFFFFu);
+}
+
+// The eight-byte steps and the byte tail must agree with the bit-by-bit definition for every
+// length and every way of splitting the input over several updates.
+TEST(Crc32, AgreesWithTheBitwiseDefinitionForEveryLengthAndSplit) {
+    std::vector<uint8_t> data(67);
+    uint32_t x = 0x12345678;
+    for (auto& b : data) {
+        x = x * 1664525 + 1013904223;
+        b = static_cast<uint8_t>(x >> 24);
+    }
+    const std::span<const uint8_t> all(data);
+    for (size_t length = 0; length <= data.size(); ++length) {
+        const auto part = all.first(length);
+        const uint32_t expected = testing::ReferenceCrc32(part);
+        ASSERT_EQ(Crc32Mpeg2(part), expected) << "length " << length;
+        for (size_t split = 1; split < length; split += 3) {
+            const uint32_t crc = Crc32Update(Crc32Mpeg2(part.first(split)), part.subspan(split));
+            ASSERT_EQ(crc, expected) << "length " << length << " split at " << split;
+        }
+    }
+}
+
+TEST(ByteReader, ReadsBigEndianFailsStickyAtTheEndAndSubReadersAreCut) {
+    const std::vector<uint8_t> bytes = {0x12, 0x34, 0x56, 0x78, 0x9A};
+    // Every prefix reads what it holds and fails cleanly after it.
+    for (size_t n = bytes.size() + 1; n-- > 0;) {
+        ByteReader r(std::span<const uint8_t>(bytes.data(), n));
+        const uint32_t v = r.U32();
+        EXPECT_EQ(r.Ok(), n >= 4) << n;
+        EXPECT_EQ(v, n >= 4 ? 0x12345678u : 0u) << n;
+    }
+    ByteReader r(bytes);
+    ByteReader sub = r.Sub(2);
+    EXPECT_EQ(sub.U16(), 0x1234u);
+    EXPECT_FALSE(sub.More());
+    EXPECT_EQ(sub.U8(), 0u);
+    EXPECT_FALSE(sub.Ok());
+    EXPECT_EQ(r.U24(), 0x56789Au);  // the outer reader is unaffected
+    EXPECT_TRUE(r.Ok() && r.AtEnd());
+    // A declared length beyond the data gives what is left and fails the outer reader.
+    ByteReader r2(bytes);
+    r2.Skip(1);
+    EXPECT_EQ(r2.Sub(100).Remaining(), 4u);
+    EXPECT_FALSE(r2.Ok());
 }
 
 }  // namespace

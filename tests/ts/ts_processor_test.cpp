@@ -17,12 +17,11 @@ using Packets = std::vector<Bytes>;
 
 Bytes Packet(uint16_t pid, uint8_t cc, bool start = false, uint8_t scrambling = 0) {
     const uint8_t body[4] = {static_cast<uint8_t>(pid), cc, 0xAB, 0xCD};
-    sim::PacketSpec fields;
-    fields.pid = pid;
-    fields.continuity_counter = cc;
-    fields.payload_unit_start = start;
-    fields.scrambling = scrambling;
-    return sim::MakePacket(fields, body, 0x55);
+    return sim::MakePacket({.pid = pid,
+                            .continuity_counter = cc,
+                            .payload_unit_start = start,
+                            .scrambling = scrambling},
+                           body, 0x55);
 }
 
 // n packets of one PID with correct counters.
