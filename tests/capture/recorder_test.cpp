@@ -183,6 +183,7 @@ TEST(CreateDirectoryChain, CreatesEveryMissingLevelAndFailsOnAFileInTheWay) {
     EXPECT_FALSE(MakeDirectory(dir.File("sub")));        // exists already
     EXPECT_FALSE(MakeDirectory(dir.File("no/parent")));  // one level at a time
     EXPECT_FALSE(FreeBytesAvailable(dir.File("missing")).has_value());
+    EXPECT_FALSE(OutputFile().Write(Stream(kPacket)));  // nothing open
 }
 
 TEST(AutomaticRecordingName, IsFormedFromTheLocalTime) {
