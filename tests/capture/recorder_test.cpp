@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "capture/record_paths.h"
+#include "platform/file.h"
 #include "platform/temp_dir.h"
 
 namespace tavrel {
@@ -13,6 +15,7 @@ namespace {
 
 using test_support::ReadWholeFile;
 using test_support::TempDir;
+using test_support::WriteText;
 
 constexpr size_t kPacket = 188;
 
@@ -38,7 +41,7 @@ bool Deliver(Recorder& recorder, const std::vector<uint8_t>& data) {
 TEST(Recorder, KeepsEveryDeliveryInOrderWhetherClosedReopenedOrDestroyed) {
     TempDir dir;
     const std::string first = dir.File("rec.ts");
-    test_support::WriteText(first, "an older recording");
+    WriteText(first, "an older recording");
     const auto data = Stream(300 * 1024);
     FakeClock clock(4242);
     Recorder recorder(clock);
@@ -112,6 +115,7 @@ TEST(Recorder, FailedOrOversizedDeliveriesAreReportedAndRecordingGoesOn) {
     });
     ASSERT_TRUE(recorder.Write(std::span(data).first(block + 1)));
     EXPECT_FALSE(recorder.Write(std::span(data).subspan(block + 1, block)));
+    EXPECT_EQ(errno, ENOSPC);
     EXPECT_EQ(recorder.BytesWritten(), block);  // unchanged by the failed block
     EXPECT_EQ(std::filesystem::file_size(path), block);
     EXPECT_TRUE(recorder.Write(std::span(data).subspan(2 * block + 1)));
@@ -142,6 +146,53 @@ TEST(Recorder, FreeSpaceIsTheVolumesWhileAFileIsOpenAndZeroOtherwise) {
                 static_cast<double>(available), 64.0 * 1024 * 1024);
     recorder.Close();
     EXPECT_EQ(recorder.GetRecorderFreeSpace(), 0u);
+}
+
+TEST(MakeUniquePath, NumbersTheBaseNameUntilANameIsFree) {
+    TempDir dir;
+    for (const char* taken : {"a.ts", "a_1.ts", "show.part.ts", "bare"}) {
+        WriteText(dir.File(taken), "");
+    }
+    const std::pair<std::string, std::string> kCases[] = {
+        {"b.ts", "b.ts"},  // a free name stays
+        {"a.ts", "a_2.ts"},
+        {"show.part.ts", "show.part_1.ts"},  // dots of the base name stay
+        {"bare", "bare_1"},
+    };
+    for (const auto& [name, unique] : kCases) {
+        std::string path = dir.File(name);
+        MakeUniquePath(path);
+        EXPECT_EQ(path, dir.File(unique));
+    }
+}
+
+TEST(CreateDirectoryChain, CreatesEveryMissingLevelAndFailsOnAFileInTheWay) {
+    TempDir dir;
+    const std::string deep = dir.File("a/b/c");
+    EXPECT_TRUE(CreateDirectoryChain(deep));
+    EXPECT_TRUE(IsDirectory(deep));
+    EXPECT_TRUE(CreateDirectoryChain(deep));  // existing folder: fine
+    WriteText(dir.File("file"), "x");
+    EXPECT_FALSE(CreateDirectoryChain(dir.File("file")));
+    EXPECT_FALSE(CreateDirectoryChain(dir.File("file/sub")));
+    EXPECT_FALSE(CreateDirectoryChain("tavrel-relative-name-without-separator"));
+    EXPECT_FALSE(PathExists("tavrel-relative-name-without-separator"));
+    // The single level beneath it.
+    EXPECT_FALSE(PathExists(""));
+    EXPECT_TRUE(MakeDirectory(dir.File("sub")));
+    EXPECT_FALSE(MakeDirectory(dir.File("sub")));        // exists already
+    EXPECT_FALSE(MakeDirectory(dir.File("no/parent")));  // one level at a time
+    EXPECT_FALSE(FreeBytesAvailable(dir.File("missing")).has_value());
+    EXPECT_FALSE(OutputFile().Write(Stream(kPacket)));  // nothing open
+}
+
+TEST(AutomaticRecordingName, IsFormedFromTheLocalTime) {
+    const LocalTime at{2009, 1, 2, 3, 4, 5, 678, 5};
+    EXPECT_EQ(AutomaticRecordingName(at), "cap-20090102-030405.ts");
+    EXPECT_EQ(AutomaticRecordingPath("/rec", at), "/rec/cap-20090102-030405.ts");
+    EXPECT_EQ(AutomaticRecordingPath("/rec/", at), "/rec/cap-20090102-030405.ts");
+    EXPECT_EQ(AutomaticRecordingName(LocalTime{2010, 12, 31, 23, 59, 59}),
+              "cap-20101231-235959.ts");
 }
 
 }  // namespace

@@ -13,11 +13,13 @@
 #include "device/usb_host.h"
 #include "sim/multiplex.h"
 #include "sim/simulated_fx2.h"
+#include "sim/usb_descriptors.h"
+#include "ts/crc32.h"
 
 namespace tavrel::test_support {
 
 // One board on the fake bus: where it sits and what it answers. `board` gives the
-// descriptors (endpoints, strings); `device` is filled from it when its endpoints are empty.
+// descriptors (endpoints, strings); `device` is filled from it by MakeFakeBoard.
 struct FakeBoard {
     HostDevice device;
     sim::SimBoard board;
@@ -33,24 +35,82 @@ struct FakeSubmit {
     size_t length;
 };
 
+// A board as the descriptors of `board` describe it, at bus 1, port `port`.
+inline FakeBoard MakeFakeBoard(sim::SimBoard board, uint8_t port, uint8_t address) {
+    FakeBoard b{.device = {.bus = 1,
+                           .ports = {port},
+                           .address = address,
+                           .vendor_id = board.vendor_id,
+                           .product_id = board.product_id,
+                           .manufacturer_index = 1,
+                           .product_index = 2,
+                           .speed = board.speed,
+                           .endpoints = {}},
+                .board = std::move(board)};
+    for (const auto& itf : b.board.interfaces) {
+        for (const auto& ep : itf.endpoints) {
+            b.device.endpoints.push_back({ep.address, ep.attributes, ep.max_packet, itf.number});
+        }
+    }
+    return b;
+}
+
 // The host's USB library without hardware: FX2 boards that answer the standard requests from
 // their descriptors and stream a generated multiplex on every bulk or interrupt IN endpoint, in
 // order, as fast as reads are queued. A worker thread completes transfers (never the caller's
 // thread), as libusb's event thread does.
 class FakeUsbHost final : public UsbHost {
 public:
-    explicit FakeUsbHost(sim::MultiplexConfig stream, std::vector<FakeBoard> boards);
-    ~FakeUsbHost() override;
+    FakeUsbHost(sim::MultiplexConfig stream, std::vector<FakeBoard> boards) : generator_(stream) {
+        for (auto& b : boards) {
+            boards_.push_back({b, true, b.kernel_driver});
+        }
+        worker_ = std::thread([this] { Serve(); });
+    }
+    ~FakeUsbHost() override {
+        Change([&] { stopping_ = true; });
+        worker_.join();
+    }
 
-    std::vector<HostDevice> Devices() override;
-    std::unique_ptr<UsbHostHandle> Open(uint8_t bus, uint8_t address, HostError& error) override;
-    bool WatchHotplug(std::function<void(bool, const HostDevice&)> notice) override;
+    std::vector<HostDevice> Devices() override {
+        std::lock_guard lock(mutex_);
+        std::vector<HostDevice> devices;
+        for (const Slot& b : boards_) {
+            if (b.present) {
+                devices.push_back(b.fake.device);
+            }
+        }
+        return devices;
+    }
+    std::unique_ptr<UsbHostHandle> Open(uint8_t bus, uint8_t address, HostError& error) override {
+        std::lock_guard lock(mutex_);
+        error = HostError::kNoDevice;
+        for (size_t i = 0; i < boards_.size(); ++i) {
+            const HostDevice& d = boards_[i].fake.device;
+            if (boards_[i].present && d.bus == bus && d.address == address) {
+                if (boards_[i].fake.deny_open) {
+                    error = HostError::kAccess;
+                    return nullptr;
+                }
+                error = HostError::kNone;
+                ++open_handles_;
+                return std::make_unique<Handle>(*this, i);
+            }
+        }
+        return nullptr;
+    }
+    bool WatchHotplug(std::function<void(bool, const HostDevice&)> notice) override {
+        Change([&] { notice_ = std::move(notice); });
+        return true;
+    }
     uint32_t LibraryVersion() const override { return 0x01001A00; }
 
     void Unplug(size_t board) { SetPresent(board, false); }
     void Plug(size_t board) { SetPresent(board, true); }
     // While held, IN reads stay pending (until cancelled or unplugged).
-    void HoldData(bool hold);
+    void HoldData(bool hold) {
+        Change([&] { hold_ = hold; });
+    }
 
     uint64_t BytesStreamed() const { return Locked(&FakeUsbHost::streamed_); }
     uint32_t StreamCrc() const { return Locked(&FakeUsbHost::crc_); }
@@ -58,53 +118,224 @@ public:
     size_t Pending() const { return Locked(&FakeUsbHost::transfers_).size(); }
     int Claims() const { return Locked(&FakeUsbHost::claims_); }
     int KernelDriversBound() const {
-        const auto bound = Locked(&FakeUsbHost::bound_);
-        return static_cast<int>(std::count(bound.begin(), bound.end(), true));
+        std::lock_guard lock(mutex_);
+        return static_cast<int>(
+            std::count_if(boards_.begin(), boards_.end(), [](const Slot& b) { return b.bound; }));
     }
     int OpenHandles() const { return Locked(&FakeUsbHost::open_handles_); }
 
-    class Handle;
-
 private:
+    class Handle final : public UsbHostHandle {
+    public:
+        Handle(FakeUsbHost& host, size_t board) : host_(host), board_(board) {}
+        ~Handle() override {
+            std::lock_guard lock(host_.mutex_);
+            --host_.open_handles_;
+            Slot& b = host_.boards_[board_];
+            if (claimed_) {
+                b.bound = b.fake.kernel_driver;  // released: the detached kernel driver comes back
+            }
+        }
+
+        HostError ClaimInterfaces() override {
+            std::lock_guard lock(host_.mutex_);
+            Slot& b = host_.boards_[board_];
+            if (!b.present) {
+                return HostError::kNoDevice;
+            }
+            b.bound = false;  // detached
+            claimed_ = true;
+            ++host_.claims_;
+            return HostError::kNone;
+        }
+        std::string StringDescriptor(uint8_t index) override {
+            std::lock_guard lock(host_.mutex_);
+            const sim::SimBoard& b = host_.boards_[board_].fake.board;
+            return index == 1   ? b.manufacturer
+                   : index == 2 ? b.product
+                   : index == 3 ? b.serial
+                                : "";
+        }
+        HostError Submit(HostTransfer transfer, uint64_t& token) override {
+            HostError error = HostError::kNoDevice;
+            host_.Change([&] {
+                if (!host_.boards_[board_].present) {
+                    return;
+                }
+                // A control's setup packet, an OUT transfer's bytes, nothing of a read.
+                const auto& buffer = transfer.buffer;
+                const size_t kept = transfer.type == HostTransferType::kControl ? 8
+                                    : (transfer.endpoint & 0x80) == 0           ? buffer.size()
+                                                                                : 0;
+                host_.submits_.push_back(
+                    {transfer.type, transfer.endpoint,
+                     std::vector<uint8_t>(buffer.begin(), buffer.begin() + kept), buffer.size()});
+                token = host_.next_token_++;
+                host_.transfers_.push_back({token, board_, std::move(transfer)});
+                error = HostError::kNone;
+            });
+            return error;
+        }
+        void Cancel(uint64_t token) override {
+            host_.Change([&] {
+                for (auto& t : host_.transfers_) {
+                    t.cancelled = t.cancelled || t.token == token;
+                }
+            });
+        }
+
+    private:
+        FakeUsbHost& host_;
+        const size_t board_;
+        bool claimed_ = false;
+    };
+
+    struct Slot {  // a board and its state on the bus
+        FakeBoard fake;
+        bool present = true;
+        bool bound = false;  // its kernel driver
+    };
     struct Transfer {
         uint64_t token = 0;
         size_t board = 0;
         HostTransfer transfer;
         bool cancelled = false;
     };
-    struct Outcome {
-        std::function<void(HostStatus, uint32_t)> done;
-        HostStatus status;
-        uint32_t actual;
-    };
+    using Outcome = std::function<void()>;
 
-    // A copy of one member, taken under the lock.
     template <typename T>
     T Locked(T FakeUsbHost::*member) const {
         std::lock_guard lock(mutex_);
         return this->*member;
     }
-    // Its transfers end with kNoDevice while it is out.
-    void SetPresent(size_t board, bool present);
-    void Serve();
-    // Under the lock: what finishes now, to be told outside it.
-    std::vector<Outcome> Step();
-    bool Answer(size_t board, Transfer& t, Outcome& outcome);
-    size_t TakeStream(std::span<uint8_t> out);
-
-    friend class Handle;
-    HostError Submit(size_t board, HostTransfer transfer, uint64_t& token);
-    void Cancel(uint64_t token);
+    template <typename F>
+    void Change(F f) {
+        {
+            std::lock_guard lock(mutex_);
+            f();
+        }
+        wake_.notify_all();
+    }
+    void SetPresent(size_t board, bool present) {
+        std::function<void(bool, const HostDevice&)> notice;
+        Change([&] {
+            boards_.at(board).present = present;  // while out, its transfers end with kNoDevice
+            notice = notice_;
+        });
+        if (notice) {
+            notice(present, boards_[board].fake.device);
+        }
+    }
+    size_t TakeStream(std::span<uint8_t> out) {
+        size_t done = 0;
+        while (done < out.size()) {
+            if (chunk_pos_ == chunk_.size()) {
+                chunk_pos_ = 0;
+                if (!generator_.Next(chunk_)) {
+                    break;
+                }
+            }
+            const size_t n = std::min(out.size() - done, chunk_.size() - chunk_pos_);
+            std::copy_n(chunk_.begin() + static_cast<ptrdiff_t>(chunk_pos_), n, out.begin() + done);
+            chunk_pos_ += n;
+            done += n;
+        }
+        return done;
+    }
+    // What a board answers to the standard request in `setup`; empty: a stall.
+    static std::vector<uint8_t> ControlAnswer(const sim::SimBoard& b,
+                                              std::span<const uint8_t> setup) {
+        const uint8_t index = setup[2];
+        const uint8_t kind = setup[3];
+        if (setup[0] == 0x81 && setup[1] == 10) {
+            return {b.current_alternate};
+        }
+        if (setup[0] != 0x80 || setup[1] != 6) {
+            return {};
+        }
+        if (kind == 1) {
+            return sim::DeviceDescriptor(b);
+        }
+        if (kind == 2 && index == 0) {
+            return sim::ConfigurationDescriptor(b);
+        }
+        if (kind == 3 && index == 0) {
+            return {4, 3, 0x09, 0x04};
+        }
+        const std::string* texts[] = {&b.manufacturer, &b.product, &b.serial};
+        return kind == 3 && index <= 3 ? sim::Utf16Descriptor(*texts[index - 1])
+                                       : std::vector<uint8_t>{};
+    }
+    // Under the lock: how the transfer ends now, nothing when it stays pending.
+    Outcome Answer(Transfer& t, bool blocked) {
+        HostTransfer& x = t.transfer;
+        const auto end = [&](HostStatus status, size_t actual) -> Outcome {
+            return [done = x.done, status, actual] { done(status, static_cast<uint32_t>(actual)); };
+        };
+        if (!stopping_ && !boards_[t.board].present) {
+            return end(HostStatus::kNoDevice, 0);
+        }
+        if (stopping_ || t.cancelled) {
+            return end(HostStatus::kCancelled, 0);  // as a closing library ends what is left
+        }
+        if (blocked) {
+            return nullptr;
+        }
+        if (x.type == HostTransferType::kControl) {
+            const auto answer = ControlAnswer(boards_[t.board].fake.board, x.buffer.first(8));
+            const size_t n = std::min(answer.size(), x.buffer.size() - 8);
+            std::copy_n(answer.begin(), n, x.buffer.begin() + 8);
+            return end(answer.empty() ? HostStatus::kStall : HostStatus::kCompleted, n);
+        }
+        if ((x.endpoint & 0x80) == 0) {
+            return end(HostStatus::kCompleted, x.buffer.size());
+        }
+        const size_t got = hold_ ? 0 : TakeStream(x.buffer);
+        if (got == 0) {
+            return nullptr;
+        }
+        crc_ = Crc32Update(crc_, x.buffer.first(got));
+        streamed_ += got;
+        return end(HostStatus::kCompleted, got);
+    }
+    void Serve() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            // A board's transfers complete in the order they were queued: a pending one holds the
+            // later ones of its board, while cancellations and unplugs end any of them.
+            std::vector<Outcome> outcomes;
+            std::vector<bool> blocked(boards_.size(), false);
+            for (auto it = transfers_.begin(); it != transfers_.end();) {
+                if (Outcome o = Answer(*it, blocked[it->board])) {
+                    outcomes.push_back(std::move(o));
+                    it = transfers_.erase(it);
+                } else {
+                    blocked[it->board] = true;
+                    ++it;
+                }
+            }
+            if (outcomes.empty() && stopping_) {
+                return;
+            }
+            if (outcomes.empty()) {
+                wake_.wait(lock);
+                continue;
+            }
+            lock.unlock();
+            for (auto& o : outcomes) {
+                o();
+            }
+            lock.lock();
+        }
+    }
 
     sim::MultiplexGenerator generator_;
     std::vector<uint8_t> chunk_;
     size_t chunk_pos_ = 0;
-    bool stream_ended_ = false;
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
-    std::vector<FakeBoard> boards_;
-    std::vector<bool> present_;
+    std::vector<Slot> boards_;
     std::deque<Transfer> transfers_;
     std::vector<FakeSubmit> submits_;
     std::function<void(bool, const HostDevice&)> notice_;
@@ -115,11 +346,7 @@ private:
     uint32_t crc_ = 0xFFFFFFFF;
     int claims_ = 0;
     int open_handles_ = 0;
-    std::vector<bool> bound_;
     std::thread worker_;
 };
-
-// A board as the descriptors of `board` describe it, at bus 1, port `port`.
-FakeBoard MakeFakeBoard(sim::SimBoard board, uint8_t port, uint8_t address);
 
 }  // namespace tavrel::test_support

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <tuple>
 
 #include "device/combined_usb_driver.h"
@@ -16,6 +17,7 @@ namespace {
 
 using test_support::Expected;
 using test_support::FakeBoard;
+using test_support::FakeSubmit;
 using test_support::FakeUsbHost;
 using test_support::MakeFakeBoard;
 using test_support::Recipient;
@@ -85,20 +87,28 @@ TEST(HostUsbDriver, ListsFx2TunersAndListedIdsByPlace) {
     keyboard.interfaces = {{0, 0, {{0x81, 3, 8, 10}}}};  // interrupt IN only
     sim::SimBoard writer = Tuner(0x04B4, 0x8613);
     writer.interfaces = {{0, 0, {{0x02, 2, 512, 0}}}};  // bulk OUT only: nothing to stream
+    auto denied = MakeFakeBoard(Tuner(0x04B4, 0x1004), 8, 8);
+    denied.deny_open = true;
     Bus bus({MakeFakeBoard(Tuner(), 4, 9), hub_board, MakeFakeBoard(keyboard, 3, 3),
              MakeFakeBoard(Tuner(0x1234, 0x5678, "Listed"), 2, 5),
              MakeFakeBoard(Tuner(0x1234, 0x9999), 6, 6), MakeFakeBoard(writer, 5, 4),
-             MakeFakeBoard(Tuner(0x0547, 0x1002, "Second"), 1, 7)},
+             MakeFakeBoard(Tuner(0x0547, 0x1002, "Second"), 1, 7), denied},
             Stream(), {{0x1234, 0x5678}});
     auto& dev = *bus.device;
     ASSERT_TRUE(dev.Open("", nullptr, nullptr));
+    // A device without permission is named, not left out.
     EXPECT_EQ(Names(dev),
-              (std::vector<std::string>{"Second (bus 1, port 1)", "Listed (bus 1, port 2)",
-                                        "FX2 TS (bus 1, port 4)"}));
+              (std::vector<std::string>{
+                  "Second (bus 1, port 1)", "Listed (bus 1, port 2)", "FX2 TS (bus 1, port 4)",
+                  "USB 04B4:1004 (bus 1, port 8): no permission, install the udev rule"}));
     EXPECT_EQ(bus.driver->InterfaceCount("{00000000-0000-0000-0000-000000000000}"), 0);
     // Listing opens each device but takes none from its kernel driver.
-    EXPECT_EQ(bus.host->Claims(), 0);
-    EXPECT_EQ(bus.host->OpenHandles(), 0);
+    EXPECT_EQ(std::tuple(bus.host->Claims(), bus.host->OpenHandles()), std::tuple(0, 0));
+    // No descriptors can be read of the denied one: only the control endpoint, nothing to capture.
+    const size_t submits = bus.host->Submits().size();
+    EXPECT_EQ(dev.GetEndpointCount(3), 1);
+    EXPECT_FALSE(dev.Connect(3, 0x81, kNoEndpoint));
+    EXPECT_EQ(bus.host->Submits().size(), submits);
 }
 
 TEST(HostUsbDriver, DescriptorsAndValuesReachTheAccessLayer) {
@@ -131,20 +141,21 @@ TEST(HostUsbDriver, DescriptorsAndValuesReachTheAccessLayer) {
     EXPECT_EQ(bus.host->OpenHandles(), 0);
 }
 
+// The firmware-init commands go out on the OUT endpoint before the first read, only when asked.
 TEST(HostUsbDriver, CaptureDeliversTheStreamOnceInOrder) {
     const struct {
         const char* name;
         sim::SimEndpoint in;
         uint32_t packet_size;
+        bool firmware_init;
     } cases[] = {
-        {"bulk", {0x81, 2, 512, 0}, 188},
-        {"interrupt", {0x83, 3, 1024, 1}, 204},
+        {"bulk", {0x81, 2, 512, 0}, 188, true},
+        {"interrupt, no firmware init", {0x83, 3, 1024, 1}, 204, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         sim::SimBoard board = Tuner();
         // A bulk IN endpoint makes it a tuner; the capture may use any IN endpoint.
-        board.interfaces = {{0, 0, {{0x81, 2, 512, 0}, {0x01, 2, 512, 0}}}};
         if (c.in.address != 0x81) {
             board.interfaces[0].endpoints.push_back(c.in);
         }
@@ -156,33 +167,36 @@ TEST(HostUsbDriver, CaptureDeliversTheStreamOnceInOrder) {
         Bus bus({fake}, stream);
         auto& dev = *bus.device;
         ASSERT_TRUE(dev.Open("", nullptr, nullptr));
-        dev.firmware_init = true;
+        dev.firmware_init = c.firmware_init;
         ASSERT_TRUE(dev.Connect(0, c.in.address, 0x01));
         ASSERT_TRUE(WaitFor([&] { return bus.sink.Bytes() >= bytes; }));
-        EXPECT_EQ(bus.host->Claims(), 1);
-        EXPECT_EQ(bus.host->KernelDriversBound(), 0);  // detached for the capture
+        EXPECT_EQ(std::tuple(bus.host->Claims(), bus.host->KernelDriversBound()),
+                  std::tuple(1, 0));  // detached for the capture
         ASSERT_TRUE(dev.Disconnect());
-        EXPECT_EQ(bus.sink.bytes, bytes);
-        EXPECT_EQ(bus.sink.crc, crc);
-        EXPECT_EQ(bus.host->StreamCrc(), crc);
-        EXPECT_TRUE(bus.sink.totals_ok);
+        EXPECT_EQ(
+            std::tuple(bus.sink.bytes, bus.sink.crc, bus.host->StreamCrc(), bus.sink.totals_ok),
+            std::tuple(bytes, crc, crc, true));
         // Closed: nothing left queued, the interface released to its kernel driver.
-        EXPECT_EQ(bus.host->Pending(), 0u);
-        EXPECT_EQ(bus.host->OpenHandles(), 0);
-        EXPECT_EQ(bus.host->KernelDriversBound(), 1);
+        EXPECT_EQ(std::tuple(bus.host->Pending(), bus.host->OpenHandles(),
+                             bus.host->KernelDriversBound()),
+                  std::tuple(0u, 0, 1));
 
-        // The firmware-init writes went out on the OUT endpoint; reads as the endpoint's kind.
         std::vector<std::vector<uint8_t>> writes;
+        bool read = false;
         for (const auto& s : bus.host->Submits()) {
             if (s.endpoint == 0x01) {
                 writes.push_back(s.data);
+                EXPECT_FALSE(read) << "an OUT write after a read";
             } else if (s.endpoint == c.in.address) {
+                read = true;
                 EXPECT_EQ(s.type, c.in.attributes == 3 ? HostTransferType::kInterrupt
                                                        : HostTransferType::kBulk);
                 EXPECT_EQ(s.length, TransferSlot::kBufferSize);
             }
         }
-        EXPECT_EQ(writes, (std::vector<std::vector<uint8_t>>{{0x80, 0x00}, {0x8B}, {0x80, 0x01}}));
+        using Writes = std::vector<std::vector<uint8_t>>;
+        EXPECT_EQ(writes,
+                  (c.firmware_init ? Writes{{0x80, 0x00}, {0x8B}, {0x80, 0x01}} : Writes{}));
     }
 }
 
@@ -196,27 +210,22 @@ TEST(HostUsbDriver, BufferedRequestsAbortAndRefusals) {
     ASSERT_TRUE(usb.Open(0));
     UsbEndpoint* in = usb.bulk_in;
     UsbEndpoint* out = usb.bulk_out;
-    ASSERT_NE(in, nullptr);
-    ASSERT_NE(out, nullptr);
+    ASSERT_TRUE(in && out);
     in->direct = out->direct = false;
 
     std::array<uint8_t, 3> sent{1, 2, 3};
-    uint32_t length = 3;
-    EXPECT_TRUE(out->TransferSync(sent, length));
-    EXPECT_EQ(length, 3u);
     std::vector<uint8_t> got(1000);
+    uint32_t length = 3;
+    EXPECT_TRUE(out->TransferSync(sent, length) && length == 3);
     length = 1000;
-    EXPECT_TRUE(in->TransferSync(got, length));
-    EXPECT_EQ(length, 1000u);
+    EXPECT_TRUE(in->TransferSync(got, length) && length == 1000);
     EXPECT_EQ(bus.host->StreamCrc(), Crc32Update(kCrc32Initial, got));
     EXPECT_EQ(got[0], 0x47);
 
     // A vendor request the firmware stalls: the status word comes back, the request fails.
     UsbEndpoint& control = *usb.ControlEndpoint();
-    control.type = 2;
-    control.direction = 0;
-    control.request = 0xB5;
-    control.value = 0x1234;
+    std::tie(control.type, control.direction, control.request, control.value) =
+        std::tuple(2, 0, 0xB5, 0x1234);
     std::array<uint8_t, 2> payload{0xAA, 0xBB};
     length = 2;
     EXPECT_FALSE(control.TransferSync(payload, length));
@@ -229,29 +238,26 @@ TEST(HostUsbDriver, BufferedRequestsAbortAndRefusals) {
     // Abort ends every pending read on that endpoint and waits until the host gave them back.
     bus.host->HoldData(true);
     in->direct = true;
-    std::vector<std::unique_ptr<Overlapped>> overlapped;
-    std::vector<std::unique_ptr<TransferContext>> contexts;
+    std::array<Overlapped, 4> overlapped;
+    std::array<std::unique_ptr<TransferContext>, 4> contexts;
     std::vector<std::vector<uint8_t>> buffers(4, std::vector<uint8_t>(512));
-    for (auto& b : buffers) {
-        overlapped.push_back(std::make_unique<Overlapped>());
-        contexts.push_back(in->BeginTransfer(b, *overlapped.back()));
-        EXPECT_EQ(contexts.back()->begin_error, kErrorIoPending);
+    for (size_t i = 0; i < 4; ++i) {
+        contexts[i] = in->BeginTransfer(buffers[i], overlapped[i]);
+        EXPECT_EQ(contexts[i]->begin_error, kErrorIoPending);
     }
     EXPECT_EQ(bus.host->Pending(), 4u);
     EXPECT_TRUE(in->AbortPipe());
     EXPECT_EQ(bus.host->Pending(), 0u);
-    for (size_t i = 0; i < buffers.size(); ++i) {
-        EXPECT_TRUE(overlapped[i]->Done());
-        EXPECT_FALSE(
-            in->FinishTransfer(buffers[i], length, *overlapped[i], std::move(contexts[i])));
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_TRUE(overlapped[i].Done());
+        EXPECT_FALSE(in->FinishTransfer(buffers[i], length, overlapped[i], std::move(contexts[i])));
     }
 
     // Isochronous endpoints are refused at the begin, not left pending.
-    UsbEndpoint* iso = usb.iso_in;
-    ASSERT_NE(iso, nullptr);
+    ASSERT_NE(usb.iso_in, nullptr);
     Overlapped never;
     std::vector<uint8_t> iso_buffer(1024);
-    EXPECT_EQ(iso->BeginTransfer(iso_buffer, never)->begin_error, kErrorNotSupported);
+    EXPECT_EQ(usb.iso_in->BeginTransfer(iso_buffer, never)->begin_error, kErrorNotSupported);
     EXPECT_EQ(bus.host->Pending(), 0u);
     EXPECT_TRUE(usb.Close());
 }
@@ -270,9 +276,13 @@ TEST(HostUsbDriver, UnplugDuringCaptureEndsTransfersAsFailures) {
     const uint64_t at_unplug = bus.host->BytesStreamed();
     ASSERT_TRUE(dev.Disconnect());
     EXPECT_EQ(bus.sink.Bytes(), at_unplug);
-    EXPECT_EQ(bus.host->Pending(), 0u);
-    EXPECT_EQ(bus.host->OpenHandles(), 0);
-    EXPECT_EQ(dev.GetDeviceCount(), 0);
+    EXPECT_EQ(std::tuple(bus.host->Pending(), bus.host->OpenHandles(), dev.GetDeviceCount()),
+              std::tuple(0u, 0, 0));
+    // Every read the host took was collected, as data or as a failure; after the unplug the
+    // submits themselves fail and count too.
+    const auto reads =
+        std::ranges::count(bus.host->Submits(), uint8_t{0x81}, &FakeSubmit::endpoint);
+    EXPECT_GE(dev.success_count.load() + dev.failure_count.load(), static_cast<uint64_t>(reads));
 
     bus.host->Plug(0);
     EXPECT_EQ(recipient.arrivals.load(), 1);
@@ -280,21 +290,6 @@ TEST(HostUsbDriver, UnplugDuringCaptureEndsTransfersAsFailures) {
     // Notices of devices that are not tuners stay out.
     FakeUsbHost other(Stream(), {MakeFakeBoard(Tuner(0x046D, 0xC077), 5, 5)});
     EXPECT_FALSE(bus.driver->IsTuner(other.Devices().front()));
-}
-
-TEST(HostUsbDriver, ADeviceWithoutPermissionIsNamedNotLeftOut) {
-    auto denied = MakeFakeBoard(Tuner(), 3, 8);
-    denied.deny_open = true;
-    Bus bus({denied});
-    auto& dev = *bus.device;
-    ASSERT_TRUE(dev.Open("", nullptr, nullptr));
-    EXPECT_EQ(Names(dev),
-              (std::vector<std::string>{
-                  "USB 04B4:1004 (bus 1, port 3): no permission, install the udev rule"}));
-    // No descriptors can be read: only the control endpoint, so nothing to capture from.
-    EXPECT_EQ(dev.GetEndpointCount(0), 1);
-    EXPECT_FALSE(dev.Connect(0, 0x81, kNoEndpoint));
-    EXPECT_EQ(bus.host->Submits().size(), 0u);
 }
 
 TEST(CombinedUsbDriver, RealTunersComeBeforeTheSimulatedOne) {

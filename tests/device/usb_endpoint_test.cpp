@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "device/driver_requests.h"
@@ -34,13 +35,9 @@ public:
 
 std::vector<uint8_t> Descriptor(uint8_t address, uint8_t attributes, uint16_t w_max_packet,
                                 uint8_t interval = 0) {
-    return {7,
-            5,
-            address,
-            attributes,
-            static_cast<uint8_t>(w_max_packet),
-            static_cast<uint8_t>(w_max_packet >> 8),
-            interval};
+    const auto low = static_cast<uint8_t>(w_max_packet),
+               high = static_cast<uint8_t>(w_max_packet >> 8);
+    return {7, 5, address, attributes, low, high, interval};
 }
 
 std::vector<uint8_t> Header(std::vector<uint8_t> first14, uint32_t iso_offset, uint32_t iso_len,
@@ -92,12 +89,8 @@ TEST(UsbEndpoint, RequestHeadersAreByteExact) {
                       ? UsbEndpoint::Control(handle, 64)
                       : std::make_unique<UsbEndpoint>(handle, c.descriptor, c.driver_version);
         if (c.descriptor.empty()) {
-            ep->type = 2;
-            ep->direction = 1;
-            ep->request = 0xB5;
-            ep->value = 0x1234;
-            ep->index = 2;
-            ep->timeout_ms = 1500;
+            std::tie(ep->type, ep->direction, ep->request, ep->value, ep->index, ep->timeout_ms) =
+                std::tuple(2, 1, 0xB5, 0x1234, 2, 1500);
         }
         std::vector<uint8_t> buffer(c.length);
         Overlapped overlapped;

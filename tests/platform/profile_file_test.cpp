@@ -52,28 +52,14 @@ TEST(ProfileFile, WritingAKeyKeepsEverythingElse) {
     profile.SetString("s", "B", "20");     // replaces, in any letter case
     profile.SetString("S", "c", "3");      // joins its section before the blank line
     profile.SetString("New", "k", " v ");  // new section at the end; value as given
-    EXPECT_EQ(profile.Text(),
-              "; settings of a test\n"
-              "[Other]\n"
-              "Keep=me\n"
-              "\n"
-              "[S]\n"
-              "a=1\n"
-              "; a comment inside\n"
-              "B=20\n"
-              "c=3\n"
-              "\n"
-              "[Last]\n"
-              "z=9\n"
-              "[New]\n"
-              "k= v \n");
-}
-
-TEST(ProfileFile, NewLinesFollowTheFilesLineBreaks) {
-    ProfileFile profile = ProfileFile::Parse("[S]\r\na=1\r\n");
-    profile.SetString("S", "b", "2");
-    profile.SetString("T", "c", "3");
-    EXPECT_EQ(profile.Text(), "[S]\r\na=1\r\nb=2\r\n[T]\r\nc=3\r\n");
+    std::string expected = original;
+    expected.replace(expected.find("b=2\n"), 4, "B=20\nc=3\n");
+    EXPECT_EQ(profile.Text(), expected + "[New]\nk= v \n");
+    // New lines take the file's line breaks.
+    ProfileFile crlf = ProfileFile::Parse("[S]\r\na=1\r\n");
+    crlf.SetString("S", "b", "2");
+    crlf.SetString("T", "c", "3");
+    EXPECT_EQ(crlf.Text(), "[S]\r\na=1\r\nb=2\r\n[T]\r\nc=3\r\n");
 }
 
 TEST(ProfileFile, SaveReplacesTheFileAndLoadReadsItBack) {

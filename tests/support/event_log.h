@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <span>
 #include <string>
 #include <vector>
@@ -53,32 +54,33 @@ struct EventLog {
         e.type = type;
         e.a = a;
         e.length = length;
+        const auto copy = [&]<typename T>(std::vector<T>& to) {
+            to.assign(static_cast<const T*>(data), static_cast<const T*>(data) + length);
+        };
+        const auto take = [&]<typename T>(T& to) { to = *static_cast<const T*>(data); };
         switch (type) {
             case kEventPacket:
-                e.packet.assign(static_cast<const uint8_t*>(data),
-                                static_cast<const uint8_t*>(data) + length);
+                copy(e.packet);
                 break;
             case kEventPrograms:
-                e.programs.assign(static_cast<const ProgramEntry*>(data),
-                                  static_cast<const ProgramEntry*>(data) + length);
+                copy(e.programs);
                 break;
             case kEventStreams:
-                e.streams.assign(static_cast<const StreamEntry*>(data),
-                                 static_cast<const StreamEntry*>(data) + length);
+                copy(e.streams);
                 break;
             case kEventNetwork:
             case kEventServiceName:
                 e.text = ShiftJisToUtf8(static_cast<const char*>(data));
                 break;
             case kEventTransportStream:
-                e.delivery = *static_cast<const SatelliteDelivery*>(data);
+                take(e.delivery);
                 break;
             case kEventTime:
-                e.time = *static_cast<const BroadcastTime*>(data);
+                take(e.time);
                 break;
             case kEventPresentFollowing:
             case kEventSchedule:
-                e.record = *static_cast<const EventRecord*>(data);
+                take(e.record);
                 break;
             default:
                 break;
@@ -88,11 +90,8 @@ struct EventLog {
 
     std::vector<Entry> OfType(uint32_t type) const {
         std::vector<Entry> out;
-        for (const Entry& e : entries) {
-            if (e.type == type) {
-                out.push_back(e);
-            }
-        }
+        std::ranges::copy_if(entries, std::back_inserter(out),
+                             [&](const Entry& e) { return e.type == type; });
         return out;
     }
     // Every event but packets as one line, "type a length" in hex and its payload, in order:
@@ -161,8 +160,8 @@ struct EventLog {
     // Units delivered on one output, in order.
     std::vector<std::vector<uint8_t>> Packets(uint32_t output) const {
         std::vector<std::vector<uint8_t>> out;
-        for (const Entry& e : entries) {
-            if (e.type == kEventPacket && e.a == output) {
+        for (const Entry& e : OfType(kEventPacket)) {
+            if (e.a == output) {
                 out.push_back(e.packet);
             }
         }
