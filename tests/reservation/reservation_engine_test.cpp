@@ -183,15 +183,6 @@ TEST_F(ReservationEngine, OpenEndedProgrammeIsRecordedUntilAnotherIsOnAir) {
     EXPECT_EQ(StatesOf(manager.Finished()), (States{RSV_STATE_FINISHED}));
 }
 
-TEST_F(ReservationEngine, RecordingWhoseEventVanishesStopsInTheSameTick) {
-    ASSERT_TRUE(manager.SetReservation(EventReservation(1, 1), -1));
-    guide.Put(1, 1, kStart, 3600, 1);
-    ASSERT_TRUE(Until(-60, 0));
-    guide.events.clear();
-    manager.ScheduleTick(Plus(kStart, 10));
-    EXPECT_FALSE(manager.RecordingActive());
-}
-
 TEST_F(ReservationEngine, WaitsWhileTheProgrammeBeforeHasNoKnownEnd) {
     ASSERT_TRUE(manager.SetReservation(EventReservation(1, 2), -1));
     guide.Put(1, 1, Plus(kStart, -3600), kUndefinedDuration, 1);  // on air, runs over
@@ -299,7 +290,7 @@ TEST_F(ReservationEngine, EndCheckFollowsTheActiveEntryWhereverItSits) {
     EXPECT_EQ(manager.Finished()[0].Start(), kStart);
 }
 
-TEST_F(ReservationEngine, ProgrammeMovedLaterWhilePreparingIsPreparedAgainInTime) {
+TEST_F(ReservationEngine, ProgrammeMovedWhilePreparingIsPreparedAgainOneVanishedStopsIt) {
     ASSERT_TRUE(manager.SetReservation(EventReservation(1, 1), -1));
     guide.Put(1, 1, kStart, 600, 1);
     manager.ScheduleTick(Plus(kStart, -20));
@@ -308,6 +299,9 @@ TEST_F(ReservationEngine, ProgrammeMovedLaterWhilePreparingIsPreparedAgainInTime
     manager.ScheduleTick(Plus(kStart, -4));  // would have started the old time
     EXPECT_FALSE(manager.RecordingActive());
     EXPECT_EQ(Until(-3, 3600), 3596);
+    guide.events.clear();  // the programme vanishes: the recording stops in the same tick
+    manager.ScheduleTick(Plus(kStart, 3610));
+    EXPECT_FALSE(manager.RecordingActive());
 }
 
 TEST_F(ReservationEngine, ServiceLimitationFollowsThePmts) {

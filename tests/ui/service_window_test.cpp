@@ -234,21 +234,14 @@ TEST_F(ServiceWindowTest, ProgrammesOnAirTheirTipsAndReservations) {
     window.OnBroadcastTime(At(kSaturday, 19, 10));
     EXPECT_EQ(Column(kColumnProgramme)[0], "19:00 - 19:54 ニュース");
     EXPECT_FALSE(window.Service(101)->programmes.next_tip.empty());
-}
-
-TEST_F(ServiceWindowTest, NextReturnsWhenTheCurrentEndIsAnnouncedAgain) {
-    AddServices();
-    const MjdTime start = At(kSaturday, 19, 0);
-    window.OnEventRecord(Programme(101, 1, start, 3600, "前", 0), 101, true);
-    window.OnEventRecord(Programme(101, 2, At(kSaturday, 20, 0), 3600, "後"), 101, true);
-    window.OnBroadcastTime(At(kSaturday, 19, 30));
-    EXPECT_FALSE(window.Service(101)->programmes.next_tip.empty());
-    window.OnEventRecord(Programme(101, 1, start, kUndefinedDuration, "前", 1), 101, true);
-    window.OnBroadcastTime(At(kSaturday, 19, 31));
+    // The current end withdrawn: no next; announced again: the next returns.
+    const MjdTime seven = At(kSaturday, 19, 0);
+    window.OnEventRecord(Programme(101, 1, seven, kUndefinedDuration, "ニュース", 1), 101, true);
+    window.OnBroadcastTime(At(kSaturday, 19, 11));
     EXPECT_TRUE(window.Service(101)->programmes.next_tip.empty());
-    window.OnEventRecord(Programme(101, 1, start, 3600, "前", 2), 101, true);
-    window.OnBroadcastTime(At(kSaturday, 19, 32));
-    EXPECT_NE(window.Service(101)->programmes.next_tip.find("後"), std::string::npos);
+    window.OnEventRecord(Programme(101, 1, seven, 54 * 60, "ニュース", 2), 101, true);
+    window.OnBroadcastTime(At(kSaturday, 19, 12));
+    EXPECT_NE(window.Service(101)->programmes.next_tip.find("天気"), std::string::npos);
 }
 
 TEST_F(ServiceWindowTest, HiddenWindowKeepsNoGuideRowsANewStreamEmptiesAllAndEndsTheFilter) {
