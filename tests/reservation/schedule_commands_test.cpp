@@ -157,29 +157,21 @@ TEST_F(ScheduleCommandsTest, EventRequestRoundTripsAndRejectsABadEventId) {
 
 TEST_F(ScheduleCommandsTest, OkChecksThePathLengthAndTheFolder) {
     const std::string base = dir.Path() + "/";
-    const struct {
-        size_t dir_length;  // of an existing folder
-        size_t file_length;
-        size_t ext_length;
-        const char* message;
-    } cases[] = {
+    // Length of an existing folder (0: none), of the file name and of the extension; the message.
+    const std::tuple<size_t, size_t, size_t, std::string> cases[] = {
         {200, 50, 9, "パス名が長すぎます"},
-        {200, 50, 8, nullptr},
+        {200, 50, 8, ""},
         {0, 5, 3, "無効なパスです。"},
     };
-    for (const auto& t : cases) {
-        std::string folder;
-        if (t.dir_length > 0) {
-            folder = base + std::string(t.dir_length - base.size(), 'd');
-            ASSERT_TRUE(MakeDirectory(folder) || IsDirectory(folder));
-        }
+    for (const auto& [dir_length, file_length, ext_length, message] : cases) {
         ReservationForm form = FillForm(DateReservation(At(2008, 3, 1, 21, 0, 0), 60), nullptr);
-        form.dir = folder;
-        form.file = std::string(t.file_length, 'f');
-        form.ext = std::string(t.ext_length, 'e');
+        form.dir = dir_length > 0 ? base + std::string(dir_length - base.size(), 'd') : "";
+        ASSERT_TRUE(form.dir.empty() || MakeDirectory(form.dir) || IsDirectory(form.dir));
+        form.file = std::string(file_length, 'f');
+        form.ext = std::string(ext_length, 'e');
         const FormResult result = ReadDialogRecord(form, Reservation(), nullptr);
-        EXPECT_EQ(result.record.has_value(), t.message == nullptr);
-        EXPECT_EQ(result.message, t.message ? t.message : "");
+        EXPECT_EQ(std::tuple(result.record.has_value(), result.message),
+                  std::tuple(message.empty(), message));
     }
 }
 
