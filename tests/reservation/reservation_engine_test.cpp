@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <functional>
+#include <future>
 #include <optional>
 #include <thread>
 
@@ -19,9 +20,19 @@ using testing::At;
 using testing::DateReservation;
 using testing::EventReservation;
 using testing::Plus;
+using testing::ScriptedUi;
 
 // 2008-03-01 21:00, the start of most reservations here.
 const MjdTime kStart = At(2008, 3, 1, 21, 0, 0);
+
+using States = std::vector<uint32_t>;
+States StatesOf(const std::vector<Reservation>& list) {
+    States states;
+    for (const Reservation& r : list) {
+        states.push_back(r.State());
+    }
+    return states;
+}
 
 // Ticks once a second from `from` until `done` holds; the time of that tick, or nothing by `to`.
 std::optional<MjdTime> TickUntil(ReservationManager& manager, MjdTime from, MjdTime to,
@@ -60,7 +71,7 @@ protected:
     }
 
     TempDir dir;
-    testing::ScriptedUi ui;
+    ScriptedUi ui;
     testing::FakeGuide guide;
     ReservationManager manager;
 };
@@ -76,15 +87,14 @@ TEST_F(ReservationEngine, DateReservationIsPreparedStartedAndStoppedOnTime) {
     manager.WriteReservationData(unit);  // preparing: dropped
 
     EXPECT_EQ(Until(-28, 0), -4);
-    EXPECT_EQ(manager.ActivePath(), dir.File("20080301-2100.ts"));
-    EXPECT_EQ(manager.ActiveRecord()->RecordSec, 1800u);
+    EXPECT_EQ(std::tuple(manager.ActivePath(), manager.ActiveRecord()->RecordSec),
+              std::tuple(dir.File("20080301-2100.ts"), 1800u));
     manager.WriteReservationData(unit);
     manager.WriteReservationData(unit);
 
     EXPECT_EQ(Until(-3, 2400, true), 1802);
     EXPECT_TRUE(manager.Pending().empty());
-    ASSERT_EQ(manager.Finished().size(), 1u);
-    EXPECT_EQ(manager.Finished()[0].State(), RSV_STATE_FINISHED);
+    EXPECT_EQ(StatesOf(manager.Finished()), (States{RSV_STATE_FINISHED}));
     EXPECT_EQ(ReadWholeFile(dir.File("20080301-2100.ts")).size(), 2 * sizeof(unit));
 
     // The same reservation again finds its name taken.
@@ -142,15 +152,14 @@ TEST_F(ReservationEngine, EventReservationTakesStartAndLengthWithOffsetsFromTheG
     const MjdTime now = At(2008, 3, 1, 12, 0, 0);
     manager.ScheduleTick(now);  // one entry per tick
     std::vector<Reservation> pending = manager.Pending();
-    EXPECT_EQ(pending[0].Start(), At(2008, 3, 1, 19, 58, 0));
-    EXPECT_EQ(pending[0].RecordSec, 3900u);
-    EXPECT_EQ(TextOf(pending[0].eventName), "\x83\x6a\x83\x85\x81\x5b\x83\x58");
-    EXPECT_EQ(pending[1].StartDateMJD, 0u);
+    EXPECT_EQ(std::tuple(pending[0].Start(), pending[0].RecordSec, TextOf(pending[0].eventName),
+                         pending[1].StartDateMJD),
+              std::tuple(At(2008, 3, 1, 19, 58, 0), 3900u, "\x83\x6a\x83\x85\x81\x5b\x83\x58", 0u));
 
     manager.ScheduleTick(Plus(now, 1));
     pending = manager.Pending();
-    EXPECT_EQ(pending[1].Start(), At(2008, 3, 1, 20, 59, 0));
-    EXPECT_EQ(pending[1].RecordSec, kUndeterminedLength);
+    EXPECT_EQ(std::tuple(pending[1].Start(), pending[1].RecordSec),
+              std::tuple(At(2008, 3, 1, 20, 59, 0), kUndeterminedLength));
 
     const int lookups = guide.lookups;
     manager.ScheduleTick(Plus(now, 2));  // nothing new: both looked up, none stored
@@ -160,9 +169,8 @@ TEST_F(ReservationEngine, EventReservationTakesStartAndLengthWithOffsetsFromTheG
     guide.Put(0x0400, 0x1000, At(2008, 3, 1, 22, 0, 0), 1800, 2);
     manager.ScheduleTick(Plus(now, 3));
     pending = manager.Pending();
-    EXPECT_EQ(pending[0].EventID, 0x1001);
-    EXPECT_EQ(pending[1].Start(), At(2008, 3, 1, 21, 58, 0));
-    EXPECT_EQ(pending[1].RecordSec, 1800u + 300);
+    EXPECT_EQ(std::tuple(pending[0].EventID, pending[1].Start(), pending[1].RecordSec),
+              std::tuple(0x1001, At(2008, 3, 1, 21, 58, 0), 1800u + 300));
 }
 
 TEST_F(ReservationEngine, OpenEndedProgrammeIsRecordedUntilAnotherIsOnAir) {
@@ -172,16 +180,7 @@ TEST_F(ReservationEngine, OpenEndedProgrammeIsRecordedUntilAnotherIsOnAir) {
     EXPECT_FALSE(Until(1, 600, true));
     guide.Put(1, 2, Plus(kStart, 601), 1800, 1);  // the next programme begins
     EXPECT_EQ(Until(601, 700, true), 601);        // the update comes before the end check
-    EXPECT_EQ(manager.Finished().at(0).State(), RSV_STATE_FINISHED);
-}
-
-TEST_F(ReservationEngine, RecordingWhoseEventVanishesStopsInTheSameTick) {
-    ASSERT_TRUE(manager.SetReservation(EventReservation(1, 1), -1));
-    guide.Put(1, 1, kStart, 3600, 1);
-    ASSERT_TRUE(Until(-60, 0));
-    guide.events.clear();
-    manager.ScheduleTick(Plus(kStart, 10));
-    EXPECT_FALSE(manager.RecordingActive());
+    EXPECT_EQ(StatesOf(manager.Finished()), (States{RSV_STATE_FINISHED}));
 }
 
 TEST_F(ReservationEngine, WaitsWhileTheProgrammeBeforeHasNoKnownEnd) {
@@ -194,13 +193,13 @@ TEST_F(ReservationEngine, WaitsWhileTheProgrammeBeforeHasNoKnownEnd) {
     EXPECT_EQ(manager.GetReservationStatus(), "終了時刻未定の為待機中");
     guide.Put(1, 2, Plus(kStart, 120), 1800, 2);  // the broadcaster delays it
     manager.ScheduleTick(Plus(kStart, 100));      // the overrun goes on: still waiting
-    EXPECT_TRUE(manager.WaitingForEnd());
-    EXPECT_FALSE(manager.ActiveIsRecording());
+    EXPECT_EQ(std::tuple(manager.WaitingForEnd(), manager.ActiveIsRecording()),
+              std::tuple(true, false));
 
     guide.events.erase({1, 1});               // the overrun ends: the reserved programme is on air
     manager.ScheduleTick(Plus(kStart, 121));  // the wait is over: abandoned, prepared again
-    EXPECT_FALSE(manager.WaitingForEnd());
-    EXPECT_FALSE(manager.RecordingActive());
+    EXPECT_EQ(std::tuple(manager.WaitingForEnd(), manager.RecordingActive()),
+              std::tuple(false, false));
     EXPECT_EQ(Until(122, 122), 122);
 }
 
@@ -210,8 +209,7 @@ TEST_F(ReservationEngine, UnopenableFileEndsInErrorWithNothingRecorded) {
     ASSERT_TRUE(manager.SetReservation(r, -1));
     manager.ScheduleTick(Plus(kStart, -1));
     EXPECT_FALSE(manager.RecordingActive());
-    ASSERT_EQ(manager.Finished().size(), 1u);
-    EXPECT_EQ(manager.Finished()[0].State(), RSV_STATE_ERROR);
+    EXPECT_EQ(StatesOf(manager.Finished()), (States{RSV_STATE_ERROR}));
     EXPECT_FALSE(PathExists(dir.File("missing")));
 }
 
@@ -246,13 +244,11 @@ TEST_F(ReservationEngine, MissedEntryFinishesAsInvalidAndTheNextOneRuns) {
     ASSERT_TRUE(manager.SetReservation(DateIn(At(2008, 3, 1, 9, 0, 0), 600, RSV_DAILY), -1));
     ASSERT_TRUE(manager.SetReservation(DateIn(kStart, 600), -1));
     manager.ScheduleTick(Plus(kStart, -20));
-    ASSERT_EQ(manager.Finished().size(), 1u);
-    EXPECT_EQ(manager.Finished()[0].State(), RSV_STATE_INVALID);
+    EXPECT_EQ(StatesOf(manager.Finished()), (States{RSV_STATE_INVALID}));
     const std::vector<Reservation> pending = manager.Pending();
     ASSERT_EQ(pending.size(), 2u);
-    EXPECT_EQ(pending[0].Start(), kStart);
-    EXPECT_EQ(pending[0].State(), RSV_STATE_PREPARING);
-    EXPECT_EQ(pending[1].Start(), At(2008, 3, 2, 9, 0, 0));  // tomorrow's 09:00
+    EXPECT_EQ(std::tuple(pending[0].Start(), pending[0].State(), pending[1].Start()),
+              std::tuple(kStart, RSV_STATE_PREPARING, At(2008, 3, 2, 9, 0, 0)));  // tomorrow's
 
     // An entry whose end has not yet passed is still recorded, late.
     ReservationManager late(SystemClock::Instance(), nullptr, nullptr);
@@ -267,9 +263,9 @@ TEST_F(ReservationEngine, PreparationIsRecognisedAndCancelledCleanly) {
     ASSERT_TRUE(manager.SetReservation(DateIn(Plus(kStart, 1200), 600), -1));
     manager.ScheduleTick(Plus(kStart, -20));
     ASSERT_EQ(State(), RSV_STATE_PREPARING);
-    EXPECT_TRUE(manager.IsActiveEntry(0));
-    EXPECT_FALSE(manager.IsActiveEntry(1));
-    EXPECT_FALSE(manager.FinishReservation(kFinishDeleted, 0));
+    EXPECT_EQ(std::tuple(manager.IsActiveEntry(0), manager.IsActiveEntry(1),
+                         manager.FinishReservation(kFinishDeleted, 0)),
+              std::tuple(true, false, false));
 
     EXPECT_FALSE(manager.CancelPreparation(1));
     ASSERT_TRUE(manager.CancelPreparation(0));
@@ -289,13 +285,12 @@ TEST_F(ReservationEngine, EndCheckFollowsTheActiveEntryWhereverItSits) {
 
     EXPECT_EQ(Until(1, 900, true), 602);
     manager.ScheduleTick(Plus(kStart, 603));
-    ASSERT_EQ(manager.Finished().size(), 2u);  // the earlier one is found missed afterwards
+    // The earlier one is found missed afterwards.
+    EXPECT_EQ(StatesOf(manager.Finished()), (States{RSV_STATE_FINISHED, RSV_STATE_INVALID}));
     EXPECT_EQ(manager.Finished()[0].Start(), kStart);
-    EXPECT_EQ(manager.Finished()[0].State(), RSV_STATE_FINISHED);
-    EXPECT_EQ(manager.Finished()[1].State(), RSV_STATE_INVALID);
 }
 
-TEST_F(ReservationEngine, ProgrammeMovedLaterWhilePreparingIsPreparedAgainInTime) {
+TEST_F(ReservationEngine, ProgrammeMovedWhilePreparingIsPreparedAgainOneVanishedStopsIt) {
     ASSERT_TRUE(manager.SetReservation(EventReservation(1, 1), -1));
     guide.Put(1, 1, kStart, 600, 1);
     manager.ScheduleTick(Plus(kStart, -20));
@@ -304,6 +299,9 @@ TEST_F(ReservationEngine, ProgrammeMovedLaterWhilePreparingIsPreparedAgainInTime
     manager.ScheduleTick(Plus(kStart, -4));  // would have started the old time
     EXPECT_FALSE(manager.RecordingActive());
     EXPECT_EQ(Until(-3, 3600), 3596);
+    guide.events.clear();  // the programme vanishes: the recording stops in the same tick
+    manager.ScheduleTick(Plus(kStart, 3610));
+    EXPECT_FALSE(manager.RecordingActive());
 }
 
 TEST_F(ReservationEngine, ServiceLimitationFollowsThePmts) {
@@ -403,11 +401,167 @@ TEST(ReservationThreads, OutputOneAndPmtsArriveWhileTheEngineTicks) {
     stop = true;
     processing.join();
 
-    ASSERT_EQ(manager.Finished().size(), 1u);
-    EXPECT_EQ(manager.Finished()[0].State(), RSV_STATE_FINISHED);
+    EXPECT_EQ(StatesOf(manager.Finished()), (States{RSV_STATE_FINISHED}));
     EXPECT_GE(filters.load(), 1);
     const std::vector<uint8_t> file = ReadWholeFile(dir.File("20080301-2100.ts"));
     EXPECT_EQ(file.size() % (188 * 7), 0u);
+}
+
+TEST(ReservationOrder, UnplacedEventsGoLastByServiceThenEvent) {
+    Reservation placed_event = EventReservation(0xFFFF, 1);
+    placed_event.SetStart(At(2008, 3, 1, 20, 30, 0));
+    // In order: every earlier one is less than every later one, and none less than itself.
+    const Reservation ordered[] = {DateReservation(At(2008, 3, 1, 20, 0, 0), 60),
+                                   placed_event,
+                                   DateReservation(At(2008, 3, 1, 21, 0, 0), 60),
+                                   DateReservation(At(2008, 3, 2, 0, 0, 0), 60),
+                                   EventReservation(0x0400, 9),
+                                   EventReservation(0x0400, 10),
+                                   EventReservation(0x0401, 1)};
+    for (size_t i = 0; i < std::size(ordered); ++i) {
+        for (size_t j = 0; j < std::size(ordered); ++j) {
+            EXPECT_EQ(ReservationLess(ordered[i], ordered[j]), i < j) << i << " vs " << j;
+        }
+    }
+}
+
+// The pending list holds one date reservation 21:00:00 for 600 s; does a new one overlap?
+TEST(ReservationOverlap, ClosedIntervalsOfDateReservations) {
+    Reservation undetermined = DateReservation(At(2008, 3, 1, 21, 10, 2), kUndeterminedLength);
+    Reservation undetermined_on_end =
+        DateReservation(At(2008, 3, 1, 21, 10, 0), kUndeterminedLength);
+    Reservation event = EventReservation(1, 1);
+    event.SetStart(At(2008, 3, 1, 21, 0, 0));
+    event.RecordSec = 600;
+    const struct {
+        const char* what;
+        Reservation record;
+        bool asked;
+    } cases[] = {
+        {"ends where it begins", DateReservation(At(2008, 3, 1, 20, 50, 0), 600), true},
+        {"begins where it ends", DateReservation(At(2008, 3, 1, 21, 10, 0), 600), true},
+        {"one second apart", DateReservation(At(2008, 3, 1, 21, 10, 1), 600), false},
+        {"lies inside it", DateReservation(At(2008, 3, 1, 21, 2, 0), 60), true},
+        {"wraps it", DateReservation(At(2008, 3, 1, 20, 0, 0), 7200), true},
+        {"open end is one second before its start", undetermined, false},
+        {"open end starting on its end", undetermined_on_end, true},
+        {"event type is never checked", event, false},
+    };
+    for (const auto& t : cases) {
+        ScriptedUi ui;
+        ui.answer = MessageAnswer::kNo;
+        ReservationManager manager(SystemClock::Instance(), &ui, nullptr);
+        ASSERT_TRUE(manager.SetReservation(DateReservation(At(2008, 3, 1, 21, 0, 0), 600), -1));
+        EXPECT_EQ(manager.SetReservation(t.record, -1), !t.asked) << t.what;
+        EXPECT_EQ(ui.asked.size(), t.asked ? 1u : 0u) << t.what;
+        for (const auto& question : ui.asked) {
+            EXPECT_EQ(question.first, "録画予約時間が重複しています。\n重複予約を強行しますか？");
+            EXPECT_EQ(question.second, "録画予約");
+        }
+    }
+}
+
+TEST(ReservationLists, SetChecksTheIndexAndNeverTestsAnEntryAgainstItself) {
+    ScriptedUi ui;
+    ui.answer = MessageAnswer::kNo;
+    ReservationManager manager(SystemClock::Instance(), &ui, nullptr);
+    int refreshes = 0;
+    manager.SetRefreshListener([&] { ++refreshes; });
+    const Reservation r = DateReservation(At(2008, 3, 1, 21, 0, 0), 600);
+    EXPECT_FALSE(manager.SetReservation(r, -2));
+    EXPECT_FALSE(manager.SetReservation(r, 0));
+    ASSERT_TRUE(manager.SetReservation(r, -1));
+    Reservation longer = r;
+    longer.RecordSec = 1200;
+    EXPECT_TRUE(manager.SetReservation(longer, 0));
+    EXPECT_FALSE(manager.SetReservation(r, 1));
+    EXPECT_EQ(std::tuple(ui.asked.size(), manager.Pending()[0].RecordSec, refreshes),
+              std::tuple(0u, 1200u, 2));
+
+    // The overlap question answered Yes stores it.
+    ui.answer = MessageAnswer::kYes;
+    EXPECT_TRUE(manager.SetReservation(DateReservation(At(2008, 3, 1, 21, 5, 0), 60), -1));
+    EXPECT_EQ(manager.Pending().size(), 2u);
+}
+
+TEST(ReservationLists, FinishingRepeatsDailyAndWeeklyAndDropsDeletedEntries) {
+    const struct {
+        uint32_t flags;
+        uint32_t code;
+        int64_t next_after;  // seconds; 0: no repeat
+        bool kept_in_finished;
+    } cases[] = {
+        {RSV_DAILY, kFinishEnded, 86400, true},
+        {RSV_WEEKLY, kFinishError, 7 * 86400, true},
+        {RSV_DAILY | RSV_WEEKLY, kFinishEnded, 86400, true},
+        {0, kFinishEnded, 0, true},
+        {RSV_DAILY, kFinishDeleted, 86400, false},
+        {0, kFinishDeleted, 0, false},
+    };
+    for (const auto& t : cases) {
+        ReservationManager manager(SystemClock::Instance(), nullptr, nullptr);
+        // 23:30 for an hour: the repeat crosses into the next date.
+        Reservation r = DateReservation(At(2008, 2, 28, 23, 30, 0), 3600, t.flags);
+        r.SetState(RSV_STATE_RECORDING);
+        ASSERT_TRUE(manager.SetReservation(r, -1));
+        EXPECT_FALSE(manager.FinishReservation(t.code, 1));
+        ASSERT_TRUE(manager.FinishReservation(t.code, 0));
+
+        const std::vector<Reservation> finished = manager.Finished();
+        ASSERT_EQ(finished.size(), t.kept_in_finished ? 1u : 0u);
+        if (t.kept_in_finished) {
+            EXPECT_EQ(finished[0].Flag, (r.Flag & RSV_KEEP_MASK) | t.code);
+        }
+        const std::vector<Reservation> pending = manager.Pending();
+        ASSERT_EQ(pending.size(), t.next_after != 0 ? 1u : 0u);
+        if (t.next_after != 0) {
+            const Reservation& n = pending[0];
+            EXPECT_EQ(std::tuple(n.StartSeconds(), n.StartTimeSec, n.State(),
+                                 (n.Flag & RSV_USER_DELETED) != 0),
+                      std::tuple(r.StartSeconds() + t.next_after, r.StartTimeSec, RSV_STATE_WAITING,
+                                 t.code == kFinishDeleted));
+        }
+    }
+}
+
+TEST(ReservationLists, RefusedRepeatIsNotAdded) {
+    ScriptedUi ui;
+    ui.answer = MessageAnswer::kNo;
+    ReservationManager manager(SystemClock::Instance(), &ui, nullptr);
+    ASSERT_TRUE(
+        manager.SetReservation(DateReservation(At(2008, 3, 1, 21, 0, 0), 60, RSV_DAILY), -1));
+    ASSERT_TRUE(manager.SetReservation(DateReservation(At(2008, 3, 2, 21, 0, 30), 60), -1));
+    ASSERT_TRUE(manager.FinishReservation(kFinishEnded, 0));
+    EXPECT_EQ(ui.asked.size(), 1u);
+    EXPECT_EQ(manager.Pending().size(), 1u);
+}
+
+// The question is asked with the lock free: the processing thread keeps delivering output 1,
+// and the answer still decides, for the entry wherever it has moved meanwhile.
+TEST(ReservationLists, OverlapQuestionHoldsNoLockAndFindsTheEntryAgain) {
+    ScriptedUi ui;
+    ReservationManager manager(SystemClock::Instance(), &ui, nullptr);
+    ASSERT_TRUE(manager.SetReservation(DateReservation(At(2008, 3, 1, 22, 0, 0), 600), -1));
+    ASSERT_TRUE(manager.SetReservation(DateReservation(At(2008, 3, 1, 21, 0, 0), 600), -1));
+    bool other_thread_got_through = false;
+    ui.while_asking = [&] {
+        auto done = std::async(std::launch::async, [&] {
+            const uint8_t block[188] = {0x47};
+            manager.WriteReservationData(block);
+            // Meanwhile an earlier entry arrives, moving the edited one to index 2.
+            manager.SetReservation(DateReservation(At(2008, 3, 1, 20, 0, 0), 60), -1);
+        });
+        other_thread_got_through =
+            done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    };
+    // Entry 1 (22:00) moved onto 21:05 overlaps entry 0.
+    ASSERT_TRUE(manager.SetReservation(DateReservation(At(2008, 3, 1, 21, 5, 0), 60), 1));
+    EXPECT_TRUE(other_thread_got_through);
+    const std::vector<Reservation> p = manager.Pending();
+    ASSERT_EQ(p.size(), 3u);
+    // 22:00 was replaced, not 21:00.
+    EXPECT_EQ(std::tuple(p[0].StartTimeSec, p[1].StartTimeSec, p[2].StartTimeSec),
+              std::tuple(20u * 3600, 21u * 3600, 21u * 3600 + 300));
 }
 
 }  // namespace

@@ -67,15 +67,14 @@ TEST(ScheduleList, ColumnsForEveryKindOfEntry) {
     EXPECT_EQ(ScheduleColumns(event),
               (Columns{"イベント[ エラー ]", "不明(ID=0004:4010:0400:1A2B)", "不明",
                        "[チャンネル設定=15][チャンネル文字列=BS15][サービスID=1024][ニュース]"}));
-    EXPECT_EQ(ScheduleColumns(open)[0], "イベント[ 無効 ]");
-    EXPECT_EQ(ScheduleColumns(open)[2], "未定");
+    EXPECT_EQ(std::tuple(ScheduleColumns(open)[0], ScheduleColumns(open)[2]),
+              std::tuple(std::string("イベント[ 無効 ]"), std::string("未定")));
 
     const ScheduleListState list =
         BuildScheduleList({date, event}, {open}, ScheduleView::kFinished);
-    EXPECT_EQ(list.pending_radio, "録画予約(2件)");
-    EXPECT_EQ(list.finished_radio, "録画終了(1件)");
     ASSERT_EQ(list.rows.size(), 1u);
-    EXPECT_EQ(list.rows[0].columns[0], "イベント[ 無効 ]");
+    EXPECT_EQ(std::tuple(list.pending_radio, list.finished_radio, list.rows[0].columns[0]),
+              std::tuple("録画予約(2件)", "録画終了(1件)", "イベント[ 無効 ]"));
 }
 
 TEST(ReservationFormTest, EventIdMustBeHexadecimalAfterZeroX) {
@@ -109,7 +108,7 @@ protected:
     ScheduleCommands commands;
 };
 
-TEST_F(ScheduleCommandsTest, AddPrefillsNowForHalfAnHour) {
+TEST_F(ScheduleCommandsTest, AddPrefillsNowForHalfAnHourARequestedOneTheProgramme) {
     commands.Add();
     Reservation expected = DateReservation(At(2008, 3, 1, 20, 15, 42), 1800);
     CopyText(expected.File, "20080301-2015");
@@ -118,15 +117,14 @@ TEST_F(ScheduleCommandsTest, AddPrefillsNowForHalfAnHour) {
     ASSERT_EQ(manager.Pending().size(), 1u);
     EXPECT_EQ(std::memcmp(&editor.seen, &expected, sizeof(Reservation)), 0);
     EXPECT_EQ(manager.Pending()[0].Flag, RSV_BY_DATE);
-}
 
-TEST_F(ScheduleCommandsTest, DateRequestFromAProgrammeLimitsTheServiceAndNamesTheFile) {
+    // Asked for a programme: the service limited and the file named after it.
     EXPECT_EQ(commands.RequestDateReservation(0x0400, At(2008, 3, 1, 21, 0, 0), 3600, "X/Y"), 1);
-    EXPECT_EQ(TextOf(editor.seen.File), "20080301-2100-X_Y");
-    EXPECT_EQ(editor.seen.Flag, RSV_BY_DATE | RSV_SERVICE_LIMIT | RSV_FILE_GIVEN);
-    EXPECT_EQ(TextOf(editor.seen.EnableServiceID), "1024");
-    ASSERT_EQ(manager.Pending().size(), 1u);
-    EXPECT_EQ(manager.Pending()[0].RecordSec, 3600u);
+    EXPECT_EQ(
+        std::tuple(TextOf(editor.seen.File), editor.seen.Flag, TextOf(editor.seen.EnableServiceID)),
+        std::tuple("20080301-2100-X_Y", RSV_BY_DATE | RSV_SERVICE_LIMIT | RSV_FILE_GIVEN, "1024"));
+    ASSERT_EQ(manager.Pending().size(), 2u);
+    EXPECT_EQ(manager.Pending()[1].RecordSec, 3600u);
 }
 
 TEST_F(ScheduleCommandsTest, EventRequestRoundTripsAndRejectsABadEventId) {
@@ -140,19 +138,15 @@ TEST_F(ScheduleCommandsTest, EventRequestRoundTripsAndRejectsABadEventId) {
     ReservationForm shown;
     editor.user = [&](ReservationForm& form) { shown = form; };
     c.RequestEventReservation(0, 0, 0x0400, 0x1A2B, "");
-    EXPECT_EQ(shown.ids, "0x0000/0x0000/0x0400");
-    EXPECT_EQ(shown.event_id, "0x1A2B");
-    EXPECT_FALSE(shown.pickers_enabled);
-    EXPECT_FALSE(shown.convert_enabled);
+    EXPECT_EQ(std::tuple(shown.ids, shown.event_id, shown.pickers_enabled, shown.convert_enabled),
+              std::tuple("0x0000/0x0000/0x0400", "0x1A2B", false, false));
     ASSERT_EQ(shown.channels.size(), 4u);
     EXPECT_EQ(shown.channels[shown.channel_selection].text, "CH13");
     ASSERT_EQ(with_tuner.Pending().size(), 1u);
     const Reservation r = with_tuner.Pending()[0];
-    EXPECT_EQ(r.Flag, RSV_BY_EVENT | RSV_SERVICE_LIMIT | RSV_CHANNEL_VALUE);
-    EXPECT_EQ(r.ChVal, 13);
-    EXPECT_EQ(r.StartDateMJD, 0u);
-    EXPECT_EQ(r.RecordSec, 0u);
-    EXPECT_EQ(TextOf(r.File), "20080301-2015");
+    EXPECT_EQ(std::tuple(r.Flag, r.ChVal, r.StartDateMJD, r.RecordSec, TextOf(r.File)),
+              std::tuple(RSV_BY_EVENT | RSV_SERVICE_LIMIT | RSV_CHANNEL_VALUE, 13, 0u, 0u,
+                         "20080301-2015"));
 
     editor.user = [](ReservationForm& form) { form.event_id = "1A2B"; };
     c.RequestEventReservation(0, 0, 0x0400, 0x1A2C, "");
@@ -163,33 +157,21 @@ TEST_F(ScheduleCommandsTest, EventRequestRoundTripsAndRejectsABadEventId) {
 
 TEST_F(ScheduleCommandsTest, OkChecksThePathLengthAndTheFolder) {
     const std::string base = dir.Path() + "/";
-    const struct {
-        size_t dir_length;  // of an existing folder
-        size_t file_length;
-        size_t ext_length;
-        const char* message;
-    } cases[] = {
+    // Length of an existing folder (0: none), of the file name and of the extension; the message.
+    const std::tuple<size_t, size_t, size_t, std::string> cases[] = {
         {200, 50, 9, "パス名が長すぎます"},
-        {200, 50, 8, nullptr},
+        {200, 50, 8, ""},
         {0, 5, 3, "無効なパスです。"},
     };
-    for (const auto& t : cases) {
-        std::string folder;
-        if (t.dir_length > 0) {
-            folder = base + std::string(t.dir_length - base.size(), 'd');
-            ASSERT_TRUE(MakeDirectory(folder) || IsDirectory(folder));
-        }
+    for (const auto& [dir_length, file_length, ext_length, message] : cases) {
         ReservationForm form = FillForm(DateReservation(At(2008, 3, 1, 21, 0, 0), 60), nullptr);
-        form.dir = folder;
-        form.file = std::string(t.file_length, 'f');
-        form.ext = std::string(t.ext_length, 'e');
+        form.dir = dir_length > 0 ? base + std::string(dir_length - base.size(), 'd') : "";
+        ASSERT_TRUE(form.dir.empty() || MakeDirectory(form.dir) || IsDirectory(form.dir));
+        form.file = std::string(file_length, 'f');
+        form.ext = std::string(ext_length, 'e');
         const FormResult result = ReadDialogRecord(form, Reservation(), nullptr);
-        if (t.message != nullptr) {
-            EXPECT_FALSE(result.record);
-            EXPECT_EQ(result.message, t.message);
-        } else {
-            EXPECT_TRUE(result.record);
-        }
+        EXPECT_EQ(std::tuple(result.record.has_value(), result.message),
+                  std::tuple(message.empty(), message));
     }
 }
 
@@ -208,11 +190,8 @@ TEST_F(ScheduleCommandsTest, ConvertingAnEventGivesItsStartAndLengthWithOffsets)
     const FormResult result = ReadDialogRecord(form, w, nullptr);
     ASSERT_TRUE(result.record);
     const Reservation& r = *result.record;
-    EXPECT_EQ(r.Flag, RSV_BY_DATE);
-    EXPECT_EQ(r.Start(), At(2008, 3, 1, 19, 58, 0));
-    EXPECT_EQ(r.RecordSec, 3900u);
-    EXPECT_EQ(r.ServiceID, 0);
-    EXPECT_EQ(r.OffsetStart, 0);
+    EXPECT_EQ(std::tuple(r.Flag, r.Start(), r.RecordSec, r.ServiceID, r.OffsetStart),
+              std::tuple(RSV_BY_DATE, At(2008, 3, 1, 19, 58, 0), 3900u, 0, 0));
 
     // A day or more, or an open end, shows as the longest length the picker holds.
     EXPECT_EQ(LengthForPicker(kUndeterminedLength), (ClockTime{23, 59, 59}));
@@ -224,10 +203,9 @@ TEST_F(ScheduleCommandsTest, TunerWithoutChannelsSetsNoChannelFlags) {
     ReservationForm form =
         FillForm(DateReservation(At(2008, 3, 1, 21, 0, 0), 60, RSV_CHANNEL_VALUE), &tuner);
     ASSERT_EQ(form.channels.size(), 1u);
-    EXPECT_EQ(form.channels[0].text, "無効");
-    EXPECT_EQ(form.channel_text, "無効");
-    EXPECT_FALSE(form.channels_enabled);
-    EXPECT_FALSE(form.channel_text_enabled);
+    EXPECT_EQ(std::tuple(form.channels[0].text, form.channel_text, form.channels_enabled,
+                         form.channel_text_enabled),
+              std::tuple("無効", "無効", false, false));
     form.dir = dir.Path();
     const FormResult result = ReadDialogRecord(form, Reservation(), &tuner);
     ASSERT_TRUE(result.record);
@@ -246,8 +224,8 @@ TEST_F(ScheduleCommandsTest, ChangeAndDeleteOfTheActiveEntry) {
     commands.Change(0);
     EXPECT_FALSE(manager.RecordingActive());
     ASSERT_EQ(manager.Pending().size(), 1u);
-    EXPECT_EQ(manager.Pending()[0].StartTimeSec, 22u * 3600);
-    EXPECT_EQ(manager.Pending()[0].State(), RSV_STATE_WAITING);
+    EXPECT_EQ(std::tuple(manager.Pending()[0].StartTimeSec, manager.Pending()[0].State()),
+              std::tuple(22u * 3600, RSV_STATE_WAITING));
 
     // Recording: no editing, and deleting ends it at the next tick as finished.
     const MjdTime later = At(2008, 3, 1, 22, 0, 0);

@@ -120,14 +120,11 @@ TEST(ScheduleFile, TakesWhatAHandEditedOrDamagedFileHolds) {
         "\n[Schedule_2]\nStartDateMJD=5\n[Schedule_3]\nFlag=0\n"
         "[Schedule_4]\nFlag=524288\n[Schedule_5]\nFlag=524288\n");
     ASSERT_EQ(read.size(), 2u);
-    EXPECT_EQ(read[0].Flag, 0x11080000u);
-    EXPECT_EQ(read[0].State(), RSV_STATE_FINISHED);
-    EXPECT_EQ(read[0].ServiceID, 70000 & 0xFFFF);
-    EXPECT_EQ(read[0].ChVal, 300 & 0xFF);
-    EXPECT_EQ(read[0].RecordSec, kUndeterminedLength);
-    EXPECT_EQ(TextOf(read[0].Dir), long_dir.substr(0, 259));
-    EXPECT_EQ(read[1].Flag, RSV_BY_DATE);
-    EXPECT_EQ(read[1].StartDateMJD, 0u);
+    EXPECT_EQ(std::tuple(read[0].Flag, read[0].State(), read[0].ServiceID, read[0].ChVal,
+                         read[0].RecordSec, TextOf(read[0].Dir)),
+              std::tuple(0x11080000u, RSV_STATE_FINISHED, 70000 & 0xFFFF, 300 & 0xFF,
+                         kUndeterminedLength, long_dir.substr(0, 259)));
+    EXPECT_EQ(std::tuple(read[1].Flag, read[1].StartDateMJD), std::tuple(RSV_BY_DATE, 0u));
 
     // A damaged count reads only the sections there, by their exact names, in number order.
     const std::vector<Reservation> damaged = ParseSchedule(
@@ -136,8 +133,7 @@ TEST(ScheduleFile, TakesWhatAHandEditedOrDamagedFileHolds) {
         "[Schedule_03]\nFlag=524288\n"  // not the name of section 3
         "[Schedule_1]\nFlag=524288\nStartTimeSec=1\n");
     ASSERT_EQ(damaged.size(), 2u);
-    EXPECT_EQ(damaged[0].StartTimeSec, 1u);
-    EXPECT_EQ(damaged[1].StartTimeSec, 3u);
+    EXPECT_EQ(std::tuple(damaged[0].StartTimeSec, damaged[1].StartTimeSec), std::tuple(1u, 3u));
 }
 
 TEST(ScheduleFile, ManagerLoadsSortedAndSavesThroughItsPath) {

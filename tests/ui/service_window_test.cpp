@@ -15,15 +15,33 @@
 #include "reservation/reservation_fixture.h"
 #include "ui/programme_records.h"
 #include "ui/service_texts.h"
-#include "ui/service_window_stand_ins.h"
 
 namespace tavrel {
 namespace {
 
 using testing::At;
-using testing::FilterCall;
 using testing::kSaturday;
 using testing::Programme;
+using FilterCall = std::pair<std::vector<uint16_t>, std::vector<uint16_t>>;  // services, PIDs
+// A reservation request as asked: by event, network, stream, service, event, start, length, name.
+using ReservationCall =
+    std::tuple<bool, uint16_t, uint16_t, uint16_t, uint16_t, MjdTime, uint32_t, std::string>;
+
+struct RecordingReservations final : ReservationRequests {
+    std::vector<ReservationCall> calls;
+
+    int RequestDateReservation(uint16_t service_id, const MjdTime& start, uint32_t duration,
+                               std::string_view name) override {
+        calls.emplace_back(false, 0, 0, service_id, 0, start, duration, ShiftJisToUtf8(name));
+        return 1;
+    }
+    int RequestEventReservation(uint16_t network_id, uint16_t stream_id, uint16_t service_id,
+                                uint16_t event_id, std::string_view name) override {
+        calls.emplace_back(true, network_id, stream_id, service_id, event_id, MjdTime{}, 0,
+                           ShiftJisToUtf8(name));
+        return 1;
+    }
+};
 
 std::vector<StreamEntry> Streams(std::initializer_list<uint16_t> pids) {
     std::vector<StreamEntry> streams;
@@ -86,14 +104,14 @@ protected:
     QueuedUiThread ui;
     testing::ScriptedUi dialogs;
     FakeClock clock;
-    testing::RecordingReservations reservations;
+    RecordingReservations reservations;
     std::vector<FilterCall> filters;
     std::vector<uint16_t> written_pids;
     uint16_t carousel_pid = 0x140;
     CServiceWindow window{ui, dialogs, clock};
 };
 
-TEST_F(ServiceWindowTest, RowsCarryIdNamePmtAndStreams) {
+TEST_F(ServiceWindowTest, RowsCarryIdNamePmtAndStreamsThePidListIsTheWholeLatestPmt) {
     AddServices();
     EXPECT_EQ(Column(kColumnServiceId), (Texts{"101", "102", "103"}));
     EXPECT_EQ(Column(kColumnChannelName), (Texts{"サービス0", "サービス1", "サービス2"}));
@@ -104,6 +122,27 @@ TEST_F(ServiceWindowTest, RowsCarryIdNamePmtAndStreams) {
     ui.Drain();
     EXPECT_EQ(Column(kColumnPmt), (Texts{"0x01F0", "0x01F1", "0x01F2"}));
     EXPECT_EQ(window.Service(103)->row_index, 2);
+
+    std::vector<StreamEntry> many;
+    for (uint16_t i = 0; i <= 20; ++i) {
+        many.push_back({0x0F, 0, static_cast<uint16_t>(0x500 + i % 20)});  // 0x500 twice
+    }
+    window.OnStreams(103, many);
+    ui.Drain();
+    EXPECT_EQ(Column(kColumnStreams)[2].substr(16 * 12), "...");
+    window.SetRowChecked(2, false);
+    window.PressFilterButton();
+    // Also the four cut from the column, each once.
+    EXPECT_EQ(std::tuple(filters.back().second.size(), filters.back().second.back()),
+              std::tuple(20u, 0x513));
+    window.PressFilterButton();
+    test_support::TempDir dir;
+    dialogs.folder = dir.Path();
+    window.RunCommand(kCommandDataBroadcast, 2);
+    EXPECT_EQ(written_pids.size(), 20u);
+
+    window.OnStreams(103, Streams({0x311, 0x312}));  // a new version replaces the list
+    EXPECT_EQ(window.Service(103)->pids, (std::vector<uint16_t>{0x311, 0x312}));
 }
 
 TEST_F(ServiceWindowTest, FilterDropsUncheckedServicesAndTheirOwnPids) {
@@ -134,30 +173,6 @@ TEST_F(ServiceWindowTest, FilterDropsUncheckedServicesAndTheirOwnPids) {
         EXPECT_EQ(filters, (std::vector<FilterCall>{c.expected, {}}));
         EXPECT_TRUE(window.Controls().service_list_enabled);
     }
-}
-
-TEST_F(ServiceWindowTest, PidListIsTheWholeLatestPmt) {
-    AddServices();
-    std::vector<StreamEntry> many;
-    for (uint16_t i = 0; i <= 20; ++i) {
-        many.push_back({0x0F, 0, static_cast<uint16_t>(0x500 + i % 20)});  // 0x500 twice
-    }
-    window.OnStreams(103, many);
-    ui.Drain();
-    EXPECT_EQ(Column(kColumnStreams)[2].substr(16 * 12), "...");
-    window.SetRowChecked(2, false);
-    window.PressFilterButton();
-    EXPECT_EQ(filters.back().pids.size(), 20u);  // also the four cut from the column
-    EXPECT_EQ(filters.back().pids.back(), 0x513);
-    window.PressFilterButton();
-
-    test_support::TempDir dir;
-    dialogs.folder = dir.Path();
-    window.RunCommand(kCommandDataBroadcast, 2);
-    EXPECT_EQ(written_pids.size(), 20u);
-
-    window.OnStreams(103, Streams({0x311, 0x312}));  // a new version replaces the list
-    EXPECT_EQ(window.Service(103)->pids, (std::vector<uint16_t>{0x311, 0x312}));
 }
 
 TEST_F(ServiceWindowTest, FilterCallbackRunsWithoutTheWindowLock) {
@@ -196,10 +211,9 @@ TEST_F(ServiceWindowTest, ProgrammesOnAirTheirTipsAndReservations) {
     // The guide list: sorted by service id, '*' from the first event only, names asked for.
     const std::vector<GuideListItem> guide = window.GuideItems();
     ASSERT_EQ(guide.size(), 2u);
-    EXPECT_EQ(guide[0].cells[0], "101*");
-    EXPECT_EQ(guide[1].cells[0], "102");
-    EXPECT_EQ(guide[1].cells[1], "局102");
-    EXPECT_EQ(guide[0].cells[2], "19:00 - 19:54 ニュース");
+    EXPECT_EQ(
+        std::tuple(guide[0].cells[0], guide[1].cells[0], guide[1].cells[1], guide[0].cells[2]),
+        std::tuple("101*", "102", "局102", "19:00 - 19:54 ニュース"));
     EXPECT_EQ(window.GuideRowTip(1)->rfind("局102(102)\n\n現在の番組>> 2008/03/15(土) 19:00", 0),
               0u);
 
@@ -209,7 +223,7 @@ TEST_F(ServiceWindowTest, ProgrammesOnAirTheirTipsAndReservations) {
     window.RunCommand(kCommandDateReserveNext, 1);      // no next programme: nothing
     window.RunCommand(kCommandEventReserveCurrent, 2);  // no programme at all: nothing
     window.RunCommand(kCommandDateReserveCurrent, {});  // no selection: nothing
-    EXPECT_EQ(reservations.calls, (std::vector<testing::ReservationCall>{
+    EXPECT_EQ(reservations.calls, (std::vector<ReservationCall>{
                                       {false, 0, 0, 101, 0, At(kSaturday, 19, 0), 3240, "ニュース"},
                                       {true, 0, 0, 101, 2, {}, 0, "天気"}}));
 
@@ -220,24 +234,17 @@ TEST_F(ServiceWindowTest, ProgrammesOnAirTheirTipsAndReservations) {
     window.OnBroadcastTime(At(kSaturday, 19, 10));
     EXPECT_EQ(Column(kColumnProgramme)[0], "19:00 - 19:54 ニュース");
     EXPECT_FALSE(window.Service(101)->programmes.next_tip.empty());
-}
-
-TEST_F(ServiceWindowTest, NextReturnsWhenTheCurrentEndIsAnnouncedAgain) {
-    AddServices();
-    const MjdTime start = At(kSaturday, 19, 0);
-    window.OnEventRecord(Programme(101, 1, start, 3600, "前", 0), 101, true);
-    window.OnEventRecord(Programme(101, 2, At(kSaturday, 20, 0), 3600, "後"), 101, true);
-    window.OnBroadcastTime(At(kSaturday, 19, 30));
-    EXPECT_FALSE(window.Service(101)->programmes.next_tip.empty());
-    window.OnEventRecord(Programme(101, 1, start, kUndefinedDuration, "前", 1), 101, true);
-    window.OnBroadcastTime(At(kSaturday, 19, 31));
+    // The current end withdrawn: no next; announced again: the next returns.
+    const MjdTime seven = At(kSaturday, 19, 0);
+    window.OnEventRecord(Programme(101, 1, seven, kUndefinedDuration, "ニュース", 1), 101, true);
+    window.OnBroadcastTime(At(kSaturday, 19, 11));
     EXPECT_TRUE(window.Service(101)->programmes.next_tip.empty());
-    window.OnEventRecord(Programme(101, 1, start, 3600, "前", 2), 101, true);
-    window.OnBroadcastTime(At(kSaturday, 19, 32));
-    EXPECT_NE(window.Service(101)->programmes.next_tip.find("後"), std::string::npos);
+    window.OnEventRecord(Programme(101, 1, seven, 54 * 60, "ニュース", 2), 101, true);
+    window.OnBroadcastTime(At(kSaturday, 19, 12));
+    EXPECT_NE(window.Service(101)->programmes.next_tip.find("天気"), std::string::npos);
 }
 
-TEST_F(ServiceWindowTest, HiddenWindowStoresEventsWithoutGuideRows) {
+TEST_F(ServiceWindowTest, HiddenWindowKeepsNoGuideRowsANewStreamEmptiesAllAndEndsTheFilter) {
     AddServices();
     window.OnEventRecord(Programme(101, 1, At(kSaturday, 19, 0), 600, "a"), 101, true);
     window.SetVisible(true);
@@ -247,22 +254,16 @@ TEST_F(ServiceWindowTest, HiddenWindowStoresEventsWithoutGuideRows) {
     EXPECT_FALSE(window.Guide(101));
     ASSERT_EQ(window.GuideItems().size(), 1u);
     EXPECT_EQ(window.GuideItems()[0].service_id, 102);
-}
 
-TEST_F(ServiceWindowTest, NewStreamEmptiesEverythingAndSwitchesTheFilterOff) {
-    window.SetVisible(true);
-    AddServices();
-    window.OnEventRecord(Programme(101, 1, At(kSaturday, 19, 0), 600, "a"), 101, true);
     window.PressFilterButton();
     window.OnStreamReset();
     window.OnProgramme(201, 0x1F0);  // the new stream's first service
     ui.Drain();
     EXPECT_FALSE(window.FilterActive());
-    EXPECT_TRUE(filters.back().services.empty());
-    EXPECT_EQ(window.Events().EventCount(), 0u);
-    EXPECT_TRUE(window.GuideItems().empty());
-    ASSERT_EQ(window.ServiceItems().size(), 1u);
-    EXPECT_EQ(window.Service(201)->row_index, 0);
+    EXPECT_TRUE(filters.back().first.empty());
+    EXPECT_EQ(std::tuple(window.Events().EventCount(), window.GuideItems().size(),
+                         window.ServiceItems().size(), window.Service(201)->row_index),
+              std::tuple(0u, 0u, 1u, 0));
 }
 
 TEST_F(ServiceWindowTest, GuideReservesTheChosenProgramme) {
@@ -281,16 +282,15 @@ TEST_F(ServiceWindowTest, GuideReservesTheChosenProgramme) {
     });
     EXPECT_EQ(window.RunCommand(kCommandGuide, 0), 1);
     ASSERT_EQ(shown.size(), 5u);
-    EXPECT_EQ(shown[0], "2008/03/21(金) 20:00-20:30 [0x0006] 回6");
-    ASSERT_EQ(reservations.calls.size(), 1u);
-    EXPECT_EQ(reservations.calls[0].service_id + reservations.calls[0].event_id, 101 + 8);
+    EXPECT_EQ(shown[0], "2008/03/21(金) 20:00-20:30 [0x0006] 回6");  // sorted by start
+    EXPECT_EQ(reservations.calls,
+              (std::vector<ReservationCall>{{true, 0, 0, 101, 8, MjdTime{}, 0, "回8"}}));
 
     answer = kGuideClosed;
     EXPECT_EQ(window.RunCommand(kCommandGuide, 0), 0);
     EXPECT_EQ(reservations.calls.size(), 1u);
     shown.clear();
     EXPECT_EQ(window.RunCommand(kCommandGuide, 1), 0);  // no programmes: no dialog
-    EXPECT_TRUE(shown.empty());
     window.SetProcessingSwitches(false, false);
     EXPECT_FALSE(window.CommandEnabled(kCommandGuide));
     EXPECT_EQ(window.RunCommand(kCommandGuide, 0), 0);
@@ -310,8 +310,9 @@ TEST_F(ServiceWindowTest, DataBroadcastCommandReportsWhatItDid) {
     EXPECT_EQ(window.RunCommand(kCommandDataBroadcast, 0), 1);
     EXPECT_EQ(written_pids, (std::vector<uint16_t>{0x111, 0x112, 0x140}));
     EXPECT_TRUE(std::filesystem::exists(folder + "/40/0000.png"));
-    EXPECT_EQ(dialogs.asked.back().first, "データ放送のファイルを 1 個書き出しました。\n" + folder);
-    EXPECT_EQ(dialogs.asked.back().second, "tavrel");
+    EXPECT_EQ(
+        dialogs.asked.back(),
+        std::pair("データ放送のファイルを 1 個書き出しました。\n" + folder, std::string("tavrel")));
 
     clock.Advance(1000);  // a service without a carousel leaves no folder behind
     EXPECT_EQ(window.RunCommand(kCommandDataBroadcast, 1), 0);
@@ -330,8 +331,7 @@ TEST(ServiceWindowPlacement, UnplacedKeepsTheDefault) {
     settings.filtwnd_pos_y = 40;
     settings.filtwnd_show = 1;
     WindowPlacement placement = LoadServiceWindowPlacement(settings);
-    EXPECT_TRUE(placement.default_place);
-    EXPECT_TRUE(placement.show);
+    EXPECT_TRUE(placement.default_place && placement.show);
     EXPECT_EQ(settings.filtwnd_pos_x + settings.filtwnd_pos_y, 0);
 
     SaveServiceWindowPlacement(settings, {false, 10, 20, 300, 200, false});

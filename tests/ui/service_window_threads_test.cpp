@@ -8,7 +8,6 @@
 #include "reservation/reservation_fixture.h"
 #include "ui/programme_records.h"
 #include "ui/service_window_core.h"
-#include "ui/service_window_stand_ins.h"
 
 namespace tavrel {
 namespace {
