@@ -17,7 +17,6 @@
 #include "app/capture_app.h"
 #include "app/main_window.h"
 #include "gui/gui_harness.h"
-#include "gui/screenshot.h"
 
 namespace tavrel::testing {
 namespace {
