@@ -27,16 +27,8 @@ Tuner IdleTuner(const CaptureOptions&, std::string&) {
     return {nullptr, std::move(tuner), {}};
 }
 
-TEST(CaptureCommand, ListsDevicesWithTheirEndpoints) {
-    test_support::TempDir dir;
-    std::ostringstream out, err;
-    ASSERT_EQ(
-        RunCaptureWith({"--list-devices", "--settings-dir", dir.Path()}, out, err, &IdleTuner),
-        kExitOk);
-    EXPECT_EQ(out.str(), "0: Fake FX2\n    in: 0x81\n    out: none 0x02\n");
-}
-
-TEST(CaptureCommand, RefusesWhatItCannotDo) {
+// Lists the devices, and refuses what it cannot do with one line and its status.
+TEST(CaptureCommand, ListsDevicesAndRefusesWhatItCannotDo) {
     test_support::TempDir dir;
     struct Case {
         std::vector<std::string> args;
@@ -44,6 +36,7 @@ TEST(CaptureCommand, RefusesWhatItCannotDo) {
         std::string message;
     };
     const Case cases[] = {
+        {{"--list-devices"}, kExitOk, ""},
         {{"--udp", "nohost"}, kExitUsage, "--udp needs HOST:PORT, not 'nohost'"},
         {{"--record", "a.ts", "--record-auto"},
          kExitUsage,
@@ -61,7 +54,10 @@ TEST(CaptureCommand, RefusesWhatItCannotDo) {
         args.insert(args.end(), {"--settings-dir", dir.Path()});
         std::ostringstream out, err;
         EXPECT_EQ(RunCaptureWith(args, out, err, &IdleTuner), c.status) << c.message;
-        EXPECT_EQ(err.str(), "tavrel-cli: " + c.message + "\n");
+        EXPECT_EQ(err.str(), c.message.empty() ? "" : "tavrel-cli: " + c.message + "\n");
+        if (c.status == kExitOk) {
+            EXPECT_EQ(out.str(), "0: Fake FX2\n    in: 0x81\n    out: none 0x02\n");
+        }
     }
 }
 
