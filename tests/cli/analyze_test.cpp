@@ -23,6 +23,7 @@ using test_support::ReadWholeFile;
 using testing::JsonValue;
 using testing::StreamBuilder;
 
+// Bad usage of analyze and generate, and files without a packet grid: one line, status 2.
 TEST(AnalyzeCommand, BadUsageAndFilesWithoutPacketGridGiveOneLineAndStatus2) {
     test_support::TempDir dir;
     const std::string zeros = WriteBytes(dir.File("zero.ts"), std::vector<uint8_t>(5000, 0));
@@ -41,6 +42,12 @@ TEST(AnalyzeCommand, BadUsageAndFilesWithoutPacketGridGiveOneLineAndStatus2) {
         {{"analyze", "x.ts", "--keep-service", "1", "--drop-service", "2"}, "exclude each other"},
         {{"analyze", zeros}, "no transport packet grid"},
         {{"analyze", empty}, "no transport packet grid"},
+        {{"generate"}, "needs an output file"},
+        {{"generate", "x.ts", "--packet-size", "190"}, "--packet-size"},
+        {{"generate", "x.ts", "--start", "2009-02-30 00:00:00"}, "does not exist"},
+        {{"generate", "x.ts", "--start", "tomorrow"}, "--start"},
+        {{"generate", "x.ts", "--bitrate", "-5"}, "--bitrate"},
+        {{"generate", "/nonexistent/dir/x.ts"}, "/nonexistent/dir/x.ts"},
         {{"transmogrify"}, "usage:"},
         {{}, "usage:"},
     };
@@ -49,7 +56,7 @@ TEST(AnalyzeCommand, BadUsageAndFilesWithoutPacketGridGiveOneLineAndStatus2) {
         EXPECT_EQ(r.status, kExitUsage) << r.err;
         EXPECT_TRUE(r.out.empty());
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        if (!c.args.empty() && c.args[0] == "analyze") {
+        if (!c.args.empty() && c.args[0] != "transmogrify") {
             EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         }
     }
