@@ -144,7 +144,9 @@ TEST(CaptureCycle, RecordsAndSendsTheStreamByteForByte) {
     EXPECT_TRUE(std::equal(received.begin(), received.end(), stream.begin()));
 }
 
-TEST(DeviceDataCallback, OverflowEmptiesTheBufferAndCountsOnce) {
+// An overflow empties the buffer and counts once; the rate is sampled from the totals and the
+// refreshes are throttled.
+TEST(DeviceDataCallback, OverflowAndRateSampling) {
     AppHarness h;
     ASSERT_TRUE(h.Initialise());
     std::vector<uint8_t> data(CaptureApp::kChunkBufferLimit - 10, 0x47);
@@ -160,11 +162,7 @@ TEST(DeviceDataCallback, OverflowEmptiesTheBufferAndCountsOnce) {
     EXPECT_EQ(h.app->Window().buffer.text, "0KB/10240KB\nR:1 Sy:0 St:0");
     h.app->Clear();
     EXPECT_EQ(h.app->Stats().overflow_resets.load(), 0u);
-}
 
-TEST(DeviceDataCallback, SamplesTheRateAndThrottlesRefreshes) {
-    AppHarness h;
-    ASSERT_TRUE(h.Initialise());
     h.ui_thread.Drain();
     struct Step {
         uint32_t advance_ms;

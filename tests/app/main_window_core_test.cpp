@@ -31,20 +31,18 @@ TEST(EndpointLists, BulkEndpointsSplitByDirectionWithRememberedSelection) {
         int32_t last_in, last_out;
         Texts in, out;
     };
+    constexpr int32_t N = 0xFFFE;  // none remembered
+    const std::string X = "なし";
     const Case cases[] = {
-        {{B(0x81)}, 0xFFFE, 0xFFFE, {"0x81", "0x81"}, {"なし", "なし"}},
+        {{B(0x81)}, N, N, {"0x81", "0x81"}, {X, X}},
         // Interrupt endpoints are left out; without a remembered one the last is selected.
-        {{I(0x83), B(0x86), I(0x01), B(0x02)},
-         0xFFFE,
-         0xFFFE,
-         {"0x86", "0x86"},
-         {"0x02", "なし", "0x02"}},
+        {{I(0x83), B(0x86), I(0x01), B(0x02)}, N, N, {"0x86", "0x86"}, {"0x02", X, "0x02"}},
         {{B(0x81), B(0x82), B(0x01), B(0x02)},
          0x81,
          0xFFFF,
          {"0x81", "0x81", "0x82"},
-         {"なし", "なし", "0x01", "0x02"}},
-        {{B(0x02)}, 0xFFFE, 0xFFFE, {""}, {"0x02", "なし", "0x02"}},  // no IN at all
+         {X, X, "0x01", "0x02"}},
+        {{B(0x02)}, N, N, {""}, {"0x02", X, "0x02"}},  // no IN at all
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.in[0] + " " + c.out[0]);
