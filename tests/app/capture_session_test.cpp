@@ -225,9 +225,9 @@ TEST(UiEventDispatcher, RoutesEachEventType) {
     ASSERT_TRUE(h.Initialise(&ports, &ports));
     const ProgramEntry programs[] = {{0x400, 0x1F0}, {0x401, 0x1F1}};
     const uint8_t streams[8] = {0x02, 0xEE, 0x01, 0x11, 0x0F, 0xEE, 0x01, 0x12};
-    uint16_t pid[2];
-    std::memcpy(&pid[0], streams + 2, 2);
-    std::memcpy(&pid[1], streams + 6, 2);
+    uint16_t pid[2];  // the records as the processor lays them out, PIDs in host order
+    std::memcpy(pid, streams + 2, 2);
+    std::memcpy(pid + 1, streams + 6, 2);
     EventRecord event{};
     const uint8_t unit[188] = {0x47};
     const auto send = [&](uint32_t type, uint32_t a, const void* data, uint32_t length) {

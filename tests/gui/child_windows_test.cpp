@@ -95,8 +95,7 @@ TEST(ChildWindowsTest, ChannelWindowDisabledForTheFx2AndAboutDialog) {
     QAction& toggle = *h.app->Main().findChild<QAction*>("action_channel");
     EXPECT_FALSE(channel.isVisible());
     toggle.trigger();
-    EXPECT_TRUE(channel.isVisible());
-    EXPECT_EQ(channel.windowTitle().toStdString(), "チャンネル設定");
+    EXPECT_TRUE(channel.isVisible() && channel.windowTitle() == QString("チャンネル設定"));
 
     // The built-in FX2 device offers neither channels nor text commands: all stay disabled,
     // also while capturing.
@@ -111,8 +110,7 @@ TEST(ChildWindowsTest, ChannelWindowDisabledForTheFx2AndAboutDialog) {
     h.Find<QPushButton>("connect").click();
 
     channel.close();
-    EXPECT_FALSE(channel.isVisible());
-    EXPECT_FALSE(h.app->App().ChannelWindow().place.visible);
+    EXPECT_FALSE(channel.isVisible() || h.app->App().ChannelWindow().place.visible);
     toggle.trigger();
     EXPECT_TRUE(channel.isVisible()) << "closed means hidden: the menu shows it again";
 
