@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -18,7 +19,6 @@
 #include "platform/ui_services.h"
 #include "platform/ui_thread.h"
 #include "sim/multiplex.h"
-#include "sim/simulated_fx2.h"
 
 namespace tavrel::test_support {
 
@@ -69,12 +69,17 @@ public:
     std::vector<uint32_t> ended;
 };
 
-// The generated multiplex of the given length, as one byte vector; its plan in `manifest`.
-inline std::vector<uint8_t> Multiplex(double seconds, uint64_t seed = 7,
-                                      sim::MultiplexManifest* manifest = nullptr) {
+// The generated multiplex of the given length, as one byte vector; its plan in `manifest`;
+// `change` alters the rest of the configuration.
+inline std::vector<uint8_t> Multiplex(
+    double seconds, uint64_t seed = 7, sim::MultiplexManifest* manifest = nullptr,
+    const std::function<void(sim::MultiplexConfig&)>& change = {}) {
     sim::MultiplexConfig config;
     config.seconds = seconds;
     config.seed = seed;
+    if (change) {
+        change(config);
+    }
     sim::MultiplexGenerator generator(config);
     std::vector<uint8_t> out;
     generator.Run(
@@ -85,28 +90,22 @@ inline std::vector<uint8_t> Multiplex(double seconds, uint64_t seed = 7,
     return out;
 }
 
-enum class TunerKind {
-    kFake,          // FakeTuner, reachable through `tuner`
-    kSimulatedFx2,  // the built-in CDTV_EzUSBFX2 over the simulated driver, through `fx2`
-};
-
-// An application with a tuner, a fake clock, a UI thread the test drains and scripted dialogs.
+// An application with a FakeTuner (another device can replace `pending_device` before
+// Initialise), a fake clock, a UI thread the test drains and scripted dialogs.
 struct AppHarness {
-    explicit AppHarness(Settings s = Settings{}, TunerKind kind = TunerKind::kFake,
-                        sim::SimulatedFx2Config fx2_config = {})
-        : settings(std::move(s)) {
+    explicit AppHarness(Settings s = Settings{}) : settings(std::move(s)) {
         app = std::make_unique<CaptureApp>(settings, AppEnvironment{clock, ui_thread, ui, timer});
-        if (kind == TunerKind::kSimulatedFx2) {
-            sim::SimulatedTuner simulated = sim::MakeSimulatedTuner(std::move(fx2_config));
-            driver = std::move(simulated.driver);
-            fx2 = simulated.device.get();
-            pending_device = std::move(simulated.device);
-            return;
-        }
         auto t = std::make_unique<FakeTuner>(clock);
         tuner = t.get();
         pending_device = std::move(t);
     }
+    // With the defaults as `change` leaves them.
+    explicit AppHarness(const std::function<void(Settings&)>& change)
+        : AppHarness([&] {
+              Settings s;
+              change(s);
+              return s;
+          }()) {}
     ~AppHarness() {
         if (app && app->Capturing() && tuner) {
             tuner->Release();
@@ -136,10 +135,8 @@ struct AppHarness {
     ScriptedUi ui;
     FakeTimer timer;
     Settings settings;
-    std::unique_ptr<sim::SimulatedFx2> driver;  // outlives the device the application owns
     std::unique_ptr<CaptureApp> app;
     FakeTuner* tuner = nullptr;
-    CDTV_EzUSBFX2* fx2 = nullptr;
     std::unique_ptr<CDTV_Base> pending_device;
 };
 

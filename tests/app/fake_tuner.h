@@ -31,13 +31,10 @@ public:
     bool connect_result = true;
     std::vector<uint8_t> stream;
     uint32_t transfer_size = 0x8000;
-    bool loop = false;      // deliver the stream again and again until disconnected
-    uint32_t pause_ms = 0;  // between transfers, to stream at a tuner's pace
+    bool loop = false;  // deliver the stream again and again until disconnected
 
     // What happened.
     int connects = 0;
-    int disconnects = 0;
-    int last_index = -1;
     uint16_t last_in = 0, last_out = 0;
     std::vector<int> channels_set;
     std::vector<std::string> texts;
@@ -72,9 +69,8 @@ public:
                std::any_of(endpoints.begin(), endpoints.end(),
                            [&](const EndpointInfo& e) { return e.address == address; });
     }
-    bool Connect(int index, uint16_t in, uint16_t out) override {
+    bool Connect(int, uint16_t in, uint16_t out) override {
         ++connects;
-        last_index = index;
         last_in = in;
         last_out = out;
         if (!connect_result) {
@@ -87,7 +83,6 @@ public:
         return true;
     }
     bool Disconnect() override {
-        ++disconnects;
         stop_ = true;
         release_.Set();
         if (thread_.joinable()) {
@@ -131,9 +126,6 @@ private:
                 success_count.store(success_count.load() + 1);
                 data_callback(stream.data() + pos, n, static_cast<uint32_t>(total),
                               static_cast<uint32_t>(total >> 32), callback_user);
-                if (pause_ms != 0) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
-                }
             }
             delivered_.Set();
             if (loop && !stop_) {

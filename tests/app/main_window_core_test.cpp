@@ -14,16 +14,13 @@ using test_support::FakeTuner;
 using Messages = std::vector<test_support::ScriptedUi::Message>;
 using Texts = std::vector<std::string>;
 
-Texts TextsOf(const ComboBox& combo) {
-    Texts out;
+// The selected entry's text ("" for none), then the entries.
+Texts Shown(const ComboBox& combo) {
+    Texts out{combo.selected < 0 ? "" : combo.entries[static_cast<size_t>(combo.selected)].text};
     for (const ComboEntry& e : combo.entries) {
         out.push_back(e.text);
     }
     return out;
-}
-
-std::string SelectedText(const ComboBox& combo) {
-    return combo.selected < 0 ? "" : combo.entries[static_cast<size_t>(combo.selected)].text;
 }
 
 TEST(EndpointLists, BulkEndpointsSplitByDirectionWithRememberedSelection) {
@@ -32,36 +29,32 @@ TEST(EndpointLists, BulkEndpointsSplitByDirectionWithRememberedSelection) {
     struct Case {
         std::vector<EndpointInfo> endpoints;
         int32_t last_in, last_out;
-        Texts in, out;  // the selected entry first, then the list
+        Texts in, out;
     };
+    constexpr int32_t N = 0xFFFE;  // none remembered
+    const std::string X = "なし";
     const Case cases[] = {
-        {{B(0x81)}, 0xFFFE, 0xFFFE, {"0x81", "0x81"}, {"なし", "なし"}},
+        {{B(0x81)}, N, N, {"0x81", "0x81"}, {X, X}},
         // Interrupt endpoints are left out; without a remembered one the last is selected.
-        {{I(0x83), B(0x86), I(0x01), B(0x02)},
-         0xFFFE,
-         0xFFFE,
-         {"0x86", "0x86"},
-         {"0x02", "なし", "0x02"}},
+        {{I(0x83), B(0x86), I(0x01), B(0x02)}, N, N, {"0x86", "0x86"}, {"0x02", X, "0x02"}},
         {{B(0x81), B(0x82), B(0x01), B(0x02)},
          0x81,
          0xFFFF,
          {"0x81", "0x81", "0x82"},
-         {"なし", "なし", "0x01", "0x02"}},
-        {{B(0x02)}, 0xFFFE, 0xFFFE, {""}, {"0x02", "なし", "0x02"}},  // no IN at all
+         {X, X, "0x01", "0x02"}},
+        {{B(0x02)}, N, N, {""}, {"0x02", X, "0x02"}},  // no IN at all
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.in[0] + " " + c.out[0]);
-        Settings s;
-        s.last_ep_in = c.last_in;
-        s.last_ep_out = c.last_out;
-        AppHarness h(s);
+        AppHarness h([&](Settings& s) {
+            s.last_ep_in = c.last_in;
+            s.last_ep_out = c.last_out;
+        });
         h.tuner->endpoints = c.endpoints;
         ASSERT_TRUE(h.Initialise());
         const MainWindowState& w = h.app->Window();
-        EXPECT_EQ(SelectedText(w.endpoint_in), c.in[0]);
-        EXPECT_EQ(TextsOf(w.endpoint_in), Texts(c.in.begin() + 1, c.in.end()));
-        EXPECT_EQ(SelectedText(w.endpoint_out), c.out[0]);
-        EXPECT_EQ(TextsOf(w.endpoint_out), Texts(c.out.begin() + 1, c.out.end()));
+        EXPECT_EQ(Shown(w.endpoint_in), c.in);
+        EXPECT_EQ(Shown(w.endpoint_out), c.out);
         EXPECT_EQ(w.endpoint_out.entries[0].data, kNoEndpoint);
         EXPECT_EQ(w.endpoint_in.enabled, c.in.size() > 1);
         EXPECT_TRUE(w.endpoint_out.enabled);
@@ -76,8 +69,7 @@ TEST(DeviceSearch, ListsDevicesAndEnablesConnectOnlyWithOne) {
         h.tuner->names.resize(count);
         ASSERT_TRUE(h.Initialise());
         const MainWindowState& w = h.app->Window();
-        EXPECT_EQ(TextsOf(w.device), h.tuner->names);
-        EXPECT_EQ(w.device.selected, count ? 0 : -1);
+        EXPECT_EQ(Shown(w.device), (count ? Texts{"Tuner A", "Tuner A", "Tuner B"} : Texts{""}));
         for (const bool enabled : {w.connect.enabled, w.device.enabled, w.endpoint_in.enabled}) {
             EXPECT_EQ(enabled, count > 0);
         }
@@ -91,12 +83,13 @@ TEST(DeviceSearch, ListsDevicesAndEnablesConnectOnlyWithOne) {
     EXPECT_TRUE(refused.app->Window().device.entries.empty());
 }
 
+// Decision: a device change during a capture is held until its stop.
 TEST(DeviceSearch, AChangeDuringACaptureWaitsForItsStop) {
     test_support::TempDir dir;
-    Settings s;
-    s.rec_autofilename = 1;
-    s.rec_autopath = dir.Path();
-    AppHarness h(s);
+    AppHarness h([&](Settings& s) {
+        s.rec_autofilename = 1;
+        s.rec_autopath = dir.Path();
+    });
     ASSERT_TRUE(h.Initialise());
     ASSERT_EQ(h.app->StartStop(), StartError::kNone);
     ASSERT_TRUE(h.app->StartRecording());
@@ -112,13 +105,13 @@ TEST(DeviceSearch, AChangeDuringACaptureWaitsForItsStop) {
 
 // Closing and the options are refused while capturing; closing stores the windows.
 TEST(CloseRule, RefusedWhileCapturingThenStoresTheWindows) {
-    Settings s;
-    s.chwnd_show = 1;
-    s.chwnd_pos_x = 40;
-    s.chwnd_pos_y = 50;
-    s.last_channel = 13;
-    s.last_ep_in = 0x81;
-    AppHarness h(s);
+    AppHarness h([&](Settings& s) {
+        s.last_ep_in = 0x81;
+        s.chwnd_show = 1;
+        s.chwnd_pos_x = 40;
+        s.chwnd_pos_y = 50;
+        s.last_channel = 13;
+    });
     h.tuner->capabilities = kCapabilityChannel;
     ServiceWindowPort service;
     ReservationPort schedule;
@@ -147,22 +140,19 @@ TEST(CloseRule, RefusedWhileCapturingThenStoresTheWindows) {
     const Settings& out = h.app->CurrentSettings();
     EXPECT_EQ(std::tuple(out.pos_x, out.pos_y, out.chwnd_show, out.chwnd_pos_x, out.last_channel),
               std::tuple(120, 80, 0, 40, 27));
-    EXPECT_EQ(out.filtwnd_show, 1);
-    EXPECT_EQ(out.filtwnd_pos_x, 0);  // never placed: 0, 0
-    EXPECT_EQ(out.schedule_show, 0);
-    EXPECT_EQ(out.last_ep_in, 0x81);  // written back as read
+    // The service window never placed: 0, 0; the endpoint written back as read.
+    EXPECT_EQ(std::tuple(out.filtwnd_show, out.filtwnd_pos_x, out.schedule_show, out.last_ep_in),
+              std::tuple(1, 0, 0, 0x81));
 }
 
 TEST(OptionsDialog, OkValidatesTheTimerAndTheFolder) {
     test_support::TempDir dir;
-    struct Case {
+    const struct {
         const char* timer;
         std::string path;
         const char* message;  // null: accepted
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"0", dir.Path(), nullptr},
-        {"1", dir.Path(), nullptr},
         {" 1000000 ", dir.Path(), nullptr},
         {"1000001", dir.Path(), "タイマ精度設定値が不正です"},
         {"abc", dir.Path(), "タイマ精度設定値が不正です"},
@@ -170,70 +160,66 @@ TEST(OptionsDialog, OkValidatesTheTimerAndTheFolder) {
         {"", dir.Path(), "タイマ精度設定値が不正です"},
         {"5", dir.File("missing"), "保存先パスは無効です"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.timer) + " " + c.path);
         test_support::ScriptedUi ui;
-        Settings s;
-        s.thread_priority_proc = 2;
-        OptionsDialogCore dialog(s, {15.6, 1, 1000000});
-        EXPECT_EQ(dialog.increment, "標準タイマ分解能 : 15.60 ms");
-        EXPECT_EQ(dialog.range, "設定可能範囲 : 1 - 1000000");
-        EXPECT_EQ(dialog.priority_proc.SelectedData(), 2u);
+        Settings settings;
+        settings.thread_priority_proc = 2;
+        OptionsDialogCore dialog(settings, {15.6, 1, 1000000});
+        EXPECT_EQ(std::tuple(dialog.increment, dialog.range, dialog.priority_proc.SelectedData()),
+                  std::tuple("標準タイマ分解能 : 15.60 ms", "設定可能範囲 : 1 - 1000000", 2u));
         dialog.timer_period.text = c.timer;
         dialog.auto_path.text = c.path;
         dialog.priority_rec.SelectData(1);
         dialog.proc_epg.checked = true;
         const std::optional<Settings> result = dialog.Ok(ui);
         EXPECT_EQ(ui.messages, (c.message ? Messages{{c.message, "tavrel"}} : Messages{}));
-        if (c.message) {
-            EXPECT_FALSE(result.has_value());
-            continue;
+        ASSERT_EQ(result.has_value(), c.message == nullptr);
+        if (result) {
+            EXPECT_EQ(
+                std::tuple(result->timer_period, result->rec_autopath, result->thread_priority_rec,
+                           result->thread_priority_proc, result->proc_epg),
+                std::tuple(std::stoi(c.timer), c.path, 1, 2, 1));
         }
-        ASSERT_TRUE(result.has_value());
-        EXPECT_EQ(result->timer_period, std::stoi(c.timer));
-        EXPECT_EQ(result->rec_autopath, c.path);
-        EXPECT_EQ(std::tuple(result->thread_priority_rec, result->thread_priority_proc),
-                  std::tuple(1, 2));
-        EXPECT_EQ(result->proc_epg, 1);
     }
 }
 
 TEST(ChannelWindow, FillEnableChangeAndSend) {
-    struct Case {
+    const struct {
         uint32_t capabilities;
         bool capturing;
         bool channel_controls, text_controls;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {0, true, false, false},
         {kCapabilityChannel, true, true, false},
         {kCapabilityText, true, false, true},
         {kCapabilityChannel | kCapabilityText, false, false, false},
     };
     FakeClock clock;
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         FakeTuner tuner(clock);
         tuner.capabilities = c.capabilities;
         ChannelWindowCore window(&tuner, -1);
         EXPECT_FALSE(window.change.enabled || window.send.enabled || window.channels.enabled);
         window.SetCapturing(c.capturing);
-        EXPECT_EQ(window.channels.enabled, c.channel_controls);
-        EXPECT_EQ(window.change.enabled, c.channel_controls);
-        EXPECT_EQ(window.text.enabled, c.text_controls);
-        EXPECT_EQ(window.send.enabled, c.text_controls);
+        EXPECT_EQ(
+            std::tuple(window.channels.enabled, window.change.enabled, window.text.enabled,
+                       window.send.enabled),
+            std::tuple(c.channel_controls, c.channel_controls, c.text_controls, c.text_controls));
         window.Fill(27);
-        EXPECT_EQ(window.channels.entries.size(), (c.capabilities & kCapabilityChannel) ? 2u : 0u);
+        const bool channels = c.capabilities & kCapabilityChannel;
+        const bool text = c.capabilities & kCapabilityText;
+        EXPECT_EQ(window.channels.entries.size(), channels ? 2u : 0u);
         window.text.text = "x";
-        EXPECT_EQ(window.Send(), (c.capabilities & kCapabilityText) ? 1 : 0);
-        EXPECT_EQ(tuner.texts.size(), (c.capabilities & kCapabilityText) ? 1u : 0u);
+        EXPECT_EQ(window.Send(), text ? 1 : 0);
+        EXPECT_EQ(tuner.texts.size(), text ? 1u : 0u);
     }
 
     FakeTuner tuner(clock);
     tuner.capabilities = kCapabilityChannel | kCapabilityText;
     ChannelWindowCore window(&tuner, -1);
     window.Fill(27);
-    EXPECT_EQ(TextsOf(window.channels), (Texts{"CH13", "CH27"}));
-    EXPECT_EQ(window.channels.SelectedData(), 27u);
+    EXPECT_EQ(Shown(window.channels), (Texts{"CH27", "CH13", "CH27"}));
     window.Fill(5);  // unknown: the first stays selected
     EXPECT_EQ(window.channels.SelectedData(), 13u);
     ASSERT_TRUE(window.Change());

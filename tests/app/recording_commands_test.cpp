@@ -24,13 +24,12 @@ Settings AutoNamed(const std::string& folder) {
 
 TEST(Recording, StartFailuresShowOneMessageAndCreateNothing) {
     test_support::TempDir dir;
-    struct Case {
+    const struct {
         const char* name;
         Settings settings;
         std::optional<std::string> picked;
         Messages messages;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"automatic folder missing",
          AutoNamed(dir.File("missing")),
          std::nullopt,
@@ -41,7 +40,7 @@ TEST(Recording, StartFailuresShowOneMessageAndCreateNothing) {
          dir.File("no/such/folder/x.ts"),
          {{"開始に失敗しました", "tavrel"}}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         AppHarness h(c.settings);
         h.ui.save_path = c.picked;
@@ -88,16 +87,23 @@ TEST(Recording, StopTimerAndPlusTenMinutes) {
     h.app->RunStatusDisplay();
     EXPECT_EQ(h.app->ActiveRecorder(), nullptr);
     EXPECT_EQ(w.status_bar, (std::array<std::string, 3>{" ", "自動停止処理中", " "}));
-    EXPECT_EQ(w.recording.text, "録画停止中");
-    EXPECT_EQ(w.record.text, "録画開始");
+    EXPECT_EQ(std::tuple(w.recording.text, w.record.text), std::tuple("録画停止中", "録画開始"));
     EXPECT_TRUE(w.stop_timer.enabled);
     EXPECT_TRUE(h.ui.messages.empty());
 }
 
-TEST(Recording, ZeroMinutesRecordsUntilStoppedByHand) {
+// Zero minutes records until stopped by hand; more than 35 791 (decision) is clamped to them,
+// the most a 32-bit millisecond tick can count.
+TEST(Recording, StopTimerZeroMeansNoneAndLargeIsClamped) {
     test_support::TempDir dir;
     AppHarness h(AutoNamed(dir.Path()));
     ASSERT_TRUE(h.Initialise());
+    h.app->Window().stop_timer.text = "99999";
+    ASSERT_TRUE(h.app->StartRecording());
+    EXPECT_EQ(h.app->AutoStopTick(), h.clock.TickCount() + 35791u * 60000);
+    h.app->ToggleRecording();
+
+    h.clock.Advance(1000);
     h.app->Window().stop_timer.text = "0";
     ASSERT_TRUE(h.app->StartRecording());
     EXPECT_EQ(h.app->AutoStopTick(), 0u);
@@ -125,20 +131,20 @@ TEST(Recording, LowFreeSpaceStopsTheRecording) {
     EXPECT_EQ(h.app->Window().free_space.text, " ");
 }
 
+// Decision: a port above 65535 or a datagram above 65507 fails the start.
 TEST(Sending, StartFailuresAndTheControlsOfARunningSender) {
-    struct Case {
+    const struct {
         const char* address;
         const char* port;
         const char* size;
         bool ok;
-    };
-    const Case cases[] = {
-        {"127.0.0.1", "1234", "32767", true},
+    } cases[] = {
+        {"127.0.0.1", "65535", "65507", true},
         {"no-such-host.invalid", "1234", "32767", false},
-        {"127.0.0.1", "70000", "32767", false},  // no such port
-        {"127.0.0.1", "1234", "70000", false},   // larger than a datagram
+        {"127.0.0.1", "65536", "32767", false},
+        {"127.0.0.1", "1234", "65508", false},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.address + std::string(":") + c.port + "/" + c.size);
         AppHarness h;
         ASSERT_TRUE(h.Initialise());

@@ -118,36 +118,27 @@ TEST(Settings, EmptyValuesTakeTheDefaultNumbersReadAsCsAtoiClampedToThirtyTwoBit
               std::tuple(0, 12, -250, 3, INT32_MAX, INT32_MIN));
 }
 
-TEST(Settings, UnknownSectionsAndCommentsSurviveAWrite) {
+// A file written by hand: other sections, comments and unknown keys survive a write, and
+// section and key names in other letter cases are found and their lines updated in place.
+TEST(Settings, HandWrittenFileKeepsItsLinesAndItsLetterCases) {
     const Scratch s;
     Settings settings = s.Load(
-        "; written by hand\n[Mine]\ncolour=blue\n\n[Tavrel_M]\n; keep this note\nPOS_X=10\n"
-        "UNKNOWN_KEY=5\n");
-    EXPECT_EQ(settings.pos_x, 10);
+        "; by hand\n[Mine]\ncolour=blue\n\n[tavrel_m]\n; note\npos_x=10\nUNKNOWN_KEY=5\n"
+        "Network_Address=example.test\n[TAVREL_M_PSI]\nDecode_Psi=1\n");
+    EXPECT_EQ(std::tuple(settings.pos_x, settings.network_address, settings.decode_psi),
+              std::tuple(10, "example.test", 1));
     settings.pos_x = 20;
     const std::string text = s.Save(settings);
-    EXPECT_EQ(text.rfind("; written by hand\n[Mine]\ncolour=blue\n\n[Tavrel_M]\n; keep this note\n"
-                         "POS_X=20\nUNKNOWN_KEY=5\n",
+    EXPECT_EQ(text.rfind("; by hand\n[Mine]\ncolour=blue\n\n[tavrel_m]\n; note\nPOS_X=20\n"
+                         "UNKNOWN_KEY=5\nNETWORK_ADDRESS=example.test\n",
                          0),
-              0u);
+              0u)
+        << text;
+    EXPECT_EQ(text.find("[Tavrel_M]"), std::string::npos);
+    EXPECT_EQ(text.find("\nPOS_X="), text.rfind("\nPOS_X=")) << "updated, not added again";
     Settings again;
     s.file.LoadSave(again, false);
     EXPECT_EQ(again, settings);
-}
-
-TEST(Settings, SectionAndKeyNamesInOtherLetterCasesAreFound) {
-    const Scratch s;
-    const Settings settings = s.Load(
-        "[tavrel_m]\nnetwork_port=5555\nNetwork_Address=example.test\n[TAVREL_M_PSI]\nDecode_Psi="
-        "1\n");
-    EXPECT_EQ(settings.network_port, 5555);
-    EXPECT_EQ(settings.network_address, "example.test");
-    EXPECT_EQ(settings.decode_psi, 1);
-    // Writing updates those lines instead of adding second copies.
-    const std::string text = s.Save(settings);
-    EXPECT_EQ(text.find("[Tavrel_M]"), std::string::npos);
-    EXPECT_EQ(text.find("NETWORK_PORT=5555"), text.rfind("NETWORK_PORT=5555"));
-    EXPECT_EQ(text.find("network_port"), std::string::npos);
 }
 
 TEST(Settings, BothFilesLiveInTheStartDirectory) {

@@ -23,6 +23,7 @@ using test_support::ReadWholeFile;
 using testing::JsonValue;
 using testing::StreamBuilder;
 
+// Bad usage of analyze and generate, and files without a packet grid: one line, status 2.
 TEST(AnalyzeCommand, BadUsageAndFilesWithoutPacketGridGiveOneLineAndStatus2) {
     test_support::TempDir dir;
     const std::string zeros = WriteBytes(dir.File("zero.ts"), std::vector<uint8_t>(5000, 0));
@@ -41,6 +42,12 @@ TEST(AnalyzeCommand, BadUsageAndFilesWithoutPacketGridGiveOneLineAndStatus2) {
         {{"analyze", "x.ts", "--keep-service", "1", "--drop-service", "2"}, "exclude each other"},
         {{"analyze", zeros}, "no transport packet grid"},
         {{"analyze", empty}, "no transport packet grid"},
+        {{"generate"}, "needs an output file"},
+        {{"generate", "x.ts", "--packet-size", "190"}, "--packet-size"},
+        {{"generate", "x.ts", "--start", "2009-02-30 00:00:00"}, "does not exist"},
+        {{"generate", "x.ts", "--start", "tomorrow"}, "--start"},
+        {{"generate", "x.ts", "--bitrate", "-5"}, "--bitrate"},
+        {{"generate", "/nonexistent/dir/x.ts"}, "/nonexistent/dir/x.ts"},
         {{"transmogrify"}, "usage:"},
         {{}, "usage:"},
     };
@@ -49,7 +56,7 @@ TEST(AnalyzeCommand, BadUsageAndFilesWithoutPacketGridGiveOneLineAndStatus2) {
         EXPECT_EQ(r.status, kExitUsage) << r.err;
         EXPECT_TRUE(r.out.empty());
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        if (!c.args.empty() && c.args[0] == "analyze") {
+        if (!c.args.empty() && c.args[0] != "transmogrify") {
             EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         }
     }
@@ -59,66 +66,61 @@ TEST(AnalyzeCommand, BadUsageAndFilesWithoutPacketGridGiveOneLineAndStatus2) {
               kExitOk);
 }
 
-TEST(AnalyzeCommand, RealCapturesGiveTheirProgrammes) {
+// The programmes of a terrestrial capture; the satellite figures of another read back from the
+// JSON exactly as decoded; every sample goes through without harm, as text and as JSON.
+TEST(AnalyzeCommand, RealCaptures) {
     const std::string path = testing::SamplePath("isdbt-akita-2020-sections.ts");
-    if (!std::filesystem::exists(path)) {
-        GTEST_SKIP() << "sample " << path << " is not present";
+    const std::string satellite = testing::SamplePath("test-101.ts");
+    if (!std::filesystem::exists(path) || !std::filesystem::exists(satellite)) {
+        GTEST_SKIP() << "samples " << path << ", " << satellite << " are not present";
     }
-    const Outcome r = RunCli({"analyze", path, "--json"});
-    ASSERT_EQ(r.status, kExitOk) << r.err;
-    const auto v = JsonValue::Parse(r.out);
-    ASSERT_TRUE(v) << r.out;
-    EXPECT_EQ((*v)["stream"]["packet_length"].Int(), 188);
-    EXPECT_EQ((*v)["stream"]["packets"].Int(), 20);
-    EXPECT_EQ((*v)["stream"]["transport_stream_id"].Int(), 0x7ED0);
-    const auto& programmes = (*v)["programmes"].Arr();
+    const auto json = [](const std::string& file) {
+        const Outcome r = RunCli({"analyze", file, "--json"});
+        EXPECT_EQ(r.status, kExitOk) << r.err;
+        return std::pair(r.out, JsonValue::Parse(r.out).value_or(JsonValue{}));
+    };
+    const JsonValue v = json(path).second;
+    EXPECT_EQ(std::tuple(v["stream"]["packet_length"].Int(), v["stream"]["packets"].Int(),
+                         v["stream"]["transport_stream_id"].Int()),
+              std::tuple(188, 20, 0x7ED0));
+    const auto& programmes = v["programmes"].Arr();
     ASSERT_EQ(programmes.size(), 4u);
-    EXPECT_EQ(programmes[0]["service_id"].Int(), 0x4800);
-    EXPECT_EQ(programmes[0]["pmt_pid"].Int(), 0x01F0);
-    EXPECT_EQ(programmes[0]["streams"].Arr().size(), 11u);
-    EXPECT_EQ(programmes[0]["streams"][0]["type_name"].Str(), "m2v");
+    EXPECT_EQ(std::tuple(programmes[0]["service_id"].Int(), programmes[0]["pmt_pid"].Int(),
+                         programmes[0]["streams"].Arr().size(),
+                         programmes[0]["streams"][0]["type_name"].Str()),
+              std::tuple(0x4800, 0x01F0, 11u, "m2v"));
 
-    // Every sample goes through without harm, as text and as JSON.
-    for (const char* name : {"pat_tsid7FE3.ts", "test-101.ts", "test-181.ts", "test-186.1.ts",
-                             "test-186.2.ts", "test-203.1.ts", "tokyomx_psi_all.ts"}) {
-        const Outcome text = RunCli({"analyze", testing::SamplePath(name)});
-        EXPECT_TRUE(text.status == kExitOk || text.status == kExitUsage) << name;
-        const Outcome json = RunCli({"analyze", testing::SamplePath(name), "--json"});
-        EXPECT_TRUE(json.status != kExitOk || JsonValue::Parse(json.out)) << name;
-    }
-}
-
-TEST(AnalyzeCommand, JsonNumbersOfTheRealSatelliteCaptureReadBackExactly) {
-    const std::string path = testing::SamplePath("test-101.ts");
-    if (!std::filesystem::exists(path)) {
-        GTEST_SKIP() << "sample " << path << " is not present";
-    }
     AnalyzeOptions options;
-    options.input = path;
+    options.input = satellite;
     Analyzer analyzer(options);
-    const std::vector<uint8_t> bytes = ReadWholeFile(path);
+    const std::vector<uint8_t> bytes = ReadWholeFile(satellite);
     analyzer.Feed(bytes.data(), bytes.size());
     ASSERT_TRUE(analyzer.Finish());
-
-    const Outcome r = RunCli({"analyze", path, "--json"});
-    ASSERT_EQ(r.status, kExitOk) << r.err;
-    EXPECT_NE(r.out.find("\"frequency\": 11727.48,"), std::string::npos);
-    const auto v = JsonValue::Parse(r.out);
-    ASSERT_TRUE(v);
+    const auto [text, s] = json(satellite);
+    EXPECT_NE(text.find("\"frequency\": 11727.48,"), std::string::npos);
     size_t compared = 0;
-    for (const JsonValue& network : (*v)["networks"].Arr()) {
+    for (const JsonValue& network : s["networks"].Arr()) {
         const auto& decoded =
             analyzer.Report().networks.at(static_cast<uint16_t>(network["network_id"].Int()));
         for (const JsonValue& ts : network["transport_streams"].Arr()) {
             const SatelliteDelivery& d = decoded.transport_streams.at(
                 static_cast<uint16_t>(ts["transport_stream_id"].Int()));
-            EXPECT_EQ(ts["satellite"]["frequency"].Number(), d.frequency);
-            EXPECT_EQ(ts["satellite"]["orbital_position"].Number(), d.orbital_position);
-            EXPECT_EQ(ts["satellite"]["symbol_rate"].Number(), d.symbol_rate);
+            const JsonValue& j = ts["satellite"];
+            EXPECT_EQ(std::tuple(j["frequency"].Number(), j["orbital_position"].Number(),
+                                 j["symbol_rate"].Number()),
+                      std::tuple(d.frequency, d.orbital_position, d.symbol_rate));
             ++compared;
         }
     }
     EXPECT_EQ(compared, 26u);
+
+    for (const char* name : {"pat_tsid7FE3.ts", "test-101.ts", "test-181.ts", "test-186.1.ts",
+                             "test-186.2.ts", "test-203.1.ts", "tokyomx_psi_all.ts"}) {
+        const Outcome plain = RunCli({"analyze", testing::SamplePath(name)});
+        EXPECT_TRUE(plain.status == kExitOk || plain.status == kExitUsage) << name;
+        const Outcome as_json = RunCli({"analyze", testing::SamplePath(name), "--json"});
+        EXPECT_TRUE(as_json.status != kExitOk || JsonValue::Parse(as_json.out)) << name;
+    }
 }
 
 // A clock one second later at every reading.
@@ -160,11 +162,10 @@ TEST(AnalyzeCommand, ExtractPutsTheCarouselsOfOneServiceIntoOneFolder) {
     const auto& carousels = analyzer.Report().carousels;
     ASSERT_EQ(carousels.size(), 2u);
     const std::string folder = dir.File("out/1024-20080315-193005");
-    for (const auto& carousel : carousels) {
+    for (const auto& [carousel, tag] : {std::pair(carousels[0], "/40"), {carousels[1], "/41"}}) {
         EXPECT_EQ(carousel.extracted_to.value_or(""), folder);
+        EXPECT_TRUE(std::filesystem::is_regular_file(folder + tag + "/0001.png")) << tag;
     }
-    EXPECT_TRUE(std::filesystem::is_regular_file(folder + "/40/0001.png"));
-    EXPECT_TRUE(std::filesystem::is_regular_file(folder + "/41/0001.png"));
 }
 
 // Two programmes: 0x0400 with video 0x0111, 0x0401 with video 0x0211; both use audio 0x0112.
@@ -233,13 +234,11 @@ TEST(AnalyzeCommand, ReadsAPipeAndFiltersOnceThePmtsAreKnown) {
                                 "' analyze - --json --drop-service 1025 --output '" + out +
                                 "' > '" + json + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);
-    const auto v = JsonValue::Parse(test_support::ReadText(json));
-    ASSERT_TRUE(v);
-    EXPECT_EQ((*v)["input"].Str(), "-");
-    EXPECT_EQ((*v)["programmes"].Arr().size(), 2u);
+    const JsonValue v = JsonValue::Parse(test_support::ReadText(json)).value_or(JsonValue{});
+    EXPECT_EQ(std::tuple(v["input"].Str(), v["programmes"].Arr().size()), std::tuple("-", 2u));
     const auto counts = PidCounts(ReadWholeFile(out));
-    EXPECT_EQ(counts.count(0x211), 0u);  // the PMTs come before any video packet here
-    EXPECT_EQ(counts.at(0x111), 6);
+    // The PMTs come before any video packet here.
+    EXPECT_EQ(std::tuple(counts.count(0x211), counts.at(0x111)), std::tuple(0u, 6));
 }
 #endif
 

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "app/app_harness.h"
 #include "cli/cli_run.h"
 #include "cli/report_format.h"
 #include "platform/temp_dir.h"
@@ -22,23 +23,19 @@ struct Generated {
     sim::MultiplexManifest manifest;
 };
 
-// Six seconds from 2009-01-02 03:04:05, changed by `change`.
+// Six seconds from 2009-01-02 03:04:05, changed by `change`, written to `name`.
 Generated Generate(const test_support::TempDir& folder,
                    const std::function<void(sim::MultiplexConfig&)>& change = {},
                    const std::string& name = "mux.ts") {
-    sim::MultiplexConfig config;
-    config.seconds = 6;
-    config.seed = 5;
-    config.start = sim::MultiplexConfig::StartAt(2009, 1, 2, 3, 4, 5);
-    if (change) {
-        change(config);
-    }
-    sim::MultiplexGenerator generator(config);
-    std::vector<uint8_t> bytes, chunk;
-    while (generator.Next(chunk)) {
-        bytes.insert(bytes.end(), chunk.begin(), chunk.end());
-    }
-    return {WriteBytes(folder.File(name), bytes), generator.Manifest()};
+    Generated g;
+    const auto bytes = test_support::Multiplex(6, 5, &g.manifest, [&](sim::MultiplexConfig& c) {
+        c.start = sim::MultiplexConfig::StartAt(2009, 1, 2, 3, 4, 5);
+        if (change) {
+            change(c);
+        }
+    });
+    g.path = WriteBytes(folder.File(name), bytes);
+    return g;
 }
 
 JsonValue Analyze(std::vector<std::string> args) {
@@ -61,17 +58,17 @@ TEST(EndToEnd, CountsExactlyTheInjectedFaultsAtEveryPacketSize) {
             c.scrambled_packets = 5;
         });
         const JsonValue s = Analyze({g.path})["stream"];
-        EXPECT_EQ(s["packet_length"].Int(), size);
-        EXPECT_EQ(s["sync_errors"].Int(), 3) << size;
-        EXPECT_EQ(s["discontinuities"].Int(), 4) << size;
-        EXPECT_EQ(s["scrambled"].Int(), 5) << size;
-        EXPECT_EQ(s["bytes"].Int(), static_cast<int64_t>(g.manifest.bytes_written));
+        std::vector<int64_t> figures;
+        for (const char* key : {"packet_length", "sync_errors", "discontinuities", "scrambled",
+                                "bytes", "packets", "counter_sy", "counter_st"}) {
+            figures.push_back(s[key].Int());
+        }
         // Each sync error costs the damaged unit and nothing else. A 192-byte unit is cut
         // from its sync byte on, so the last one lacks the 4 bytes that would follow it.
-        EXPECT_EQ(s["packets"].Int(),
-                  static_cast<int64_t>(g.manifest.units_written - 3 - (size == 192 ? 1 : 0)));
-        EXPECT_EQ(s["counter_sy"].Int(), 0);
-        EXPECT_EQ(s["counter_st"].Int(), 0);
+        const auto units = static_cast<int64_t>(g.manifest.units_written - 3 - (size == 192));
+        EXPECT_EQ(figures,
+                  (std::vector<int64_t>{
+                      size, 3, 4, 5, static_cast<int64_t>(g.manifest.bytes_written), units, 0, 0}));
     }
 }
 
@@ -89,21 +86,22 @@ TEST(EndToEnd, ServicesNamesTimeAndProgrammesMatchWhatWasSent) {
         EXPECT_EQ(programmes[i]["service_id"].Int(), planned.service_id);
         EXPECT_EQ(programmes[i]["pmt_pid"].Int(), planned.pmt_pid);
         EXPECT_EQ(programmes[i]["service_name"].Str(), planned.name);
-        const auto& streams = programmes[i]["streams"].Arr();
-        ASSERT_EQ(streams.size(), planned.streams.size());
-        for (size_t k = 0; k < streams.size(); ++k) {
-            EXPECT_EQ(streams[k]["pid"].Int(), planned.streams[k].pid);
-            EXPECT_EQ(streams[k]["stream_type"].Int(), planned.streams[k].stream_type);
-            EXPECT_EQ(streams[k]["component_tag"].Int(), planned.streams[k].component_tag);
+        std::vector<std::tuple<int64_t, int64_t, int64_t>> found, sent;
+        for (const JsonValue& st : programmes[i]["streams"].Arr()) {
+            found.emplace_back(st["pid"].Int(), st["stream_type"].Int(), st["component_tag"].Int());
         }
+        for (const sim::PlannedStream& st : planned.streams) {
+            sent.emplace_back(st.pid, st.stream_type, st.component_tag);
+        }
+        EXPECT_EQ(found, sent);
     }
 
     ASSERT_FALSE(g.manifest.tot_times.empty());
     const MjdTime last = g.manifest.tot_times.back();
     const JsonValue& time = r["broadcast_time"];
-    EXPECT_EQ(time["count"].Int(), static_cast<int64_t>(g.manifest.tot_times.size()));
-    EXPECT_EQ(time["first"].Str(), "2009-01-02 03:04:05");
-    EXPECT_EQ(time["last"].Str(), FormatMjdTime(last.mjd, last.seconds));
+    EXPECT_EQ(std::tuple(time["count"].Int(), time["first"].Str(), time["last"].Str()),
+              std::tuple(static_cast<int64_t>(g.manifest.tot_times.size()), "2009-01-02 03:04:05",
+                         FormatMjdTime(last.mjd, last.seconds)));
 
     const auto& networks = r["networks"].Arr();
     ASSERT_EQ(networks.size(), 1u);
@@ -126,14 +124,11 @@ TEST(EndToEnd, ServicesNamesTimeAndProgrammesMatchWhatWasSent) {
         ASSERT_NE(on_air, nullptr);
         const JsonValue& present = service["present"];
         ASSERT_FALSE(present.IsNull()) << id;
-        EXPECT_EQ(present["event_id"].Int(), on_air->event_id);
-        EXPECT_EQ(present["name"].Str(), on_air->name);
-        EXPECT_EQ(present["text"].Str(), on_air->text);
-        if (on_air->duration == kUndefinedDuration) {
-            EXPECT_TRUE(present["duration"].IsNull());
-        } else {
-            EXPECT_EQ(present["duration"].Int(), on_air->duration);
-        }
+        EXPECT_EQ(
+            std::tuple(present["event_id"].Int(), present["name"].Str(), present["text"].Str()),
+            std::tuple(on_air->event_id, on_air->name, on_air->text));
+        EXPECT_EQ(present["duration"].IsNull() ? kUndefinedDuration : present["duration"].Int(),
+                  on_air->duration);
     }
 }
 
@@ -149,6 +144,7 @@ TEST(EndToEnd, ChannelChangeReportsBothStreamsAndTheSecondOnesServices) {
               g.manifest.transport_streams[1].services[0].service_id);
 }
 
+// Its refusals are in the analyze command's table of bad usage.
 TEST(EndToEnd, GenerateCommandWritesTheSameBytesAsTheGenerator) {
     test_support::TempDir folder;
     const Generated g = Generate(folder, [](sim::MultiplexConfig& c) { c.seconds = 2; });
@@ -157,17 +153,6 @@ TEST(EndToEnd, GenerateCommandWritesTheSameBytesAsTheGenerator) {
         {"generate", cli, "--seconds", "2", "--seed", "5", "--start", "2009-01-02 03:04:05"});
     ASSERT_EQ(r.status, kExitOk) << r.err;
     EXPECT_EQ(ReadWholeFile(cli), ReadWholeFile(g.path));
-    for (const std::vector<std::string>& bad :
-         std::vector<std::vector<std::string>>{{"generate"},
-                                               {"generate", cli, "--packet-size", "190"},
-                                               {"generate", cli, "--start", "2009-02-30 00:00:00"},
-                                               {"generate", cli, "--start", "tomorrow"},
-                                               {"generate", cli, "--bitrate", "-5"},
-                                               {"generate", "/nonexistent/dir/x.ts"}}) {
-        const Outcome refused = RunCli(bad);
-        EXPECT_EQ(refused.status, kExitUsage) << bad.back();
-        EXPECT_FALSE(refused.err.empty());
-    }
 }
 
 TEST(EndToEnd, ExtractedDataBroadcastFilesAreTheOnesSent) {
@@ -186,7 +171,7 @@ TEST(EndToEnd, ExtractedDataBroadcastFilesAreTheOnesSent) {
             return c["pid"].Int() == service.carousel->pid;
         });
         ASSERT_NE(reported, reports.end()) << service.service_id;
-        EXPECT_EQ((*reported)["service_id"].Int(), service.service_id);
+        ASSERT_EQ((*reported)["service_id"].Int(), service.service_id);
         ASSERT_FALSE((*reported)["extracted_to"].IsNull());
         const std::filesystem::path root = (*reported)["extracted_to"].Str();
         EXPECT_EQ(root.parent_path(), std::filesystem::path(out));
@@ -278,11 +263,9 @@ TEST_F(FfprobeWitness, ListsTheSameProgrammesPidsAndStreamParameters) {
         }
         for (const JsonValue& s : probe["streams"].Arr()) {
             // The data carousels have no codec type.
-            if (s.Has("codec_type") && s["codec_type"].Str() == "video") {
-                EXPECT_GT(s["width"].Int(), 0);
-            } else if (s.Has("codec_type") && s["codec_type"].Str() == "audio") {
-                EXPECT_EQ(s["sample_rate"].Str(), "48000");
-            }
+            const std::string type = s.Has("codec_type") ? s["codec_type"].Str() : "";
+            EXPECT_TRUE(type != "video" || s["width"].Int() > 0);
+            EXPECT_TRUE(type != "audio" || s["sample_rate"].Str() == "48000");
         }
         const std::string command = "ffmpeg -v fatal -i '" + g.path +
                                     "' -map 0 -c copy -copy_unknown -f null - > /dev/null 2>&1";

@@ -32,12 +32,11 @@ TEST(ScheduleCommand, AddsListsAndRemovesThroughTheDialogsChecks) {
     ASSERT_EQ(r.status, kExitOk) << r.err;
     std::vector<Reservation> saved = ParseSchedule(ReadText(file));
     ASSERT_EQ(saved.size(), 2u);
-    EXPECT_EQ(saved[1].Flag, RSV_BY_EVENT | RSV_SERVICE_LIMIT | RSV_FILE_GIVEN);
-    EXPECT_EQ(saved[1].EventID, 0x1A2B);
-    EXPECT_EQ(saved[1].OffsetStart, -2);
-    EXPECT_EQ(saved[1].OffsetEnd, 3);
-    EXPECT_EQ(TextOf(saved[1].File), "news");
-    EXPECT_EQ(TextOf(saved[1].Ext), ".ts");
+    const Reservation& e = saved[1];
+    EXPECT_EQ(
+        std::tuple(e.Flag, e.EventID, e.OffsetStart, e.OffsetEnd, TextOf(e.File), TextOf(e.Ext)),
+        std::tuple(RSV_BY_EVENT | RSV_SERVICE_LIMIT | RSV_FILE_GIVEN, 0x1A2B, -2, 3, "news",
+                   ".ts"));
 
     // Refusals leave the file as it was.
     const std::string before = ReadText(file);

