@@ -199,7 +199,12 @@ void CDTV_EzUSBFX2::FreeSlots() {
     free_.clear();
     pending_.clear();
     for (auto& slot : slots_) {
-        if (slot->overlapped && slot->context && !slot->overlapped->Wait(1000)) {
+        // Only a read the driver took can still be written to. One whose begin failed (as
+        // every begin does once the tuner is unplugged) never signals its completion: waiting
+        // for it would only leak a slot that nothing holds.
+        const bool held =
+            slot->overlapped && slot->context && slot->context->begin_error == kErrorIoPending;
+        if (held && !slot->overlapped->Wait(1000)) {
             // The driver never let go of this read: leaking its buffer is safer than freeing
             // memory that may still be written.
             static_cast<void>(slot.release());
