@@ -145,9 +145,19 @@ TEST(EventStoreLock, InsertsAndQueriesFromTwoThreads) {
     // The writer keeps pace with the reader so that the two surely overlap. Relaxed on purpose:
     // an ordering atomic would order the reader's unlocked walks before the writes and hide them.
     std::atomic<int> reads{0};
+    std::atomic<int> walks{0};
+    // Nothing runs the day before, so every call walks all of service 1: the walk is where an
+    // unlocked query would meet the writer, and no other locked call surrounds it here.
+    std::thread walker([&] {
+        while (!done.load(std::memory_order_relaxed)) {
+            EXPECT_EQ(store.EventAt(1, {kDay - 1, 0}), nullptr);
+            walks.fetch_add(1, std::memory_order_relaxed);
+        }
+    });
     std::thread writer([&] {
         for (int i = 0; i < kEvents; ++i) {
-            while (reads.load(std::memory_order_relaxed) < i / 10) {
+            while (reads.load(std::memory_order_relaxed) < i / 10 ||
+                   walks.load(std::memory_order_relaxed) < i / 10) {
                 std::this_thread::yield();
             }
             const uint16_t service = static_cast<uint16_t>(1 + i % 4);
@@ -173,6 +183,7 @@ TEST(EventStoreLock, InsertsAndQueriesFromTwoThreads) {
         reads.fetch_add(1, std::memory_order_relaxed);
     }
     writer.join();
+    walker.join();
     // Event i ends at i + 1; the last purge, at 1949, removed events 0..1947.
     EXPECT_EQ(store.EventCount(), 52u);
     EXPECT_EQ(store.EventById(static_cast<uint16_t>(1 + 1947 % 4), 1947), nullptr);
