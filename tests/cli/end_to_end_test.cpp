@@ -9,6 +9,7 @@
 #include "cli/report_format.h"
 #include "platform/temp_dir.h"
 #include "sim/multiplex.h"
+#include "support/ffprobe.h"
 #include "support/json_value.h"
 #include "support/samples.h"
 
@@ -72,10 +73,19 @@ TEST(EndToEnd, CountsExactlyTheInjectedFaultsAtEveryPacketSize) {
     }
 }
 
-TEST(EndToEnd, ServicesNamesTimeAndProgrammesMatchWhatWasSent) {
+// The generate command writes the generator's bytes (its refusals are in the analyze command's
+// table of bad usage); their analysis finds the services, names, time, programmes and data
+// broadcast files that the generator planned.
+TEST(EndToEnd, ServicesNamesTimeProgrammesAndFilesMatchWhatWasSent) {
     test_support::TempDir folder;
     const Generated g = Generate(folder);
-    const JsonValue r = Analyze({g.path});
+    const std::string cli = folder.File("cli.ts");
+    const Outcome made = RunCli(
+        {"generate", cli, "--seconds", "6", "--seed", "5", "--start", "2009-01-02 03:04:05"});
+    ASSERT_EQ(made.status, kExitOk) << made.err;
+    EXPECT_EQ(ReadWholeFile(cli), ReadWholeFile(g.path));
+    const std::string out = folder.File("extract");
+    const JsonValue r = Analyze({cli, "--extract", out});
     const sim::PlannedTransportStream& ts = g.manifest.transport_streams.at(0);
     EXPECT_EQ(r["stream"]["transport_stream_id"].Int(), ts.transport_stream_id);
 
@@ -130,38 +140,10 @@ TEST(EndToEnd, ServicesNamesTimeAndProgrammesMatchWhatWasSent) {
         EXPECT_EQ(present["duration"].IsNull() ? kUndefinedDuration : present["duration"].Int(),
                   on_air->duration);
     }
-}
 
-TEST(EndToEnd, ChannelChangeReportsBothStreamsAndTheSecondOnesServices) {
-    test_support::TempDir folder;
-    const Generated g = Generate(folder, [](sim::MultiplexConfig& c) { c.change_seconds = 3; });
-    const JsonValue r = Analyze({g.path});
-    const auto& changes = r["stream"]["transport_stream_changes"].Arr();
-    ASSERT_EQ(changes.size(), 2u);
-    EXPECT_EQ(changes[0].Int(), g.manifest.transport_streams[0].transport_stream_id);
-    EXPECT_EQ(changes[1].Int(), g.manifest.transport_streams[1].transport_stream_id);
-    EXPECT_EQ(r["programmes"][0]["service_id"].Int(),
-              g.manifest.transport_streams[1].services[0].service_id);
-}
-
-// Its refusals are in the analyze command's table of bad usage.
-TEST(EndToEnd, GenerateCommandWritesTheSameBytesAsTheGenerator) {
-    test_support::TempDir folder;
-    const Generated g = Generate(folder, [](sim::MultiplexConfig& c) { c.seconds = 2; });
-    const std::string cli = folder.File("cli.ts");
-    const Outcome r = RunCli(
-        {"generate", cli, "--seconds", "2", "--seed", "5", "--start", "2009-01-02 03:04:05"});
-    ASSERT_EQ(r.status, kExitOk) << r.err;
-    EXPECT_EQ(ReadWholeFile(cli), ReadWholeFile(g.path));
-}
-
-TEST(EndToEnd, ExtractedDataBroadcastFilesAreTheOnesSent) {
-    test_support::TempDir folder;
-    const Generated g = Generate(folder);
-    const std::string out = folder.File("extract");
-    const JsonValue r = Analyze({g.path, "--extract", out});
+    // The files of the data broadcast, each carousel in a folder of its own.
     size_t carousels = 0;
-    for (const sim::PlannedService& service : g.manifest.transport_streams.at(0).services) {
+    for (const sim::PlannedService& service : ts.services) {
         if (!service.carousel) {
             continue;
         }
@@ -203,40 +185,30 @@ TEST(EndToEnd, ExtractedDataBroadcastFilesAreTheOnesSent) {
     EXPECT_EQ(carousels, 2u);
 }
 
+TEST(EndToEnd, ChannelChangeReportsBothStreamsAndTheSecondOnesServices) {
+    test_support::TempDir folder;
+    const Generated g = Generate(folder, [](sim::MultiplexConfig& c) { c.change_seconds = 3; });
+    const JsonValue r = Analyze({g.path});
+    const auto& changes = r["stream"]["transport_stream_changes"].Arr();
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_EQ(changes[0].Int(), g.manifest.transport_streams[0].transport_stream_id);
+    EXPECT_EQ(changes[1].Int(), g.manifest.transport_streams[1].transport_stream_id);
+    EXPECT_EQ(r["programmes"][0]["service_id"].Int(),
+              g.manifest.transport_streams[1].services[0].service_id);
+}
+
 // ffprobe reads our files and our rewritten PATs with its own demuxer.
 class FfprobeWitness : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (std::system("command -v ffprobe > /dev/null 2>&1") != 0) {
+        if (!testing::FfprobeInstalled()) {
             GTEST_SKIP() << "ffprobe is not installed (apt-get install ffmpeg)";
         }
     }
-    static JsonValue Probe(const std::string& path) {
-        const std::string out = path + ".probe.json";
-        const std::string command =
-            "ffprobe -v error -show_programs -show_streams -of json '" + path + "' > '" + out + "'";
-        EXPECT_EQ(std::system(command.c_str()), 0);
-        const auto v = JsonValue::Parse(test_support::ReadText(out));
-        EXPECT_TRUE(v);
-        return v.value_or(JsonValue{});
-    }
-    struct Programme {
-        int64_t pmt_pid;
-        std::set<int64_t> pids;
-    };
-    // The programmes of the PAT (a programme number 0 is a service known only from the SDT).
-    static std::map<int64_t, Programme> Programmes(const JsonValue& probe) {
-        std::map<int64_t, Programme> out;
-        for (const JsonValue& p : probe["programs"].Arr()) {
-            if (p["program_num"].Int() != 0) {
-                Programme& programme = out[p["program_id"].Int()];
-                programme.pmt_pid = p["pmt_pid"].Int();
-                for (const JsonValue& s : p["streams"].Arr()) {
-                    programme.pids.insert(std::stoll(s["id"].Str(), nullptr, 16));
-                }
-            }
-        }
-        return out;
+    static testing::FfprobeReport Probe(const std::string& path) {
+        auto report = testing::Ffprobe(path);
+        EXPECT_TRUE(report) << path;
+        return report.value_or(testing::FfprobeReport{});
     }
 };
 
@@ -245,8 +217,8 @@ TEST_F(FfprobeWitness, ListsTheSameProgrammesPidsAndStreamParameters) {
     for (const uint32_t size : {188u, 192u}) {
         const Generated g =
             Generate(folder, [&](sim::MultiplexConfig& c) { c.packet_size = size; });
-        const JsonValue probe = Probe(g.path);
-        const auto probed = Programmes(probe);
+        const testing::FfprobeReport probe = Probe(g.path);
+        const auto& probed = probe.programmes;
         const sim::PlannedTransportStream& ts = g.manifest.transport_streams.at(0);
         ASSERT_EQ(probed.size(), ts.services.size()) << size;
         for (const sim::PlannedService& s : ts.services) {
@@ -261,7 +233,7 @@ TEST_F(FfprobeWitness, ListsTheSameProgrammesPidsAndStreamParameters) {
         if (size != 188) {
             continue;
         }
-        for (const JsonValue& s : probe["streams"].Arr()) {
+        for (const JsonValue& s : probe.json["streams"].Arr()) {
             // The data carousels have no codec type.
             const std::string type = s.Has("codec_type") ? s["codec_type"].Str() : "";
             EXPECT_TRUE(type != "video" || s["width"].Int() > 0);
@@ -281,12 +253,12 @@ TEST_F(FfprobeWitness, SeesOnlyTheKeptProgrammesAfterFiltering) {
     const std::string kept = std::to_string(services[2].service_id);
     const std::string out = folder.File("out.ts");
     Analyze({g.path, "--output", out, "--drop-service", dropped});
-    auto probed = Programmes(Probe(out));
+    auto probed = Probe(out).programmes;
     EXPECT_EQ(probed.size(), services.size() - 1);
     EXPECT_FALSE(probed.contains(services[1].service_id));
 
     Analyze({g.path, "--output", out, "--keep-service", kept});
-    probed = Programmes(Probe(out));
+    probed = Probe(out).programmes;
     ASSERT_EQ(probed.size(), 1u);
     EXPECT_TRUE(probed.contains(services[2].service_id));
 }
@@ -301,7 +273,7 @@ TEST_F(FfprobeWitness, AgreesOnTheProgrammesOfRealCaptures) {
         test_support::TempDir folder;
         const std::string copy = folder.File(name);
         std::filesystem::copy_file(path, copy);
-        const auto theirs = Programmes(Probe(copy));
+        const auto theirs = Probe(copy).programmes;
         const JsonValue ours = Analyze({copy});
         ASSERT_EQ(ours["programmes"].Arr().size(), theirs.size()) << name;
         for (const JsonValue& p : ours["programmes"].Arr()) {
