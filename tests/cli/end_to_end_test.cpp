@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 #include "app/app_harness.h"
 #include "cli/cli_run.h"
@@ -10,14 +11,13 @@
 #include "platform/temp_dir.h"
 #include "sim/multiplex.h"
 #include "support/ffprobe.h"
-#include "support/json_value.h"
 #include "support/samples.h"
 
 namespace tavrel::cli {
 namespace {
 
 using test_support::ReadWholeFile;
-using testing::JsonValue;
+using Json = nlohmann::json;
 
 struct Generated {
     std::string path;
@@ -39,14 +39,14 @@ Generated Generate(const test_support::TempDir& folder,
     return g;
 }
 
-JsonValue Analyze(std::vector<std::string> args) {
+Json Analyze(std::vector<std::string> args) {
     args.insert(args.begin(), "analyze");
     args.push_back("--json");
     const Outcome r = RunCli(args);
     EXPECT_EQ(r.status, kExitOk) << r.err;
-    const auto v = JsonValue::Parse(r.out);
-    EXPECT_TRUE(v) << r.out;
-    return v.value_or(JsonValue{});
+    Json v = Json::parse(r.out, nullptr, false);
+    EXPECT_FALSE(v.is_discarded()) << r.out;
+    return v;
 }
 
 TEST(EndToEnd, CountsExactlyTheInjectedFaultsAtEveryPacketSize) {
@@ -58,11 +58,11 @@ TEST(EndToEnd, CountsExactlyTheInjectedFaultsAtEveryPacketSize) {
             c.continuity_errors = 4;
             c.scrambled_packets = 5;
         });
-        const JsonValue s = Analyze({g.path})["stream"];
+        Json s = Analyze({g.path})["stream"];
         std::vector<int64_t> figures;
         for (const char* key : {"packet_length", "sync_errors", "discontinuities", "scrambled",
                                 "bytes", "packets", "counter_sy", "counter_st"}) {
-            figures.push_back(s[key].Int());
+            figures.push_back(s[key].get<int64_t>());
         }
         // Each sync error costs the damaged unit and nothing else. A 192-byte unit is cut
         // from its sync byte on, so the last one lacks the 4 bytes that would follow it.
@@ -85,20 +85,20 @@ TEST(EndToEnd, ServicesNamesTimeProgrammesAndFilesMatchWhatWasSent) {
     ASSERT_EQ(made.status, kExitOk) << made.err;
     EXPECT_EQ(ReadWholeFile(cli), ReadWholeFile(g.path));
     const std::string out = folder.File("extract");
-    const JsonValue r = Analyze({cli, "--extract", out});
+    Json r = Analyze({cli, "--extract", out});
     const sim::PlannedTransportStream& ts = g.manifest.transport_streams.at(0);
-    EXPECT_EQ(r["stream"]["transport_stream_id"].Int(), ts.transport_stream_id);
+    EXPECT_EQ(r["stream"]["transport_stream_id"], ts.transport_stream_id);
 
-    const auto& programmes = r["programmes"].Arr();
+    auto& programmes = r["programmes"];
     ASSERT_EQ(programmes.size(), ts.services.size());
     for (size_t i = 0; i < programmes.size(); ++i) {
         const sim::PlannedService& planned = ts.services[i];
-        EXPECT_EQ(programmes[i]["service_id"].Int(), planned.service_id);
-        EXPECT_EQ(programmes[i]["pmt_pid"].Int(), planned.pmt_pid);
-        EXPECT_EQ(programmes[i]["service_name"].Str(), planned.name);
+        EXPECT_EQ(programmes[i]["service_id"], planned.service_id);
+        EXPECT_EQ(programmes[i]["pmt_pid"], planned.pmt_pid);
+        EXPECT_EQ(programmes[i]["service_name"], planned.name);
         std::vector<std::tuple<int64_t, int64_t, int64_t>> found, sent;
-        for (const JsonValue& st : programmes[i]["streams"].Arr()) {
-            found.emplace_back(st["pid"].Int(), st["stream_type"].Int(), st["component_tag"].Int());
+        for (auto& st : programmes[i]["streams"]) {
+            found.emplace_back(st["pid"], st["stream_type"], st["component_tag"]);
         }
         for (const sim::PlannedStream& st : planned.streams) {
             sent.emplace_back(st.pid, st.stream_type, st.component_tag);
@@ -108,22 +108,21 @@ TEST(EndToEnd, ServicesNamesTimeProgrammesAndFilesMatchWhatWasSent) {
 
     ASSERT_FALSE(g.manifest.tot_times.empty());
     const MjdTime last = g.manifest.tot_times.back();
-    const JsonValue& time = r["broadcast_time"];
-    EXPECT_EQ(std::tuple(time["count"].Int(), time["first"].Str(), time["last"].Str()),
+    auto& time = r["broadcast_time"];
+    EXPECT_EQ(std::tuple(time["count"], time["first"], time["last"]),
               std::tuple(static_cast<int64_t>(g.manifest.tot_times.size()), "2009-01-02 03:04:05",
                          FormatMjdTime(last.mjd, last.seconds)));
 
-    const auto& networks = r["networks"].Arr();
+    auto& networks = r["networks"];
     ASSERT_EQ(networks.size(), 1u);
-    EXPECT_EQ(networks[0]["name"].Str(), g.manifest.network.name);
-    EXPECT_EQ(networks[0]["transport_streams"].Arr().size(),
-              g.manifest.network.transport_streams.size());
+    EXPECT_EQ(networks[0]["name"], g.manifest.network.name);
+    EXPECT_EQ(networks[0]["transport_streams"].size(), g.manifest.network.transport_streams.size());
 
     // The programme on air at the last TOT is the planned one, name and text decoded.
-    const auto& events = r["events"].Arr();
+    auto& events = r["events"];
     ASSERT_EQ(events.size(), ts.services.size());
-    for (const JsonValue& service : events) {
-        const auto id = service["service_id"].Int();
+    for (auto& service : events) {
+        const auto id = service["service_id"].get<int64_t>();
         const auto it = std::find_if(ts.services.begin(), ts.services.end(),
                                      [&](const auto& s) { return s.service_id == id; });
         ASSERT_NE(it, ts.services.end());
@@ -132,13 +131,13 @@ TEST(EndToEnd, ServicesNamesTimeProgrammesAndFilesMatchWhatWasSent) {
             on_air = e.start <= last ? &e : on_air;
         }
         ASSERT_NE(on_air, nullptr);
-        const JsonValue& present = service["present"];
-        ASSERT_FALSE(present.IsNull()) << id;
+        auto& present = service["present"];
+        ASSERT_FALSE(present.is_null()) << id;
+        EXPECT_EQ(std::tuple(present["event_id"], present["name"], present["text"]),
+                  std::tuple(on_air->event_id, on_air->name, on_air->text));
         EXPECT_EQ(
-            std::tuple(present["event_id"].Int(), present["name"].Str(), present["text"].Str()),
-            std::tuple(on_air->event_id, on_air->name, on_air->text));
-        EXPECT_EQ(present["duration"].IsNull() ? kUndefinedDuration : present["duration"].Int(),
-                  on_air->duration);
+            present["duration"].is_null() ? kUndefinedDuration : present["duration"].get<int64_t>(),
+            on_air->duration);
     }
 
     // The files of the data broadcast, each carousel in a folder of its own.
@@ -148,14 +147,14 @@ TEST(EndToEnd, ServicesNamesTimeProgrammesAndFilesMatchWhatWasSent) {
             continue;
         }
         ++carousels;
-        const auto& reports = r["carousels"].Arr();
-        const auto reported = std::find_if(reports.begin(), reports.end(), [&](const auto& c) {
-            return c["pid"].Int() == service.carousel->pid;
+        auto& reports = r["carousels"];
+        const auto reported = std::find_if(reports.begin(), reports.end(), [&](auto& c) {
+            return c["pid"] == service.carousel->pid;
         });
         ASSERT_NE(reported, reports.end()) << service.service_id;
-        ASSERT_EQ((*reported)["service_id"].Int(), service.service_id);
-        ASSERT_FALSE((*reported)["extracted_to"].IsNull());
-        const std::filesystem::path root = (*reported)["extracted_to"].Str();
+        ASSERT_EQ((*reported)["service_id"], service.service_id);
+        ASSERT_FALSE((*reported)["extracted_to"].is_null());
+        const std::filesystem::path root = (*reported)["extracted_to"].get<std::string>();
         EXPECT_EQ(root.parent_path(), std::filesystem::path(out));
         char tag[8];
         std::snprintf(tag, sizeof tag, "%02X", service.carousel->component_tag);
@@ -177,9 +176,9 @@ TEST(EndToEnd, ServicesNamesTimeProgrammesAndFilesMatchWhatWasSent) {
                 ++files;
             }
         }
-        EXPECT_EQ((*reported)["resources"].Int(), static_cast<int64_t>(files));
-        for (const JsonValue& m : (*reported)["modules"].Arr()) {
-            EXPECT_TRUE(m["complete"].Bool());
+        EXPECT_EQ((*reported)["resources"], files);
+        for (auto& m : (*reported)["modules"]) {
+            EXPECT_EQ(m["complete"], true);
         }
     }
     EXPECT_EQ(carousels, 2u);
@@ -188,12 +187,12 @@ TEST(EndToEnd, ServicesNamesTimeProgrammesAndFilesMatchWhatWasSent) {
 TEST(EndToEnd, ChannelChangeReportsBothStreamsAndTheSecondOnesServices) {
     test_support::TempDir folder;
     const Generated g = Generate(folder, [](sim::MultiplexConfig& c) { c.change_seconds = 3; });
-    const JsonValue r = Analyze({g.path});
-    const auto& changes = r["stream"]["transport_stream_changes"].Arr();
+    Json r = Analyze({g.path});
+    auto& changes = r["stream"]["transport_stream_changes"];
     ASSERT_EQ(changes.size(), 2u);
-    EXPECT_EQ(changes[0].Int(), g.manifest.transport_streams[0].transport_stream_id);
-    EXPECT_EQ(changes[1].Int(), g.manifest.transport_streams[1].transport_stream_id);
-    EXPECT_EQ(r["programmes"][0]["service_id"].Int(),
+    EXPECT_EQ(changes[0], g.manifest.transport_streams[0].transport_stream_id);
+    EXPECT_EQ(changes[1], g.manifest.transport_streams[1].transport_stream_id);
+    EXPECT_EQ(r["programmes"][0]["service_id"],
               g.manifest.transport_streams[1].services[0].service_id);
 }
 
@@ -217,7 +216,7 @@ TEST_F(FfprobeWitness, ListsTheSameProgrammesPidsAndStreamParameters) {
     for (const uint32_t size : {188u, 192u}) {
         const Generated g =
             Generate(folder, [&](sim::MultiplexConfig& c) { c.packet_size = size; });
-        const testing::FfprobeReport probe = Probe(g.path);
+        testing::FfprobeReport probe = Probe(g.path);
         const auto& probed = probe.programmes;
         const sim::PlannedTransportStream& ts = g.manifest.transport_streams.at(0);
         ASSERT_EQ(probed.size(), ts.services.size()) << size;
@@ -233,11 +232,11 @@ TEST_F(FfprobeWitness, ListsTheSameProgrammesPidsAndStreamParameters) {
         if (size != 188) {
             continue;
         }
-        for (const JsonValue& s : probe.json["streams"].Arr()) {
+        for (auto& s : probe.json["streams"]) {
             // The data carousels have no codec type.
-            const std::string type = s.Has("codec_type") ? s["codec_type"].Str() : "";
-            EXPECT_TRUE(type != "video" || s["width"].Int() > 0);
-            EXPECT_TRUE(type != "audio" || s["sample_rate"].Str() == "48000");
+            const std::string type = s.value("codec_type", "");
+            EXPECT_TRUE(type != "video" || s["width"] > 0);
+            EXPECT_TRUE(type != "audio" || s["sample_rate"] == "48000");
         }
         const std::string command = "ffmpeg -v fatal -i '" + g.path +
                                     "' -map 0 -c copy -copy_unknown -f null - > /dev/null 2>&1";
@@ -274,22 +273,20 @@ TEST_F(FfprobeWitness, AgreesOnTheProgrammesOfRealCaptures) {
         const std::string copy = folder.File(name);
         std::filesystem::copy_file(path, copy);
         const auto theirs = Probe(copy).programmes;
-        const JsonValue ours = Analyze({copy});
-        ASSERT_EQ(ours["programmes"].Arr().size(), theirs.size()) << name;
-        for (const JsonValue& p : ours["programmes"].Arr()) {
-            const auto it = theirs.find(p["service_id"].Int());
-            ASSERT_NE(it, theirs.end()) << name << " " << p["service_id"].Int();
-            EXPECT_EQ(p["pmt_pid"].Int(), it->second.pmt_pid);
+        Json ours = Analyze({copy});
+        ASSERT_EQ(ours["programmes"].size(), theirs.size()) << name;
+        for (auto& p : ours["programmes"]) {
+            const auto it = theirs.find(p["service_id"].get<int64_t>());
+            ASSERT_NE(it, theirs.end()) << name << " " << p["service_id"];
+            EXPECT_EQ(p["pmt_pid"], it->second.pmt_pid);
             std::set<int64_t> pids;
-            if (!p["streams"].IsNull()) {
-                for (const JsonValue& st : p["streams"].Arr()) {
-                    pids.insert(st["pid"].Int());
-                }
+            for (auto& st : p["streams"]) {  // none when null
+                pids.insert(st["pid"].get<int64_t>());
             }
             // ffprobe lists the streams of the PMTs it found; where it found none, neither
             // did we, or it gave up before it.
             EXPECT_TRUE(it->second.pids.empty() || pids == it->second.pids)
-                << name << " " << p["service_id"].Int();
+                << name << " " << p["service_id"];
         }
     }
 }

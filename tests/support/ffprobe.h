@@ -4,13 +4,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <string>
-
-#include "support/json_value.h"
 
 namespace tavrel::testing {
 
@@ -23,7 +21,7 @@ struct FfprobeReport {
         int64_t pmt_pid = 0;
         std::set<int64_t> pids;  // of its streams
     };
-    JsonValue json;                           // its programmes and streams as ffprobe prints them
+    nlohmann::json json;                      // its programmes and streams as ffprobe prints them
     std::map<int64_t, Programme> programmes;  // of the PAT, by programme number
 };
 
@@ -37,19 +35,18 @@ inline std::optional<FfprobeReport> Ffprobe(const std::string& path) {
         return std::nullopt;
     }
     std::ifstream in(out);
-    auto json = JsonValue::Parse(std::string(std::istreambuf_iterator<char>(in), {}));
-    if (!json) {
+    FfprobeReport report{nlohmann::json::parse(in, nullptr, false), {}};
+    if (report.json.is_discarded()) {
         return std::nullopt;
     }
-    FfprobeReport report{std::move(*json), {}};
-    for (const JsonValue& p : report.json["programs"].Arr()) {
-        if (p["program_num"].Int() == 0) {
+    for (auto& p : report.json["programs"]) {
+        if (p["program_num"] == 0) {
             continue;  // a service known only from the SDT, not from the PAT
         }
-        auto& programme = report.programmes[p["program_id"].Int()];
-        programme.pmt_pid = p["pmt_pid"].Int();
-        for (const JsonValue& s : p["streams"].Arr()) {
-            programme.pids.insert(std::stoll(s["id"].Str(), nullptr, 16));
+        auto& programme = report.programmes[p["program_id"].get<int64_t>()];
+        programme.pmt_pid = p["pmt_pid"].get<int64_t>();
+        for (auto& s : p["streams"]) {
+            programme.pids.insert(std::stoll(s["id"].get<std::string>(), nullptr, 16));
         }
     }
     return report;
