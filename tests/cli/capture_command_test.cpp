@@ -22,6 +22,11 @@ namespace {
 
 using test_support::FakeTuner;
 
+Outcome Schedule(std::vector<std::string> args) {
+    args.insert(args.begin(), "schedule");
+    return RunCli(args);
+}
+
 // A tuner that connects and delivers nothing: the options are checked against its endpoints.
 Tuner IdleTuner(const CaptureOptions&, std::string&) {
     auto tuner = std::make_unique<FakeTuner>(SystemClock::Instance());
@@ -76,24 +81,19 @@ TEST(CaptureCommand, RecordsAReservationLimitedToOneService) {
     ASSERT_EQ(services.size(), 3u);
     const sim::PlannedService kept = services[1];
     const std::string schedule = dir.File("schedule.ini");
-    std::ostringstream out, err;
     // Prepared at once, recorded from 20:00:05 (5 s ahead) and stopped at 20:00:13. The
     // limitation knows a service's PIDs once its PMT has passed: a recording that began with
     // the capture could keep the first packets of the others, and so could one that began
     // while a loaded machine's processing still lags seconds behind the tuner.
-    ASSERT_EQ(RunSchedule({"add", schedule, "--date", "2024-04-01 20:00:10", "--length", "1",
-                           "--service", std::to_string(kept.service_id), "--dir", dir.Path()},
-                          out, err),
-              kExitOk)
-        << err.str();
-    out.str("");
-    ASSERT_EQ(RunCapture({"--start", "2024-04-01 20:00:00", "--seconds", "15", "--schedule",
-                          schedule, "--settings-dir", dir.Path()},
-                         out, err),
-              kExitOk)
-        << err.str();
-    EXPECT_EQ(err.str(), "");
-    const std::string text = out.str();
+    const Outcome added =
+        Schedule({"add", schedule, "--date", "2024-04-01 20:00:10", "--length", "1", "--service",
+                  std::to_string(kept.service_id), "--dir", dir.Path()});
+    ASSERT_EQ(added.status, kExitOk) << added.err;
+    const Outcome r = RunCli({"capture", "--start", "2024-04-01 20:00:00", "--seconds", "15",
+                              "--schedule", schedule, "--settings-dir", dir.Path()});
+    ASSERT_EQ(r.status, kExitOk) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string& text = r.out;
     const std::string path = dir.File("20240401-2000.ts");
     std::vector<std::string> lines = {
         "schedule " + schedule + ": 1 reservations pending\n",
@@ -171,11 +171,6 @@ TEST(CaptureCommand, ProgramRecordsSendsAndPrintsTheStatusTexts) {
     }
 }
 #endif
-
-Outcome Schedule(std::vector<std::string> args) {
-    args.insert(args.begin(), "schedule");
-    return RunCli(args);
-}
 
 TEST(ScheduleCommand, AddsListsAndRemovesThroughTheDialogsChecks) {
     test_support::TempDir dir;
