@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,9 +14,14 @@
 #include "platform/loopback_receiver.h"
 #include "platform/temp_dir.h"
 #include "platform/text_encoding.h"
+#include "reservation/reservation_manager.h"
+#include "reservation/reservation_port.h"
+#include "reservation/schedule_commands.h"
 #include "sim/simulated_fx2.h"
 #include "ts/broadcast_time.h"
 #include "ts/processor_callback.h"
+#include "ui/service_window_core.h"
+#include "ui/service_window_link.h"
 
 namespace tavrel {
 namespace {
@@ -67,39 +73,10 @@ TEST(CaptureStart, EachFailureUndoesThePartialStart) {
     }
 }
 
-TEST(CaptureStart, SucceedsAndStopRestoresTheControls) {
-    AppHarness h([&](Settings& s) {
-        s.timer_period = 4;
-        s.last_channel = 27;
-    });
-    h.tuner->capabilities = kCapabilityChannel;
-    ASSERT_TRUE(h.Initialise());
-    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
-    const MainWindowState& w = h.app->Window();
-    EXPECT_TRUE(h.app->Capturing() && w.connect.checked && w.record.enabled && w.send.enabled);
-    EXPECT_EQ(std::tuple(h.tuner->last_in, h.tuner->last_out), std::tuple(0x81, 0x02));
-    EXPECT_EQ(h.tuner->channels_set, std::vector<int>{27});
-    EXPECT_EQ(h.timer.active, std::vector<uint32_t>{4});
-    EXPECT_FALSE(w.device.enabled || w.research.enabled || w.endpoint_in.enabled ||
-                 w.endpoint_out.enabled);
-    h.ui_thread.Drain();  // the channel list is filled through the UI thread
-    EXPECT_EQ(h.app->ChannelWindow().channels.SelectedData(), 27u);
-    EXPECT_TRUE(h.app->ChannelWindow().change.enabled);
-
-    h.tuner->Release();
-    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
-    h.ui_thread.Drain();
-    EXPECT_FALSE(h.app->Capturing() || w.connect.checked || w.record.enabled || w.send.enabled);
-    EXPECT_TRUE(w.device.enabled && w.research.enabled && w.endpoint_in.enabled);
-    EXPECT_FALSE(w.firmware_init.visible || w.firmware_init.enabled) << "FX2 device only";
-    EXPECT_EQ(std::tuple(h.timer.active.size(), h.timer.ended), std::tuple(0u, std::vector{4u}));
-    EXPECT_TRUE(h.app->ChannelWindow().channels.entries.empty());
-    EXPECT_EQ(h.app->CurrentSettings().last_channel, 27);
-}
-
 // With null packets kept, output 0 is the tuner's stream: the recording must equal it byte for
 // byte, also its last part short of a block that only the drain at stop writes (decision), and
-// the UDP datagrams must carry it in pieces of exactly the configured size.
+// the UDP datagrams must carry it in pieces of exactly the configured size. The start sets the
+// remembered channel and the timer period and locks the device controls; the stop restores them.
 TEST(CaptureCycle, RecordsAndSendsTheStreamByteForByte) {
     test_support::TempDir dir;
     test_support::LoopbackReceiver receiver;
@@ -108,31 +85,48 @@ TEST(CaptureCycle, RecordsAndSendsTheStreamByteForByte) {
         s.network_address = "127.0.0.1";
         s.network_port = receiver.Port();
         s.network_send_size = 1000;
-        s.no_reject_nullpacket = 1;
-        s.decode_psi = 1;
+        s.no_reject_nullpacket = s.decode_psi = 1;
+        s.timer_period = 4;
+        s.last_channel = 27;
     });
     std::vector<uint8_t> stream = Multiplex(0.3);
     stream.resize(1000 * 188);  // five 32 KiB blocks and 24160 bytes
     h.tuner->stream = stream;
     h.tuner->transfer_size = 5000;  // not a multiple of the packet or the block
+    h.tuner->capabilities = kCapabilityChannel;
     h.ui.save_path = dir.File("picked.ts");
     ASSERT_TRUE(h.Initialise());
     ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    const MainWindowState& w = h.app->Window();
+    EXPECT_TRUE(h.app->Capturing() && w.connect.checked && w.record.enabled && w.send.enabled);
+    EXPECT_EQ(std::tuple(h.tuner->last_in, h.tuner->last_out), std::tuple(0x81, 0x02));
+    EXPECT_EQ(std::tuple(h.tuner->channels_set, h.timer.active),
+              std::tuple(std::vector{27}, std::vector{4u}));
+    EXPECT_FALSE(w.device.enabled || w.research.enabled || w.endpoint_in.enabled ||
+                 w.endpoint_out.enabled);
+    h.ui_thread.Drain();  // the channel list is filled through the UI thread
+    EXPECT_EQ(h.app->ChannelWindow().channels.SelectedData(), 27u);
+    EXPECT_TRUE(h.app->ChannelWindow().change.enabled);
     ASSERT_TRUE(h.app->StartRecording() && h.app->StartSending());
-    EXPECT_EQ(std::tuple(h.app->Window().record.text, h.app->Window().send.text),
-              std::tuple("録画停止", "送信停止"));
+    EXPECT_EQ(std::tuple(w.record.text, w.send.text), std::tuple("録画停止", "送信停止"));
     h.tuner->Release();
     ASSERT_TRUE(h.tuner->WaitDelivered());
     ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    h.ui_thread.Drain();
 
     EXPECT_EQ(ReadWholeFile(dir.File("picked.ts")), stream);
     ASSERT_EQ(h.ui.save_requests.size(), 1u);
     EXPECT_EQ(
         std::tuple(h.ui.save_requests[0].filter_pattern, h.ui.save_requests[0].default_extension),
         std::tuple("*.ts", "ts"));
-    EXPECT_EQ(std::tuple(h.app->Window().record.text, h.app->Window().send.text),
-              std::tuple("録画開始", "送信開始"));
+    EXPECT_EQ(std::tuple(w.record.text, w.send.text), std::tuple("録画開始", "送信開始"));
     EXPECT_EQ(h.app->ActiveRecorder(), nullptr);
+    EXPECT_FALSE(h.app->Capturing() || w.connect.checked || w.record.enabled || w.send.enabled);
+    EXPECT_TRUE(w.device.enabled && w.research.enabled && w.endpoint_in.enabled);
+    EXPECT_FALSE(w.firmware_init.visible || w.firmware_init.enabled) << "FX2 device only";
+    EXPECT_EQ(std::tuple(h.timer.active.size(), h.timer.ended), std::tuple(0u, std::vector{4u}));
+    EXPECT_TRUE(h.app->ChannelWindow().channels.entries.empty());
+    EXPECT_EQ(h.app->CurrentSettings().last_channel, 27);
     std::vector<uint8_t> received;
     while (auto d = receiver.Receive(200)) {
         EXPECT_EQ(d->size(), 1000u);
@@ -191,31 +185,32 @@ TEST(DeviceDataCallback, OverflowAndRateSampling) {
 // Logs what the capture hands to the child windows and the reservation engine.
 struct RecordingPorts : ServiceWindowPort, ReservationPort {
     std::vector<std::string> calls;
-    void Log(const std::string& what) { calls.push_back(what); }
-    void OnNewStream(uint32_t end) override { Log("new stream " + std::to_string(end)); }
-    void OnProgram(const ProgramEntry& p) override {
-        Log("program " + std::to_string(p.program_number));
-    }
-    void OnStreams(uint16_t program, std::span<const StreamEntry> streams) override {
-        Log("streams " + std::to_string(program));
-        for (const StreamEntry& e : streams) {
-            calls.back() += " " + std::to_string(e.stream_type) + "/" + std::to_string(e.unused) +
-                            "/" + std::to_string(e.elementary_pid);
+    void Log(std::string what, std::vector<int64_t> numbers) {
+        for (const int64_t n : numbers) {
+            what += " " + std::to_string(n);
         }
+        calls.push_back(what);
     }
-    void OnServiceName(uint16_t sid, const char* name) override {
-        Log("name " + std::to_string(sid) + " " + name);
+    void OnNewStream(uint32_t end) override { Log("new stream", {end}); }
+    void OnProgram(const ProgramEntry& p) override { Log("program", {p.program_number}); }
+    void OnStreams(uint16_t program, std::span<const StreamEntry> streams) override {
+        std::vector<int64_t> numbers{program};
+        for (const StreamEntry& e : streams) {
+            numbers.insert(numbers.end(), {e.stream_type, e.unused, e.elementary_pid});
+        }
+        Log("streams", numbers);
     }
+    void OnServiceName(uint16_t sid, const char* name) override { Log(name, {sid}); }
     void OnEvent(const EventRecord&, uint16_t sid, uint32_t actual) override {
-        Log("event " + std::to_string(sid) + " " + std::to_string(actual));
+        Log("event", {sid, actual});
     }
     void WriteReservationData(std::span<const uint8_t> unit) override {
-        Log("reservation data " + std::to_string(unit.size()));
+        Log("reservation data", {static_cast<int64_t>(unit.size())});
     }
-    void ClearServicePids(uint32_t a) override { Log("clear pids " + std::to_string(a)); }
+    void ClearServicePids(uint32_t a) override { Log("clear pids", {a}); }
     void UpdateServicePids(uint16_t program, std::span<const StreamEntry> streams) override {
-        Log("update pids " + std::to_string(program) + " x" + std::to_string(streams.size()) +
-            " pid " + std::to_string(streams[1].elementary_pid));
+        Log("update pids",
+            {program, static_cast<int64_t>(streams.size()), streams[1].elementary_pid});
     }
 };
 
@@ -244,11 +239,10 @@ TEST(UiEventDispatcher, RoutesEachEventType) {
     send(0x50, 0, nullptr, 0);         // carousel notification
     send(kEventPacket, 1, unit, 188);  // no capture: nobody
     const std::string p0 = std::to_string(pid[0]), p1 = std::to_string(pid[1]);
-    EXPECT_EQ(ports.calls,
-              (std::vector<std::string>{"new stream 0", "clear pids 32736", "program 1024",
-                                        "program 1025", "streams 1024 2/0/" + p0 + " 15/0/" + p1,
-                                        "update pids 1024 x2 pid " + p1, "name 1024 NHK",
-                                        "event 1024 1", "event 1025 0"}));
+    EXPECT_EQ(ports.calls, (std::vector<std::string>{
+                               "new stream 0", "clear pids 32736", "program 1024", "program 1025",
+                               "streams 1024 2 0 " + p0 + " 15 0 " + p1, "update pids 1024 2 " + p1,
+                               "NHK 1024", "event 1024 1", "event 1025 0"}));
 
     // Only the time event touches the statistics.
     EXPECT_EQ(h.app->Stats().time_date.load(), 0u);
@@ -260,18 +254,25 @@ TEST(UiEventDispatcher, RoutesEachEventType) {
     EXPECT_EQ(h.app->Window().broadcast_time.text, "*2009/01/01\n01:00:00");
 }
 
-// The queries answer zero without a capture, reach the processor while one sees the
-// multiplex's tables, and output 1 goes to the reservation port meanwhile.
-TEST(ProcessorQueries, ReachTheRunningProcessorOnly) {
-    AppHarness h([&](Settings& s) {
-        s.decode_psi = 1;
-        s.proc_epg = 1;
-    });
-    RecordingPorts ports;
+// The edit dialog's OK on whatever the request prefilled.
+class PressOk final : public ReservationEditor {
+public:
+    bool Run(Reservation&) override { return true; }
+};
+
+// A capture of the generated multiplex with the service window's core and a logging
+// reservation port plugged in. The queries answer zero without a capture and reach the running
+// processor; output 1 goes to the reservation port meanwhile. The window's rows fill, and empty
+// at the stop; the popup's two reservation kinds, on programmes the capture's broadcast time put
+// in the rows, become pending reservations through the schedule's commands, and its data
+// broadcast command writes the running capture's carousel into the folder picked. A reserved
+// recording through the capture is run end to end by the capture command's tests.
+TEST(CapturePorts, QueriesServiceWindowAndReservationsFollowTheRunningCapture) {
+    AppHarness h([](Settings& s) { s.decode_psi = s.proc_epg = s.proc_data = 1; });
     sim::MultiplexManifest plan;
     h.tuner->stream = Multiplex(1.5, 1, &plan);
-    const sim::PlannedService& service = plan.transport_streams[0].services[0];
-    const uint16_t sid = service.service_id, first_event = service.events[0].event_id;
+    const auto& services = plan.transport_streams[0].services;
+    const uint16_t sid = services[0].service_id, first_event = services[0].events[0].event_id;
     char name[64] = "untouched";
     EventRecord record{};
     const uint16_t programs[] = {sid};
@@ -283,20 +284,105 @@ TEST(ProcessorQueries, ReachTheRunningProcessorOnly) {
                                 h.app->ReservationFilter(2, programs, 1, nullptr, 0),
                                 h.app->WriteDataBroadcast("/nonexistent", 0x100)};
     };
-    ASSERT_TRUE(h.Initialise(&ports, &ports));
+    CServiceWindow window{h.ui_thread, h.ui, h.clock};
+    ServiceWindowLink link{window};
+    RecordingPorts ports;
+    ReservationManager manager(h.clock, &h.ui, nullptr);
+    PressOk editor;
+    ScheduleCommands commands(manager, editor);
+    ScheduleRequests requests(commands);
+    window.SetReservationRequests(&requests);
+    ASSERT_TRUE(h.Initialise(&link, &ports));
     EXPECT_EQ(answers(), std::vector<int>(6, 0));
     EXPECT_STREQ(name, "untouched");
+    h.app->ToggleServiceWindow();
+    EXPECT_TRUE(window.Visible());
     h.CaptureAll();
     EXPECT_EQ(answers(), (std::vector<int>{1, 1, 1, 1, 1, 0}));
-    EXPECT_EQ(ShiftJisToUtf8(name), service.name);
+    EXPECT_EQ(ShiftJisToUtf8(name), services[0].name);
     EXPECT_EQ(record.event_id, first_event);
-    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
-    EXPECT_EQ(answers(), std::vector<int>(6, 0));
     EXPECT_TRUE(std::any_of(ports.calls.begin(), ports.calls.end(), [](const std::string& c) {
         return c.rfind("reservation data", 0) == 0;
     })) << "output 1 reaches the reservation port while capturing";
-    EXPECT_NE(std::find(ports.calls.begin(), ports.calls.end(), "new stream 1"), ports.calls.end())
-        << "the end of the stream is announced at stop";
+    h.app->RunStatusDisplay();  // relays the broadcast time: current and next programmes
+    h.ui_thread.Drain();
+    std::vector<uint16_t> shown, planned;
+    for (const ServiceListItem& item : window.ServiceItems()) {
+        shown.push_back(item.service_id);
+        EXPECT_FALSE(item.cells[0].empty()) << item.service_id;
+    }
+    for (const sim::PlannedService& s : services) {
+        planned.push_back(s.service_id);
+    }
+    std::sort(shown.begin(), shown.end());
+    std::sort(planned.begin(), planned.end());
+    ASSERT_EQ(shown, planned) << "one row per service";
+    const std::vector<ServiceListItem> rows = window.ServiceItems();
+    const std::optional<ServiceRow> first = window.Service(rows[0].service_id);
+    const std::optional<ServiceRow> second = window.Service(rows[1].service_id);
+    ASSERT_TRUE(first && second);
+    ASSERT_NE(first->programmes.current.start.mjd, 0u) << "no programme on air";
+    ASSERT_NE(second->programmes.next.start.mjd, 0u) << "no next programme";
+
+    EXPECT_EQ(window.RunCommand(kCommandEventReserveCurrent, 0), 1);
+    EXPECT_EQ(window.RunCommand(kCommandDateReserveNext, 1), 1);
+    const test_support::TempDir dir;
+    h.ui.folder = dir.Path();
+    const auto with_carousel = std::find_if(services.begin(), services.end(),
+                                            [](const auto& s) { return s.carousel.has_value(); });
+    ASSERT_NE(with_carousel, services.end());
+    const auto row = std::find_if(rows.begin(), rows.end(), [&](const ServiceListItem& r) {
+        return r.service_id == with_carousel->service_id;
+    });
+    EXPECT_EQ(window.RunCommand(kCommandDataBroadcast, size_t(row - rows.begin())), 1);
+    size_t files = 0, resources = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.Path())) {
+        files += entry.is_regular_file() ? 1 : 0;
+    }
+    for (const sim::PlannedModule& m : with_carousel->carousel->modules) {
+        resources += m.resources.size();
+    }
+    EXPECT_EQ(files, resources);
+    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    EXPECT_EQ(answers(), std::vector<int>(6, 0));
+    h.ui_thread.Drain();
+    EXPECT_TRUE(window.ServiceItems().empty()) << "the end of the stream empties the list";
+
+    const std::vector<Reservation> pending = manager.Pending();
+    ASSERT_EQ(pending.size(), 2u);
+    const size_t e = pending[0].ByEvent() ? 0 : 1;
+    const Reservation *by_event = &pending[e], *by_date = &pending[1 - e];
+    ASSERT_TRUE(by_event->ByEvent() && by_date->ByDate());
+    EXPECT_EQ(by_event->ServiceID, first->service_id);
+    EXPECT_EQ(by_event->EventID, first->programmes.current.event_id);
+    EXPECT_EQ(by_date->Start(), second->programmes.next.start);
+    EXPECT_EQ(by_date->RecordSec, second->programmes.next.duration);
+    EXPECT_NE(by_date->Flag & RSV_SERVICE_LIMIT, 0u);
+    EXPECT_EQ(TextOf(by_date->EnableServiceID), std::to_string(second->service_id));
+}
+
+// The engine keeps nothing of a capture once it stopped: its next ticks, here after the
+// application is gone, find no lookups to call and wait for the guide as before.
+TEST(CaptureReservation, EngineKeepsNothingOfAStoppedCapture) {
+    // The engine outlives the application, whose stop still talks to it.
+    std::optional<ReservationManager> engine;
+    std::optional<ReservationEnginePort> port;
+    AppHarness h;
+    ReservationManager& manager = engine.emplace(h.clock, nullptr, nullptr);
+    port.emplace(manager);
+    Reservation r;
+    r.Flag = RSV_BY_EVENT;
+    r.ServiceID = 0x0400;
+    r.EventID = 0x0011;
+    ASSERT_TRUE(manager.SetReservation(r, -1));
+    ASSERT_TRUE(h.Initialise(nullptr, &*port));
+    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    h.tuner->Release();
+    ASSERT_EQ(h.app->StartStop(), StartError::kNone);
+    h.app.reset();
+    manager.ScheduleTick(NowLocal(h.clock));
+    EXPECT_EQ(manager.GetReservationStatus(), "イベント情報取得待ち");
+    EXPECT_FALSE(manager.RecordingActive());
 }
 
 // The processing thread writes every packet while the main thread starts and stops the

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -12,13 +13,21 @@ namespace {
 using test_support::AppHarness;
 using test_support::FakeTuner;
 using Messages = std::vector<test_support::ScriptedUi::Message>;
-using Texts = std::vector<std::string>;
 
-// The selected entry's text ("" for none), then the entries.
-Texts Shown(const ComboBox& combo) {
-    Texts out{combo.selected < 0 ? "" : combo.entries[static_cast<size_t>(combo.selected)].text};
+constexpr uint64_t kMiB = 1 << 20;
+
+Settings AutoNamed(const std::string& folder) {
+    Settings s;
+    s.rec_autofilename = 1;
+    s.rec_autopath = folder;
+    return s;
+}
+
+// The selected entry's text ("" for none), then the entries, joined by "|".
+std::string Shown(const ComboBox& combo) {
+    std::string out = combo.selected < 0 ? "" : combo.entries[size_t(combo.selected)].text;
     for (const ComboEntry& e : combo.entries) {
-        out.push_back(e.text);
+        out += "|" + e.text;
     }
     return out;
 }
@@ -26,26 +35,24 @@ Texts Shown(const ComboBox& combo) {
 TEST(EndpointLists, BulkEndpointsSplitByDirectionWithRememberedSelection) {
     constexpr auto B = FakeTuner::Bulk;
     constexpr auto I = FakeTuner::Interrupt;
-    struct Case {
+    constexpr int32_t N = 0xFFFE;  // none remembered
+    const struct {
         std::vector<EndpointInfo> endpoints;
         int32_t last_in, last_out;
-        Texts in, out;
-    };
-    constexpr int32_t N = 0xFFFE;  // none remembered
-    const std::string X = "なし";
-    const Case cases[] = {
-        {{B(0x81)}, N, N, {"0x81", "0x81"}, {X, X}},
+        const char *in, *out;
+    } cases[] = {
+        {{B(0x81)}, N, N, "0x81|0x81", "なし|なし"},
         // Interrupt endpoints are left out; without a remembered one the last is selected.
-        {{I(0x83), B(0x86), I(0x01), B(0x02)}, N, N, {"0x86", "0x86"}, {"0x02", X, "0x02"}},
+        {{I(0x83), B(0x86), I(0x01), B(0x02)}, N, N, "0x86|0x86", "0x02|なし|0x02"},
         {{B(0x81), B(0x82), B(0x01), B(0x02)},
          0x81,
          0xFFFF,
-         {"0x81", "0x81", "0x82"},
-         {X, X, "0x01", "0x02"}},
-        {{B(0x02)}, N, N, {""}, {"0x02", X, "0x02"}},  // no IN at all
+         "0x81|0x81|0x82",
+         "なし|なし|0x01|0x02"},
+        {{B(0x02)}, N, N, "", "0x02|なし|0x02"},  // no IN at all
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.in[0] + " " + c.out[0]);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.in) + " " + c.out);
         AppHarness h([&](Settings& s) {
             s.last_ep_in = c.last_in;
             s.last_ep_out = c.last_out;
@@ -53,10 +60,9 @@ TEST(EndpointLists, BulkEndpointsSplitByDirectionWithRememberedSelection) {
         h.tuner->endpoints = c.endpoints;
         ASSERT_TRUE(h.Initialise());
         const MainWindowState& w = h.app->Window();
-        EXPECT_EQ(Shown(w.endpoint_in), c.in);
-        EXPECT_EQ(Shown(w.endpoint_out), c.out);
+        EXPECT_EQ(std::tuple(Shown(w.endpoint_in), Shown(w.endpoint_out)), std::tuple(c.in, c.out));
         EXPECT_EQ(w.endpoint_out.entries[0].data, kNoEndpoint);
-        EXPECT_EQ(w.endpoint_in.enabled, c.in.size() > 1);
+        EXPECT_EQ(w.endpoint_in.enabled, *c.in != 0);
         EXPECT_TRUE(w.endpoint_out.enabled);
     }
 }
@@ -69,7 +75,7 @@ TEST(DeviceSearch, ListsDevicesAndEnablesConnectOnlyWithOne) {
         h.tuner->names.resize(count);
         ASSERT_TRUE(h.Initialise());
         const MainWindowState& w = h.app->Window();
-        EXPECT_EQ(Shown(w.device), (count ? Texts{"Tuner A", "Tuner A", "Tuner B"} : Texts{""}));
+        EXPECT_EQ(Shown(w.device), count ? "Tuner A|Tuner A|Tuner B" : "");
         for (const bool enabled : {w.connect.enabled, w.device.enabled, w.endpoint_in.enabled}) {
             EXPECT_EQ(enabled, count > 0);
         }
@@ -86,10 +92,7 @@ TEST(DeviceSearch, ListsDevicesAndEnablesConnectOnlyWithOne) {
 // Decision: a device change during a capture is held until its stop.
 TEST(DeviceSearch, AChangeDuringACaptureWaitsForItsStop) {
     test_support::TempDir dir;
-    AppHarness h([&](Settings& s) {
-        s.rec_autofilename = 1;
-        s.rec_autopath = dir.Path();
-    });
+    AppHarness h(AutoNamed(dir.Path()));
     ASSERT_TRUE(h.Initialise());
     ASSERT_EQ(h.app->StartStop(), StartError::kNone);
     ASSERT_TRUE(h.app->StartRecording());
@@ -219,7 +222,7 @@ TEST(ChannelWindow, FillEnableChangeAndSend) {
     tuner.capabilities = kCapabilityChannel | kCapabilityText;
     ChannelWindowCore window(&tuner, -1);
     window.Fill(27);
-    EXPECT_EQ(Shown(window.channels), (Texts{"CH27", "CH13", "CH27"}));
+    EXPECT_EQ(Shown(window.channels), "CH27|CH13|CH27");
     window.Fill(5);  // unknown: the first stays selected
     EXPECT_EQ(window.channels.SelectedData(), 13u);
     ASSERT_TRUE(window.Change());
@@ -237,6 +240,145 @@ TEST(ChannelWindow, FillEnableChangeAndSend) {
     }
     window.Empty();
     EXPECT_TRUE(window.channels.entries.empty());
+}
+
+TEST(Recording, StartFailuresShowOneMessageAndCreateNothing) {
+    test_support::TempDir dir;
+    const struct {
+        const char* name;
+        Settings settings;
+        std::optional<std::string> picked;
+        Messages messages;
+    } cases[] = {
+        {"automatic folder missing",
+         AutoNamed(dir.File("missing")),
+         std::nullopt,
+         {{"", "tavrel"}, {"開始に失敗しました", "tavrel"}}},
+        {"picker cancelled", Settings{}, std::nullopt, {{"開始に失敗しました", "tavrel"}}},
+        {"file cannot be created",
+         Settings{},
+         dir.File("no/such/folder/x.ts"),
+         {{"開始に失敗しました", "tavrel"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppHarness h(c.settings);
+        h.ui.save_path = c.picked;
+        ASSERT_TRUE(h.Initialise());
+        h.app->Window().stop_timer.enabled = false;
+        h.app->Window().record.checked = true;
+        EXPECT_FALSE(h.app->StartRecording());
+        EXPECT_EQ(h.ui.messages, c.messages);
+        EXPECT_EQ(h.app->ActiveRecorder(), nullptr);
+        EXPECT_TRUE(h.app->Window().stop_timer.enabled);
+        EXPECT_FALSE(h.app->Window().record.checked);
+        EXPECT_EQ(h.app->AutoStopTick(), 0u);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+}
+
+// The stop timer and "+10分", then zero minutes: until stopped by hand; more than 35 791
+// (decision) is clamped to them, the most a 32-bit millisecond tick can count. At the free-space
+// bound the status display's stop ends the recording with a message.
+TEST(Recording, StopTimerPlusTenMinutesAndTheFreeSpaceStop) {
+    test_support::TempDir dir;
+    AppHarness h(AutoNamed(dir.Path()));
+    ASSERT_TRUE(h.Initialise());
+    MainWindowState& w = h.app->Window();
+
+    // Without a recording "+10分" counts up the edit.
+    w.stop_timer.text = "5";
+    h.app->AddTenMinutes();
+    EXPECT_EQ(w.stop_timer.text, "15");
+
+    const uint32_t start = h.clock.TickCount();
+    ASSERT_TRUE(h.app->StartRecording());
+    EXPECT_TRUE(PathExists(dir.File("cap-20090102-030405.ts")));
+    EXPECT_EQ(h.app->CurrentSettings().rec_time, 15);
+    EXPECT_FALSE(w.stop_timer.enabled);
+    EXPECT_EQ(h.app->AutoStopTick(), start + 15 * 60000);
+    h.app->AddTenMinutes();
+    EXPECT_EQ(h.app->AutoStopTick(), start + 25 * 60000);
+    EXPECT_EQ(w.stop_timer.text, "15");
+
+    h.clock.Advance(65'000);
+    h.app->RunStatusDisplay();
+    EXPECT_EQ(w.status_bar, (std::array<std::string, 3>{"1:05", "23:55 後に自動停止", " "}));
+    EXPECT_EQ(w.recording.text, "録画バッファ中");
+
+    h.clock.Advance(25 * 60000 - 65'000);
+    h.app->RunStatusDisplay();
+    EXPECT_EQ(h.app->ActiveRecorder(), nullptr);
+    EXPECT_EQ(w.status_bar, (std::array<std::string, 3>{" ", "自動停止処理中", " "}));
+    EXPECT_EQ(std::tuple(w.recording.text, w.record.text), std::tuple("録画停止中", "録画開始"));
+    EXPECT_TRUE(w.stop_timer.enabled);
+    EXPECT_TRUE(h.ui.messages.empty());
+
+    h.clock.Advance(1000);  // a new automatic name
+    w.stop_timer.text = "99999";
+    ASSERT_TRUE(h.app->StartRecording());
+    EXPECT_EQ(h.app->AutoStopTick(), h.clock.TickCount() + 35791u * 60000);
+    h.app->ToggleRecording();
+    h.clock.Advance(1000);
+    w.stop_timer.text = "0";
+    ASSERT_TRUE(h.app->StartRecording());
+    EXPECT_EQ(h.app->AutoStopTick(), 0u);
+    h.app->AddTenMinutes();  // no timer to extend
+    EXPECT_EQ(h.app->AutoStopTick(), 0u);
+    h.clock.Advance(0x7FFFFFFF);
+    h.app->RunStatusDisplay();
+    ASSERT_NE(h.app->ActiveRecorder(), nullptr);
+    EXPECT_EQ(w.status_bar[1], "録画自動停止設定なし");
+
+    h.app->SetFreeSpaceProbe([](const Recorder&) { return 200 * kMiB; });
+    h.app->RunStatusDisplay();
+    EXPECT_EQ(h.app->ActiveRecorder(), nullptr);
+    EXPECT_EQ(h.ui.messages,
+              (Messages{{"録画先ディスク容量が少ないので録画停止しました。", "ERROR"}}));
+    EXPECT_EQ(w.free_space.text, " ");
+}
+
+// Decision: a port above 65535 or a datagram above 65507 fails the start.
+TEST(Sending, StartFailuresAndTheControlsOfARunningSender) {
+    const struct {
+        const char* address;
+        const char* port;
+        const char* size;
+        bool ok;
+    } cases[] = {
+        {"127.0.0.1", "65535", "65507", true},
+        {"no-such-host.invalid", "1234", "32767", false},
+        {"127.0.0.1", "65536", "32767", false},
+        {"127.0.0.1", "1234", "65508", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address + std::string(":") + c.port + "/" + c.size);
+        AppHarness h;
+        ASSERT_TRUE(h.Initialise());
+        MainWindowState& w = h.app->Window();
+        w.address.text = c.address;
+        w.port.text = c.port;
+        w.packet_size.text = c.size;
+        w.send.checked = true;
+        EXPECT_EQ(h.app->StartSending(), c.ok);
+        EXPECT_EQ(w.send.checked, c.ok);
+        EXPECT_EQ(h.app->ActiveSender() != nullptr, c.ok);
+        EXPECT_EQ(w.address.enabled, !c.ok);
+        EXPECT_EQ(h.app->CurrentSettings().network_address, c.address);
+        if (!c.ok) {
+            EXPECT_EQ(h.ui.messages, (Messages{{"開始に失敗しました", "tavrel"}}));
+            continue;
+        }
+        EXPECT_EQ(w.send.text, "送信停止");
+        h.app->RunStatusDisplay();
+        EXPECT_EQ(w.udp.text, "送信バッファ中");
+        h.app->ToggleSending();
+        EXPECT_EQ(h.app->ActiveSender(), nullptr);
+        EXPECT_EQ(w.send.text, "送信開始");
+        EXPECT_TRUE(w.address.enabled && w.port.enabled && w.packet_size.enabled);
+        h.app->RunStatusDisplay();
+        EXPECT_EQ(w.udp.text, "送信停止中");
+    }
 }
 
 }  // namespace

@@ -50,16 +50,14 @@ struct Scratch {
 };
 
 TEST(Settings, FreshStartReadsDefaultsAndWritesEveryKeyInTableOrder) {
-    TempDir dir;
-    const SettingsFile file(dir.Path());
+    const Scratch s;
     Settings settings;
     settings.network_port = 99;  // reading overwrites every field
-    file.LoadSave(settings, false);
-    EXPECT_EQ(settings, file.Defaults());
-    EXPECT_EQ(settings.rec_autopath, dir.Path());
-    EXPECT_FALSE(std::filesystem::exists(file.SettingsPath()));  // reading writes nothing
+    s.file.LoadSave(settings, false);
+    EXPECT_EQ(settings, s.file.Defaults());
+    EXPECT_EQ(settings.rec_autopath, s.dir.Path());
+    EXPECT_FALSE(std::filesystem::exists(s.file.SettingsPath()));  // reading writes nothing
 
-    file.LoadSave(settings, true);
     // Section, then its keys in file order; "@" stands for the start folder.
     const std::pair<const char*, const char*> sections[] = {
         {"[Tavrel_M]",
@@ -79,10 +77,10 @@ TEST(Settings, FreshStartReadsDefaultsAndWritesEveryKeyInTableOrder) {
         std::istringstream words(keys);
         for (std::string key; words >> key;) {
             expected.push_back(section +
-                               (key == "REC_AUTOPATH=@" ? "REC_AUTOPATH=" + dir.Path() : key));
+                               (key == "REC_AUTOPATH=@" ? "REC_AUTOPATH=" + s.dir.Path() : key));
         }
     }
-    EXPECT_EQ(KeyLines(ReadText(file.SettingsPath())), expected);
+    EXPECT_EQ(KeyLines(s.Save(settings)), expected);
     EXPECT_EQ(SettingKeys().size(), expected.size());
 }
 

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <string>
 #include <vector>
 
@@ -99,100 +98,37 @@ TEST(StatusDisplay, BroadcastTimeAdvancesAndMarksTheFirstSecond) {
 }
 
 TEST(StatusDisplay, RecordingStatesAndTheirStatusBar) {
+    // Expected: recording | free space | status bar 1 | status bar 2 | stop for the timer (T),
+    // stop for free space (S).
     const struct {
-        const char* name;
-        bool recorder, open;
+        int recorder;  // 0 none, 1 its file not open, 2 writing
         uint64_t written, free;
         uint32_t auto_stop;  // absolute tick
-        const char* recording;
-        const char* free_space;
-        std::array<std::string, 2> bar;
-        bool stop_for_timer, stop_for_space;
+        const char* expected;
     } cases[] = {
-        {"none", false, false, 0, kMiB, 0, "録画停止中", " ", {" ", " "}, false, false},
-        {"buffering",
-         true,
-         true,
-         0,
-         1024 * kMiB,
-         0,
-         "録画バッファ中",
-         "空き 1024 MByte",
-         {"1:05", "録画自動停止設定なし"},
-         false,
-         false},
-        {"writing",
-         true,
-         true,
-         5 * kMiB + 1,
-         1024 * kMiB,
-         0,
-         "録画中 5 MByte",
-         "空き 1024 MByte",
-         {"1:05", "録画自動停止設定なし"},
-         false,
-         false},
-        {"timer running",
-         true,
-         true,
-         kMiB,
-         1024 * kMiB,
-         320'500,
-         "録画中 1 MByte",
-         "空き 1024 MByte",
-         {"1:05", "2:00 後に自動停止"},
-         false,
-         false},
-        {"timer reached",
-         true,
-         true,
-         kMiB,
-         200 * kMiB + 1,
-         200'000,
-         "録画中 1 MByte",
-         "空き 200 MByte",
-         {" ", "自動停止処理中"},
-         true,
-         false},
+        {0, 0, kMiB, 0, "録画停止中| | | |--"},
+        {2, 0, 1024 * kMiB, 0, "録画バッファ中|空き 1024 MByte|1:05|録画自動停止設定なし|--"},
+        {2, 5 * kMiB + 1, 1024 * kMiB, 0,
+         "録画中 5 MByte|空き 1024 MByte|1:05|録画自動停止設定なし|--"},
+        {2, kMiB, 1024 * kMiB, 320'500, "録画中 1 MByte|空き 1024 MByte|1:05|2:00 後に自動停止|--"},
+        {2, kMiB, 200 * kMiB + 1, 200'000, "録画中 1 MByte|空き 200 MByte| |自動停止処理中|T-"},
         // The space stop comes first, also with the timer due, and ends the file.
-        {"space low",
-         true,
-         true,
-         kMiB,
-         200 * kMiB,
-         200'000,
-         "録画中 1 MByte",
-         "空き 200 MByte",
-         {" ", " "},
-         false,
-         true},
-        {"no space",
-         true,
-         true,
-         kMiB,
-         0,
-         0,
-         "録画中 1 MByte",
-         "空き 0 MByte",
-         {" ", " "},
-         false,
-         true},
-        {"file closed", true, false, 0, 0, 0, "録画バッファ中", " ", {" ", " "}, false, false},
+        {2, kMiB, 200 * kMiB, 200'000, "録画中 1 MByte|空き 200 MByte| | |-S"},
+        {2, kMiB, 0, 0, "録画中 1 MByte|空き 0 MByte| | |-S"},
+        {1, 0, 0, 0, "録画バッファ中| | | |--"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
         // now = 200000, recording started at 135000 (1:05 ago).
         const T t = FormatStatus({.now_tick = 200'000,
-                                  .recorder = c.recorder,
-                                  .recorder_open = c.open,
+                                  .recorder = c.recorder > 0,
+                                  .recorder_open = c.recorder > 1,
                                   .bytes_written = c.written,
                                   .free_space = c.free,
                                   .recording_start_tick = 135'000,
                                   .auto_stop_tick = c.auto_stop});
-        EXPECT_EQ(std::tuple(t.recording, t.free_space, t.status_bar),
-                  std::tuple(c.recording, c.free_space, c.bar));
-        EXPECT_EQ(std::tuple(t.stop_for_timer, t.stop_for_free_space),
-                  std::tuple(c.stop_for_timer, c.stop_for_space));
+        EXPECT_EQ(t.recording + "|" + t.free_space + "|" + t.status_bar[0] + "|" + t.status_bar[1] +
+                      "|" + (t.stop_for_timer ? "T" : "-") + (t.stop_for_free_space ? "S" : "-"),
+                  c.expected);
     }
 }
 

@@ -1,10 +1,13 @@
 // The analyze command end to end: options, errors, real captures, filtering.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 #include "cli/analyzer.h"
 #include "cli/cli_run.h"
+#include "cli/json_writer.h"
 #include "platform/clock.h"
 #include "platform/temp_dir.h"
 #include "sim/ddb_writer.h"
@@ -12,7 +15,6 @@
 #include "sim/module_builder.h"
 #include "sim/pat_writer.h"
 #include "sim/pmt_writer.h"
-#include "support/json_value.h"
 #include "support/samples.h"
 #include "support/stream_builder.h"
 
@@ -20,7 +22,7 @@ namespace tavrel::cli {
 namespace {
 
 using test_support::ReadWholeFile;
-using testing::JsonValue;
+using Json = nlohmann::json;
 using testing::StreamBuilder;
 
 // Bad usage of analyze and generate, and files without a packet grid: one line, status 2.
@@ -77,17 +79,16 @@ TEST(AnalyzeCommand, RealCaptures) {
     const auto json = [](const std::string& file) {
         const Outcome r = RunCli({"analyze", file, "--json"});
         EXPECT_EQ(r.status, kExitOk) << r.err;
-        return std::pair(r.out, JsonValue::Parse(r.out).value_or(JsonValue{}));
+        return std::pair(r.out, Json::parse(r.out, nullptr, false));
     };
-    const JsonValue v = json(path).second;
-    EXPECT_EQ(std::tuple(v["stream"]["packet_length"].Int(), v["stream"]["packets"].Int(),
-                         v["stream"]["transport_stream_id"].Int()),
+    Json v = json(path).second;
+    EXPECT_EQ(std::tuple(v["stream"]["packet_length"], v["stream"]["packets"],
+                         v["stream"]["transport_stream_id"]),
               std::tuple(188, 20, 0x7ED0));
-    const auto& programmes = v["programmes"].Arr();
+    auto& programmes = v["programmes"];
     ASSERT_EQ(programmes.size(), 4u);
-    EXPECT_EQ(std::tuple(programmes[0]["service_id"].Int(), programmes[0]["pmt_pid"].Int(),
-                         programmes[0]["streams"].Arr().size(),
-                         programmes[0]["streams"][0]["type_name"].Str()),
+    EXPECT_EQ(std::tuple(programmes[0]["service_id"], programmes[0]["pmt_pid"],
+                         programmes[0]["streams"].size(), programmes[0]["streams"][0]["type_name"]),
               std::tuple(0x4800, 0x01F0, 11u, "m2v"));
 
     AnalyzeOptions options;
@@ -96,18 +97,16 @@ TEST(AnalyzeCommand, RealCaptures) {
     const std::vector<uint8_t> bytes = ReadWholeFile(satellite);
     analyzer.Feed(bytes.data(), bytes.size());
     ASSERT_TRUE(analyzer.Finish());
-    const auto [text, s] = json(satellite);
+    auto [text, s] = json(satellite);
     EXPECT_NE(text.find("\"frequency\": 11727.48,"), std::string::npos);
     size_t compared = 0;
-    for (const JsonValue& network : s["networks"].Arr()) {
-        const auto& decoded =
-            analyzer.Report().networks.at(static_cast<uint16_t>(network["network_id"].Int()));
-        for (const JsonValue& ts : network["transport_streams"].Arr()) {
-            const SatelliteDelivery& d = decoded.transport_streams.at(
-                static_cast<uint16_t>(ts["transport_stream_id"].Int()));
-            const JsonValue& j = ts["satellite"];
-            EXPECT_EQ(std::tuple(j["frequency"].Number(), j["orbital_position"].Number(),
-                                 j["symbol_rate"].Number()),
+    for (auto& network : s["networks"]) {
+        const auto& decoded = analyzer.Report().networks.at(network["network_id"].get<uint16_t>());
+        for (auto& ts : network["transport_streams"]) {
+            const SatelliteDelivery& d =
+                decoded.transport_streams.at(ts["transport_stream_id"].get<uint16_t>());
+            auto& j = ts["satellite"];
+            EXPECT_EQ(std::tuple(j["frequency"], j["orbital_position"], j["symbol_rate"]),
                       std::tuple(d.frequency, d.orbital_position, d.symbol_rate));
             ++compared;
         }
@@ -119,7 +118,9 @@ TEST(AnalyzeCommand, RealCaptures) {
         const Outcome plain = RunCli({"analyze", testing::SamplePath(name)});
         EXPECT_TRUE(plain.status == kExitOk || plain.status == kExitUsage) << name;
         const Outcome as_json = RunCli({"analyze", testing::SamplePath(name), "--json"});
-        EXPECT_TRUE(as_json.status != kExitOk || JsonValue::Parse(as_json.out)) << name;
+        EXPECT_TRUE(as_json.status != kExitOk ||
+                    !Json::parse(as_json.out, nullptr, false).is_discarded())
+            << name;
     }
 }
 
@@ -206,7 +207,7 @@ TEST(AnalyzeCommand, OutputDropsOnlyPidsNoKeptServiceUsesAndRewritesEveryPat) {
         const char* option;
         const char* service;
         uint16_t kept;
-    } cases[] = {{"--drop-service", "0x401", 0x400}, {"--keep-service", "1025", 0x401}};
+    } cases[] = {{"--keep-service", "1025", 0x401}, {"--drop-service", "0x401", 0x400}};
     for (const auto& c : cases) {
         ASSERT_EQ(RunCli({"analyze", in, "--output", out, c.option, c.service}).status, kExitOk);
         const auto ts = ReadWholeFile(out);
@@ -222,25 +223,41 @@ TEST(AnalyzeCommand, OutputDropsOnlyPidsNoKeptServiceUsesAndRewritesEveryPat) {
             }
         }
     }
-}
 
 #ifdef TAVREL_CLI_PATH
-TEST(AnalyzeCommand, ReadsAPipeAndFiltersOnceThePmtsAreKnown) {
-    test_support::TempDir dir;
-    const std::string in = WriteBytes(dir.File("in.ts"), TwoProgrammeStream());
-    const std::string out = dir.File("out.ts");
-    const std::string json = dir.File("report.json");
+    // From a pipe the filter starts once the PMTs are known, here before any video packet.
+    const std::string piped = dir.File("piped.ts"), json = dir.File("report.json");
     const std::string command = "cat '" + in + "' | '" + std::string(TAVREL_CLI_PATH) +
-                                "' analyze - --json --drop-service 1025 --output '" + out +
+                                "' analyze - --json --drop-service 1025 --output '" + piped +
                                 "' > '" + json + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);
-    const JsonValue v = JsonValue::Parse(test_support::ReadText(json)).value_or(JsonValue{});
-    EXPECT_EQ(std::tuple(v["input"].Str(), v["programmes"].Arr().size()), std::tuple("-", 2u));
-    const auto counts = PidCounts(ReadWholeFile(out));
-    // The PMTs come before any video packet here.
-    EXPECT_EQ(std::tuple(counts.count(0x211), counts.at(0x111)), std::tuple(0u, 6));
-}
+    Json v = Json::parse(test_support::ReadText(json), nullptr, false);
+    EXPECT_EQ(std::tuple(v["input"], v["programmes"].size()), std::tuple("-", 2u));
+    EXPECT_EQ(PidCounts(ReadWholeFile(piped)), PidCounts(ReadWholeFile(out)));
 #endif
+}
+
+// Numbers read back exactly; controls, quotes and broken UTF-8 are escaped into valid JSON.
+TEST(JsonWriter, NumbersReadBackExactlyAndStringsAreEscaped) {
+    // 11727.48: a BS frequency in MHz, where six digits would give 11727.5.
+    for (const char* text :
+         {"11727.48", "28.86", "12040", "0.1", "-0.5", "1234567.0625", "1e-07", "2.5e+300"}) {
+        JsonWriter j;
+        j.BeginArray();
+        j.Number("", std::strtod(text, nullptr));
+        j.EndArray();
+        EXPECT_EQ(j.Text(), std::string("[\n  ") + text + "\n]");
+    }
+    EXPECT_EQ(JsonWriter::Escape("a\"b\\c\n\x01"), "a\\\"b\\\\c\\n\\u0001");
+    // A lone continuation byte and a cut three-byte sequence become U+FFFD; valid text stays.
+    EXPECT_EQ(JsonWriter::Escape("\x80x\xE3\x81"), "\xEF\xBF\xBDx\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(JsonWriter::Escape("字"), "字");
+    JsonWriter j;
+    j.BeginObject();
+    j.String("k", std::string("\xFF\x00z", 3));
+    j.EndObject();
+    EXPECT_FALSE(Json::parse(j.Text(), nullptr, false).is_discarded());
+}
 
 }  // namespace
 }  // namespace tavrel::cli

@@ -3,20 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 #include "app/app_harness.h"
 #include "cli/cli_run.h"
 #include "cli/report_format.h"
 #include "platform/temp_dir.h"
 #include "sim/multiplex.h"
-#include "support/json_value.h"
+#include "support/ffprobe.h"
 #include "support/samples.h"
 
 namespace tavrel::cli {
 namespace {
 
 using test_support::ReadWholeFile;
-using testing::JsonValue;
+using Json = nlohmann::json;
 
 struct Generated {
     std::string path;
@@ -38,17 +39,19 @@ Generated Generate(const test_support::TempDir& folder,
     return g;
 }
 
-JsonValue Analyze(std::vector<std::string> args) {
+Json Analyze(std::vector<std::string> args) {
     args.insert(args.begin(), "analyze");
     args.push_back("--json");
     const Outcome r = RunCli(args);
     EXPECT_EQ(r.status, kExitOk) << r.err;
-    const auto v = JsonValue::Parse(r.out);
-    EXPECT_TRUE(v) << r.out;
-    return v.value_or(JsonValue{});
+    Json v = Json::parse(r.out, nullptr, false);
+    EXPECT_FALSE(v.is_discarded()) << r.out;
+    return v;
 }
 
-TEST(EndToEnd, CountsExactlyTheInjectedFaultsAtEveryPacketSize) {
+// At 204 bytes the tuner also changes channel: both streams are reported, the second one's
+// services listed.
+TEST(EndToEnd, CountsExactlyTheInjectedFaultsAtEveryPacketSizeAndFollowsAChannelChange) {
     test_support::TempDir folder;
     for (const uint32_t size : {188u, 192u, 204u}) {
         const Generated g = Generate(folder, [&](sim::MultiplexConfig& c) {
@@ -56,12 +59,13 @@ TEST(EndToEnd, CountsExactlyTheInjectedFaultsAtEveryPacketSize) {
             c.sync_errors = 3;
             c.continuity_errors = 4;
             c.scrambled_packets = 5;
+            c.change_seconds = size == 204 ? std::optional(3.0) : std::nullopt;
         });
-        const JsonValue s = Analyze({g.path})["stream"];
+        Json r = Analyze({g.path});
         std::vector<int64_t> figures;
         for (const char* key : {"packet_length", "sync_errors", "discontinuities", "scrambled",
                                 "bytes", "packets", "counter_sy", "counter_st"}) {
-            figures.push_back(s[key].Int());
+            figures.push_back(r["stream"][key].get<int64_t>());
         }
         // Each sync error costs the damaged unit and nothing else. A 192-byte unit is cut
         // from its sync byte on, so the last one lacks the 4 bytes that would follow it.
@@ -69,26 +73,41 @@ TEST(EndToEnd, CountsExactlyTheInjectedFaultsAtEveryPacketSize) {
         EXPECT_EQ(figures,
                   (std::vector<int64_t>{
                       size, 3, 4, 5, static_cast<int64_t>(g.manifest.bytes_written), units, 0, 0}));
+        const auto& streams = g.manifest.transport_streams;
+        EXPECT_EQ(r["stream"]["transport_stream_changes"],
+                  size == 204 ? Json::array({streams[0].transport_stream_id,
+                                             streams[1].transport_stream_id})
+                              : Json::array({streams[0].transport_stream_id}));
+        EXPECT_EQ(r["programmes"][0]["service_id"], streams[size == 204].services[0].service_id);
     }
 }
 
-TEST(EndToEnd, ServicesNamesTimeAndProgrammesMatchWhatWasSent) {
+// The generate command writes the generator's bytes (its refusals are in the analyze command's
+// table of bad usage); their analysis finds the services, names, time, programmes and data
+// broadcast files that the generator planned.
+TEST(EndToEnd, ServicesNamesTimeProgrammesAndFilesMatchWhatWasSent) {
     test_support::TempDir folder;
     const Generated g = Generate(folder);
-    const JsonValue r = Analyze({g.path});
+    const std::string cli = folder.File("cli.ts");
+    const Outcome made = RunCli(
+        {"generate", cli, "--seconds", "6", "--seed", "5", "--start", "2009-01-02 03:04:05"});
+    ASSERT_EQ(made.status, kExitOk) << made.err;
+    EXPECT_EQ(ReadWholeFile(cli), ReadWholeFile(g.path));
+    const std::string out = folder.File("extract");
+    Json r = Analyze({cli, "--extract", out});
     const sim::PlannedTransportStream& ts = g.manifest.transport_streams.at(0);
-    EXPECT_EQ(r["stream"]["transport_stream_id"].Int(), ts.transport_stream_id);
+    EXPECT_EQ(r["stream"]["transport_stream_id"], ts.transport_stream_id);
 
-    const auto& programmes = r["programmes"].Arr();
+    auto& programmes = r["programmes"];
     ASSERT_EQ(programmes.size(), ts.services.size());
     for (size_t i = 0; i < programmes.size(); ++i) {
         const sim::PlannedService& planned = ts.services[i];
-        EXPECT_EQ(programmes[i]["service_id"].Int(), planned.service_id);
-        EXPECT_EQ(programmes[i]["pmt_pid"].Int(), planned.pmt_pid);
-        EXPECT_EQ(programmes[i]["service_name"].Str(), planned.name);
+        EXPECT_EQ(programmes[i]["service_id"], planned.service_id);
+        EXPECT_EQ(programmes[i]["pmt_pid"], planned.pmt_pid);
+        EXPECT_EQ(programmes[i]["service_name"], planned.name);
         std::vector<std::tuple<int64_t, int64_t, int64_t>> found, sent;
-        for (const JsonValue& st : programmes[i]["streams"].Arr()) {
-            found.emplace_back(st["pid"].Int(), st["stream_type"].Int(), st["component_tag"].Int());
+        for (auto& st : programmes[i]["streams"]) {
+            found.emplace_back(st["pid"], st["stream_type"], st["component_tag"]);
         }
         for (const sim::PlannedStream& st : planned.streams) {
             sent.emplace_back(st.pid, st.stream_type, st.component_tag);
@@ -98,22 +117,21 @@ TEST(EndToEnd, ServicesNamesTimeAndProgrammesMatchWhatWasSent) {
 
     ASSERT_FALSE(g.manifest.tot_times.empty());
     const MjdTime last = g.manifest.tot_times.back();
-    const JsonValue& time = r["broadcast_time"];
-    EXPECT_EQ(std::tuple(time["count"].Int(), time["first"].Str(), time["last"].Str()),
+    auto& time = r["broadcast_time"];
+    EXPECT_EQ(std::tuple(time["count"], time["first"], time["last"]),
               std::tuple(static_cast<int64_t>(g.manifest.tot_times.size()), "2009-01-02 03:04:05",
                          FormatMjdTime(last.mjd, last.seconds)));
 
-    const auto& networks = r["networks"].Arr();
+    auto& networks = r["networks"];
     ASSERT_EQ(networks.size(), 1u);
-    EXPECT_EQ(networks[0]["name"].Str(), g.manifest.network.name);
-    EXPECT_EQ(networks[0]["transport_streams"].Arr().size(),
-              g.manifest.network.transport_streams.size());
+    EXPECT_EQ(networks[0]["name"], g.manifest.network.name);
+    EXPECT_EQ(networks[0]["transport_streams"].size(), g.manifest.network.transport_streams.size());
 
     // The programme on air at the last TOT is the planned one, name and text decoded.
-    const auto& events = r["events"].Arr();
+    auto& events = r["events"];
     ASSERT_EQ(events.size(), ts.services.size());
-    for (const JsonValue& service : events) {
-        const auto id = service["service_id"].Int();
+    for (auto& service : events) {
+        const auto id = service["service_id"].get<int64_t>();
         const auto it = std::find_if(ts.services.begin(), ts.services.end(),
                                      [&](const auto& s) { return s.service_id == id; });
         ASSERT_NE(it, ts.services.end());
@@ -122,58 +140,30 @@ TEST(EndToEnd, ServicesNamesTimeAndProgrammesMatchWhatWasSent) {
             on_air = e.start <= last ? &e : on_air;
         }
         ASSERT_NE(on_air, nullptr);
-        const JsonValue& present = service["present"];
-        ASSERT_FALSE(present.IsNull()) << id;
+        auto& present = service["present"];
+        ASSERT_FALSE(present.is_null()) << id;
+        EXPECT_EQ(std::tuple(present["event_id"], present["name"], present["text"]),
+                  std::tuple(on_air->event_id, on_air->name, on_air->text));
         EXPECT_EQ(
-            std::tuple(present["event_id"].Int(), present["name"].Str(), present["text"].Str()),
-            std::tuple(on_air->event_id, on_air->name, on_air->text));
-        EXPECT_EQ(present["duration"].IsNull() ? kUndefinedDuration : present["duration"].Int(),
-                  on_air->duration);
+            present["duration"].is_null() ? kUndefinedDuration : present["duration"].get<int64_t>(),
+            on_air->duration);
     }
-}
 
-TEST(EndToEnd, ChannelChangeReportsBothStreamsAndTheSecondOnesServices) {
-    test_support::TempDir folder;
-    const Generated g = Generate(folder, [](sim::MultiplexConfig& c) { c.change_seconds = 3; });
-    const JsonValue r = Analyze({g.path});
-    const auto& changes = r["stream"]["transport_stream_changes"].Arr();
-    ASSERT_EQ(changes.size(), 2u);
-    EXPECT_EQ(changes[0].Int(), g.manifest.transport_streams[0].transport_stream_id);
-    EXPECT_EQ(changes[1].Int(), g.manifest.transport_streams[1].transport_stream_id);
-    EXPECT_EQ(r["programmes"][0]["service_id"].Int(),
-              g.manifest.transport_streams[1].services[0].service_id);
-}
-
-// Its refusals are in the analyze command's table of bad usage.
-TEST(EndToEnd, GenerateCommandWritesTheSameBytesAsTheGenerator) {
-    test_support::TempDir folder;
-    const Generated g = Generate(folder, [](sim::MultiplexConfig& c) { c.seconds = 2; });
-    const std::string cli = folder.File("cli.ts");
-    const Outcome r = RunCli(
-        {"generate", cli, "--seconds", "2", "--seed", "5", "--start", "2009-01-02 03:04:05"});
-    ASSERT_EQ(r.status, kExitOk) << r.err;
-    EXPECT_EQ(ReadWholeFile(cli), ReadWholeFile(g.path));
-}
-
-TEST(EndToEnd, ExtractedDataBroadcastFilesAreTheOnesSent) {
-    test_support::TempDir folder;
-    const Generated g = Generate(folder);
-    const std::string out = folder.File("extract");
-    const JsonValue r = Analyze({g.path, "--extract", out});
+    // The files of the data broadcast, each carousel in a folder of its own.
     size_t carousels = 0;
-    for (const sim::PlannedService& service : g.manifest.transport_streams.at(0).services) {
+    for (const sim::PlannedService& service : ts.services) {
         if (!service.carousel) {
             continue;
         }
         ++carousels;
-        const auto& reports = r["carousels"].Arr();
-        const auto reported = std::find_if(reports.begin(), reports.end(), [&](const auto& c) {
-            return c["pid"].Int() == service.carousel->pid;
+        auto& reports = r["carousels"];
+        const auto reported = std::find_if(reports.begin(), reports.end(), [&](auto& c) {
+            return c["pid"] == service.carousel->pid;
         });
         ASSERT_NE(reported, reports.end()) << service.service_id;
-        ASSERT_EQ((*reported)["service_id"].Int(), service.service_id);
-        ASSERT_FALSE((*reported)["extracted_to"].IsNull());
-        const std::filesystem::path root = (*reported)["extracted_to"].Str();
+        ASSERT_EQ((*reported)["service_id"], service.service_id);
+        ASSERT_FALSE((*reported)["extracted_to"].is_null());
+        const std::filesystem::path root = (*reported)["extracted_to"].get<std::string>();
         EXPECT_EQ(root.parent_path(), std::filesystem::path(out));
         char tag[8];
         std::snprintf(tag, sizeof tag, "%02X", service.carousel->component_tag);
@@ -195,9 +185,9 @@ TEST(EndToEnd, ExtractedDataBroadcastFilesAreTheOnesSent) {
                 ++files;
             }
         }
-        EXPECT_EQ((*reported)["resources"].Int(), static_cast<int64_t>(files));
-        for (const JsonValue& m : (*reported)["modules"].Arr()) {
-            EXPECT_TRUE(m["complete"].Bool());
+        EXPECT_EQ((*reported)["resources"], files);
+        for (auto& m : (*reported)["modules"]) {
+            EXPECT_EQ(m["complete"], true);
         }
     }
     EXPECT_EQ(carousels, 2u);
@@ -207,36 +197,14 @@ TEST(EndToEnd, ExtractedDataBroadcastFilesAreTheOnesSent) {
 class FfprobeWitness : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (std::system("command -v ffprobe > /dev/null 2>&1") != 0) {
+        if (!testing::FfprobeInstalled()) {
             GTEST_SKIP() << "ffprobe is not installed (apt-get install ffmpeg)";
         }
     }
-    static JsonValue Probe(const std::string& path) {
-        const std::string out = path + ".probe.json";
-        const std::string command =
-            "ffprobe -v error -show_programs -show_streams -of json '" + path + "' > '" + out + "'";
-        EXPECT_EQ(std::system(command.c_str()), 0);
-        const auto v = JsonValue::Parse(test_support::ReadText(out));
-        EXPECT_TRUE(v);
-        return v.value_or(JsonValue{});
-    }
-    struct Programme {
-        int64_t pmt_pid;
-        std::set<int64_t> pids;
-    };
-    // The programmes of the PAT (a programme number 0 is a service known only from the SDT).
-    static std::map<int64_t, Programme> Programmes(const JsonValue& probe) {
-        std::map<int64_t, Programme> out;
-        for (const JsonValue& p : probe["programs"].Arr()) {
-            if (p["program_num"].Int() != 0) {
-                Programme& programme = out[p["program_id"].Int()];
-                programme.pmt_pid = p["pmt_pid"].Int();
-                for (const JsonValue& s : p["streams"].Arr()) {
-                    programme.pids.insert(std::stoll(s["id"].Str(), nullptr, 16));
-                }
-            }
-        }
-        return out;
+    static testing::FfprobeReport Probe(const std::string& path) {
+        auto report = testing::Ffprobe(path);
+        EXPECT_TRUE(report) << path;
+        return report.value_or(testing::FfprobeReport{});
     }
 };
 
@@ -245,8 +213,8 @@ TEST_F(FfprobeWitness, ListsTheSameProgrammesPidsAndStreamParameters) {
     for (const uint32_t size : {188u, 192u}) {
         const Generated g =
             Generate(folder, [&](sim::MultiplexConfig& c) { c.packet_size = size; });
-        const JsonValue probe = Probe(g.path);
-        const auto probed = Programmes(probe);
+        testing::FfprobeReport probe = Probe(g.path);
+        const auto& probed = probe.programmes;
         const sim::PlannedTransportStream& ts = g.manifest.transport_streams.at(0);
         ASSERT_EQ(probed.size(), ts.services.size()) << size;
         for (const sim::PlannedService& s : ts.services) {
@@ -261,11 +229,11 @@ TEST_F(FfprobeWitness, ListsTheSameProgrammesPidsAndStreamParameters) {
         if (size != 188) {
             continue;
         }
-        for (const JsonValue& s : probe["streams"].Arr()) {
+        for (auto& s : probe.json["streams"]) {
             // The data carousels have no codec type.
-            const std::string type = s.Has("codec_type") ? s["codec_type"].Str() : "";
-            EXPECT_TRUE(type != "video" || s["width"].Int() > 0);
-            EXPECT_TRUE(type != "audio" || s["sample_rate"].Str() == "48000");
+            const std::string type = s.value("codec_type", "");
+            EXPECT_TRUE(type != "video" || s["width"] > 0);
+            EXPECT_TRUE(type != "audio" || s["sample_rate"] == "48000");
         }
         const std::string command = "ffmpeg -v fatal -i '" + g.path +
                                     "' -map 0 -c copy -copy_unknown -f null - > /dev/null 2>&1";
@@ -281,12 +249,12 @@ TEST_F(FfprobeWitness, SeesOnlyTheKeptProgrammesAfterFiltering) {
     const std::string kept = std::to_string(services[2].service_id);
     const std::string out = folder.File("out.ts");
     Analyze({g.path, "--output", out, "--drop-service", dropped});
-    auto probed = Programmes(Probe(out));
+    auto probed = Probe(out).programmes;
     EXPECT_EQ(probed.size(), services.size() - 1);
     EXPECT_FALSE(probed.contains(services[1].service_id));
 
     Analyze({g.path, "--output", out, "--keep-service", kept});
-    probed = Programmes(Probe(out));
+    probed = Probe(out).programmes;
     ASSERT_EQ(probed.size(), 1u);
     EXPECT_TRUE(probed.contains(services[2].service_id));
 }
@@ -301,23 +269,21 @@ TEST_F(FfprobeWitness, AgreesOnTheProgrammesOfRealCaptures) {
         test_support::TempDir folder;
         const std::string copy = folder.File(name);
         std::filesystem::copy_file(path, copy);
-        const auto theirs = Programmes(Probe(copy));
-        const JsonValue ours = Analyze({copy});
-        ASSERT_EQ(ours["programmes"].Arr().size(), theirs.size()) << name;
-        for (const JsonValue& p : ours["programmes"].Arr()) {
-            const auto it = theirs.find(p["service_id"].Int());
-            ASSERT_NE(it, theirs.end()) << name << " " << p["service_id"].Int();
-            EXPECT_EQ(p["pmt_pid"].Int(), it->second.pmt_pid);
+        const auto theirs = Probe(copy).programmes;
+        Json ours = Analyze({copy});
+        ASSERT_EQ(ours["programmes"].size(), theirs.size()) << name;
+        for (auto& p : ours["programmes"]) {
+            const auto it = theirs.find(p["service_id"].get<int64_t>());
+            ASSERT_NE(it, theirs.end()) << name << " " << p["service_id"];
+            EXPECT_EQ(p["pmt_pid"], it->second.pmt_pid);
             std::set<int64_t> pids;
-            if (!p["streams"].IsNull()) {
-                for (const JsonValue& st : p["streams"].Arr()) {
-                    pids.insert(st["pid"].Int());
-                }
+            for (auto& st : p["streams"]) {  // none when null
+                pids.insert(st["pid"].get<int64_t>());
             }
             // ffprobe lists the streams of the PMTs it found; where it found none, neither
             // did we, or it gave up before it.
             EXPECT_TRUE(it->second.pids.empty() || pids == it->second.pids)
-                << name << " " << p["service_id"].Int();
+                << name << " " << p["service_id"];
         }
     }
 }

