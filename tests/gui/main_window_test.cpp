@@ -125,6 +125,13 @@ TEST(MainWindowTest, FollowsTheTunerCapturesRecordsSendsAndClosesWithTheSettings
     EXPECT_FALSE(app.Capturing() || connect.isChecked());
     EXPECT_EQ(Text(h.Find<QLabel>("recording")), "録画停止中");
 
+    // Recorded in real time at the satellite rate, the file is still a clean stream.
+    const cli::StreamReport stream = AnalyzeFile(recording).stream;
+    ASSERT_GT(stream.bytes, 3u << 20);
+    EXPECT_EQ(std::tuple(stream.packet_length, stream.bytes % 188, stream.sync_errors,
+                         stream.discontinuities),
+              std::tuple(188u, 0u, 0u, 0u));
+
     main.move(140, 90);
     EXPECT_TRUE(main.close());
     EXPECT_TRUE(closed);

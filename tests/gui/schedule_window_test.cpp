@@ -79,6 +79,11 @@ TEST(ScheduleWindowTest, AddsADateReservationThatIsRecordedAndFinished) {
     ASSERT_TRUE(ProcessEventsUntil([&] { return CellText(list, 0, 0) == "日付[ 録画中 ]"; }, 30000))
         << CellText(list, 0, 0);
     EXPECT_FALSE(SaveScreenshot(window, "schedule_window_recording").empty());
+    list.selectRow(0);
+    h.ui.messages.clear();
+    Child<QPushButton>(window, "change").click();
+    ASSERT_EQ(h.ui.messages.size(), 1u);
+    EXPECT_EQ(h.ui.messages[0].text, "録画中のアイテムは編集できません。");
     ASSERT_TRUE(ProcessEventsUntil([&] { return finished.text().toStdString() == "録画終了(1件)"; },
                                    30000));
     EXPECT_EQ(pending.text().toStdString(), "録画予約(0件)");
@@ -100,6 +105,14 @@ TEST(ScheduleWindowTest, AddsADateReservationThatIsRecordedAndFinished) {
     ASSERT_EQ(list.rowCount(), 1);
     EXPECT_EQ(CellText(list, 0, 0), "日付[ 終了 ]");
     EXPECT_FALSE(SaveScreenshot(window, "schedule_window_finished").empty());
+    // The buttons reach the lists.
+    Child<QPushButton>(window, "clear_finished").click();
+    EXPECT_EQ(std::tuple(list.rowCount(), finished.text().toStdString()),
+              std::tuple(0, "録画終了(0件)"));
+    pending.click();
+    list.selectRow(0);
+    Child<QPushButton>(window, "delete").click();
+    EXPECT_EQ(pending.text().toStdString(), "録画予約(0件)");
 
     // Hidden by its close box, shown again by the menu with its size and view.
     window.close();
