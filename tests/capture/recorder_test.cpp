@@ -38,15 +38,19 @@ bool Deliver(Recorder& recorder, const std::vector<uint8_t>& data) {
     return ok;
 }
 
-TEST(Recorder, KeepsEveryDeliveryInOrderWhetherClosedReopenedOrDestroyed) {
+TEST(Recorder, KeepsEveryDeliveryInOrderWhetherClosedReopenedOrDestroyedFreeSpaceWhileOpen) {
     TempDir dir;
     const std::string first = dir.File("rec.ts");
     WriteText(first, "an older recording");
     const auto data = Stream(300 * 1024);
     FakeClock clock(4242);
     Recorder recorder(clock);
+    EXPECT_EQ(recorder.GetRecorderFreeSpace(), 0u);
     ASSERT_TRUE(recorder.Open(first));
     EXPECT_EQ(std::filesystem::file_size(first), 0u);  // overwritten
+    // The volume's free space; other programs write to the same disk meanwhile.
+    EXPECT_NEAR(static_cast<double>(recorder.GetRecorderFreeSpace()),
+                static_cast<double>(std::filesystem::space(dir.Path()).available), 64 << 20);
     EXPECT_EQ(recorder.StartTick(), 4242u);
     EXPECT_EQ(recorder.Directory(), dir.Path());
     EXPECT_TRUE(Deliver(recorder, data));
@@ -58,7 +62,8 @@ TEST(Recorder, KeepsEveryDeliveryInOrderWhetherClosedReopenedOrDestroyed) {
     EXPECT_EQ(recorder.BytesWritten(), data.size());
     ASSERT_TRUE(Deliver(recorder, Stream(5000)));
     recorder.Close();
-    EXPECT_FALSE(recorder.IsOpen());
+    EXPECT_EQ(std::tuple(recorder.IsOpen(), recorder.GetRecorderFreeSpace()),
+              std::tuple(false, 0u));
     EXPECT_EQ(ReadWholeFile(dir.File("second.ts")), Stream(5000));
     {
         Recorder destroyed;
@@ -133,19 +138,6 @@ TEST(Recorder, FailedOrOversizedDeliveriesAreReportedAndRecordingGoesOn) {
         expected.insert(expected.end(), part.begin(), part.end());
     }
     EXPECT_EQ(ReadWholeFile(path), expected);
-}
-
-TEST(Recorder, FreeSpaceIsTheVolumesWhileAFileIsOpenAndZeroOtherwise) {
-    TempDir dir;
-    Recorder recorder;
-    EXPECT_EQ(recorder.GetRecorderFreeSpace(), 0u);
-    ASSERT_TRUE(recorder.Open(dir.File("rec.ts")));
-    const uint64_t available = std::filesystem::space(dir.Path()).available;
-    // Other programs write to the same disk meanwhile: allow some drift.
-    EXPECT_NEAR(static_cast<double>(recorder.GetRecorderFreeSpace()),
-                static_cast<double>(available), 64.0 * 1024 * 1024);
-    recorder.Close();
-    EXPECT_EQ(recorder.GetRecorderFreeSpace(), 0u);
 }
 
 TEST(MakeUniquePath, NumbersTheBaseNameUntilANameIsFree) {

@@ -342,16 +342,14 @@ std::vector<std::string> Names(CDTV_EzUSBFX2& dev) {
     return names;
 }
 
-TEST(UsbIds, ReadsHexPairsAndNamesWhatItSkips) {
+// Listed ids come from the text of the settings.
+TEST(HostUsbDriver, ListsFx2TunersAndListedIdsByPlace) {
     std::vector<std::string> rejected;
     const auto ids =
-        ParseUsbIds("04B4:1004, 0x0547:0x1002\tabcd:EF01 ,, 12345:1 nocolon :12 04b4:", &rejected);
-    EXPECT_EQ(ids, (std::vector<UsbId>{{0x04B4, 0x1004}, {0x0547, 0x1002}, {0xABCD, 0xEF01}}));
+        ParseUsbIds("1234:5678, 0x0547:0x1002\tabcd:EF01 ,, 12345:1 nocolon :12 04b4:", &rejected);
+    EXPECT_EQ(ids, (std::vector<UsbId>{{0x1234, 0x5678}, {0x0547, 0x1002}, {0xABCD, 0xEF01}}));
     EXPECT_EQ(rejected, (std::vector<std::string>{"12345:1", "nocolon", ":12", "04b4:"}));
     EXPECT_TRUE(ParseUsbIds("").empty());
-}
-
-TEST(HostUsbDriver, ListsFx2TunersAndListedIdsByPlace) {
     sim::SimBoard hub = Tuner();
     auto hub_board = MakeFakeBoard(hub, 1, 2);
     hub_board.device.device_class = 9;
@@ -365,7 +363,7 @@ TEST(HostUsbDriver, ListsFx2TunersAndListedIdsByPlace) {
              MakeFakeBoard(Tuner(0x1234, 0x5678, "Listed"), 2, 5),
              MakeFakeBoard(Tuner(0x1234, 0x9999), 6, 6), MakeFakeBoard(writer, 5, 4),
              MakeFakeBoard(Tuner(0x0547, 0x1002, "Second"), 1, 7), denied},
-            Stream(), {{0x1234, 0x5678}});
+            Stream(), ids);
     auto& dev = *bus.device;
     ASSERT_TRUE(dev.Open("", nullptr, nullptr));
     // A device without permission is named, not left out.
