@@ -140,7 +140,11 @@ TEST(Recorder, FailedOrOversizedDeliveriesAreReportedAndRecordingGoesOn) {
     EXPECT_EQ(ReadWholeFile(path), expected);
 }
 
-TEST(MakeUniquePath, NumbersTheBaseNameUntilANameIsFree) {
+TEST(RecordPaths, AutomaticNamesFromTheLocalTimeAndNumberedUntilAFreeOne) {
+    const LocalTime at{2009, 1, 2, 3, 4, 5, 678, 5};
+    EXPECT_EQ(AutomaticRecordingName(at), "cap-20090102-030405.ts");
+    EXPECT_EQ(AutomaticRecordingPath("/rec", at), "/rec/cap-20090102-030405.ts");
+    EXPECT_EQ(AutomaticRecordingPath("/rec/", at), "/rec/cap-20090102-030405.ts");
     TempDir dir;
     for (const char* taken : {"a.ts", "a_1.ts", "show.part.ts", "bare"}) {
         WriteText(dir.File(taken), "");
@@ -176,13 +180,6 @@ TEST(CreateDirectoryChain, CreatesEveryMissingLevelAndFailsOnAFileInTheWay) {
     EXPECT_FALSE(MakeDirectory(dir.File("no/parent")));  // one level at a time
     EXPECT_FALSE(FreeBytesAvailable(dir.File("missing")).has_value());
     EXPECT_FALSE(OutputFile().Write(Stream(kPacket)));  // nothing open
-}
-
-TEST(AutomaticRecordingName, IsFormedFromTheLocalTime) {
-    const LocalTime at{2009, 1, 2, 3, 4, 5, 678, 5};
-    EXPECT_EQ(AutomaticRecordingName(at), "cap-20090102-030405.ts");
-    EXPECT_EQ(AutomaticRecordingPath("/rec", at), "/rec/cap-20090102-030405.ts");
-    EXPECT_EQ(AutomaticRecordingPath("/rec/", at), "/rec/cap-20090102-030405.ts");
 }
 
 }  // namespace
