@@ -38,15 +38,19 @@ bool Deliver(Recorder& recorder, const std::vector<uint8_t>& data) {
     return ok;
 }
 
-TEST(Recorder, KeepsEveryDeliveryInOrderWhetherClosedReopenedOrDestroyed) {
+TEST(Recorder, KeepsEveryDeliveryInOrderWhetherClosedReopenedOrDestroyedFreeSpaceWhileOpen) {
     TempDir dir;
     const std::string first = dir.File("rec.ts");
     WriteText(first, "an older recording");
     const auto data = Stream(300 * 1024);
     FakeClock clock(4242);
     Recorder recorder(clock);
+    EXPECT_EQ(recorder.GetRecorderFreeSpace(), 0u);
     ASSERT_TRUE(recorder.Open(first));
     EXPECT_EQ(std::filesystem::file_size(first), 0u);  // overwritten
+    // The volume's free space; other programs write to the same disk meanwhile.
+    EXPECT_NEAR(static_cast<double>(recorder.GetRecorderFreeSpace()),
+                static_cast<double>(std::filesystem::space(dir.Path()).available), 64 << 20);
     EXPECT_EQ(recorder.StartTick(), 4242u);
     EXPECT_EQ(recorder.Directory(), dir.Path());
     EXPECT_TRUE(Deliver(recorder, data));
@@ -58,7 +62,8 @@ TEST(Recorder, KeepsEveryDeliveryInOrderWhetherClosedReopenedOrDestroyed) {
     EXPECT_EQ(recorder.BytesWritten(), data.size());
     ASSERT_TRUE(Deliver(recorder, Stream(5000)));
     recorder.Close();
-    EXPECT_FALSE(recorder.IsOpen());
+    EXPECT_EQ(std::tuple(recorder.IsOpen(), recorder.GetRecorderFreeSpace()),
+              std::tuple(false, 0u));
     EXPECT_EQ(ReadWholeFile(dir.File("second.ts")), Stream(5000));
     {
         Recorder destroyed;
@@ -135,20 +140,11 @@ TEST(Recorder, FailedOrOversizedDeliveriesAreReportedAndRecordingGoesOn) {
     EXPECT_EQ(ReadWholeFile(path), expected);
 }
 
-TEST(Recorder, FreeSpaceIsTheVolumesWhileAFileIsOpenAndZeroOtherwise) {
-    TempDir dir;
-    Recorder recorder;
-    EXPECT_EQ(recorder.GetRecorderFreeSpace(), 0u);
-    ASSERT_TRUE(recorder.Open(dir.File("rec.ts")));
-    const uint64_t available = std::filesystem::space(dir.Path()).available;
-    // Other programs write to the same disk meanwhile: allow some drift.
-    EXPECT_NEAR(static_cast<double>(recorder.GetRecorderFreeSpace()),
-                static_cast<double>(available), 64.0 * 1024 * 1024);
-    recorder.Close();
-    EXPECT_EQ(recorder.GetRecorderFreeSpace(), 0u);
-}
-
-TEST(MakeUniquePath, NumbersTheBaseNameUntilANameIsFree) {
+TEST(RecordPaths, AutomaticNamesFromTheLocalTimeAndNumberedUntilAFreeOne) {
+    const LocalTime at{2009, 1, 2, 3, 4, 5, 678, 5};
+    EXPECT_EQ(AutomaticRecordingName(at), "cap-20090102-030405.ts");
+    EXPECT_EQ(AutomaticRecordingPath("/rec", at), "/rec/cap-20090102-030405.ts");
+    EXPECT_EQ(AutomaticRecordingPath("/rec/", at), "/rec/cap-20090102-030405.ts");
     TempDir dir;
     for (const char* taken : {"a.ts", "a_1.ts", "show.part.ts", "bare"}) {
         WriteText(dir.File(taken), "");
@@ -184,15 +180,6 @@ TEST(CreateDirectoryChain, CreatesEveryMissingLevelAndFailsOnAFileInTheWay) {
     EXPECT_FALSE(MakeDirectory(dir.File("no/parent")));  // one level at a time
     EXPECT_FALSE(FreeBytesAvailable(dir.File("missing")).has_value());
     EXPECT_FALSE(OutputFile().Write(Stream(kPacket)));  // nothing open
-}
-
-TEST(AutomaticRecordingName, IsFormedFromTheLocalTime) {
-    const LocalTime at{2009, 1, 2, 3, 4, 5, 678, 5};
-    EXPECT_EQ(AutomaticRecordingName(at), "cap-20090102-030405.ts");
-    EXPECT_EQ(AutomaticRecordingPath("/rec", at), "/rec/cap-20090102-030405.ts");
-    EXPECT_EQ(AutomaticRecordingPath("/rec/", at), "/rec/cap-20090102-030405.ts");
-    EXPECT_EQ(AutomaticRecordingName(LocalTime{2010, 12, 31, 23, 59, 59}),
-              "cap-20101231-235959.ts");
 }
 
 }  // namespace

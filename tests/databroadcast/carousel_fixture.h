@@ -121,10 +121,8 @@ struct CarouselFixture {
     }
     // A DII listing the modules, then every block of each.
     void Deliver(const std::vector<sim::BuiltModule>& modules, uint16_t block_size = 4066) {
-        std::vector<sim::DiiModule> entries;
-        for (const auto& m : modules) {
-            entries.push_back(m.entry);
-        }
+        std::vector<sim::DiiModule> entries(modules.size());
+        std::ranges::transform(modules, entries.begin(), &sim::BuiltModule::entry);
         Dii(MakeDii(1, block_size, entries));
         for (const auto& m : modules) {
             AllBlocks(sim::ModuleDdbSections(1, m.entry.module_id, m.entry.module_version,
@@ -146,13 +144,7 @@ struct CarouselFixture {
 // One DDB's fields.
 inline sim::Ddb Block(uint32_t download_id, uint16_t module_id, uint8_t version, uint16_t number,
                       std::vector<uint8_t> data) {
-    sim::Ddb ddb;
-    ddb.download_id = download_id;
-    ddb.module_id = module_id;
-    ddb.module_version = version;
-    ddb.block_number = number;
-    ddb.block = std::move(data);
-    return ddb;
+    return {download_id, module_id, version, number, 0, std::move(data), {}};
 }
 
 // n bytes that differ from block to block, so misplaced blocks show.

@@ -97,7 +97,7 @@ TEST(CarouselLiteral, OtherMessagesAndBrokenHeadersAreIgnored) {
 TEST(DiiLimits, UpToTheLimitAcceptedOneMoreRejectsTheWholeDii) {
     std::vector<sim::DiiModule> many;
     for (uint16_t id = 0; id < 128; ++id) {
-        many.push_back(Module(id, 100, 0, ""));
+        many.push_back(Module(id, id == 6 ? 0 : 100, 0, ""));
     }
     auto too_many = many;
     too_many.push_back(Module(128, 100, 0, ""));
@@ -132,17 +132,16 @@ TEST(DiiLimits, UpToTheLimitAcceptedOneMoreRejectsTheWholeDii) {
         for (const auto& m : c.at_limit) {
             EXPECT_EQ(f.Module(m.module_id).module_size, m.module_size);
         }
+        // Module 1 (of 1024 blocks in the second case) completes; the empty module 6 takes none.
+        const auto data = Pattern(f.Module(1).module_size, 6);
+        f.AllBlocks(Sections(7, 1, 0, c.block_size, data));
+        f.Ddb(testing::Block(7, 6, 0, 0, {1, 2, 3}));
+        const auto empty = f.Module(6);
+        EXPECT_EQ(std::tuple(empty.block_count, empty.complete, empty.collecting),
+                  std::tuple(0, false, false));
+        ASSERT_EQ(StoredResources(f.store).size(), 1u);
+        EXPECT_EQ(StoredResources(f.store)[0].data, data);
     }
-    // The module of 1024 blocks completes; the empty one is listed without blocks.
-    CarouselFixture f;
-    const auto data = Pattern(16 * 1024, 6);
-    EXPECT_TRUE(f.Dii(MakeDii(1, 16, {Module(1, 16 * 1024, 0), Module(2, 0, 0)})));
-    EXPECT_EQ(std::tuple(f.Module(1).block_count, f.Module(2).block_count), std::tuple(1024, 0));
-    f.AllBlocks(Sections(1, 1, 0, 16, data));
-    f.Ddb(testing::Block(1, 2, 0, 0, {1, 2, 3}));
-    EXPECT_EQ(std::tuple(f.Module(2).complete, f.Module(2).collecting), std::tuple(false, false));
-    ASSERT_EQ(StoredResources(f.store).size(), 1u);
-    EXPECT_EQ(StoredResources(f.store)[0].data, data);
 }
 
 TEST(DiiDescriptors, TypeAndCompressionAreTakenOthersSkipped) {
@@ -161,55 +160,28 @@ TEST(DiiDescriptors, TypeAndCompressionAreTakenOthersSkipped) {
               std::tuple("text/plain", false));
 }
 
-TEST(DiiUpdate, RepeatDisturbsNothingNewBlockSizeRestartsHalfCollectedModules) {
+// A repeated DII changes nothing. A changed version restarts only that module (0x51), a dropped
+// module loses its resources (0x52) only when it had any, a new one comes silently, and a new
+// block size restarts the half-collected modules.
+TEST(DiiUpdate, RepeatChangesNothingVersionAndBlockSizeRestartDroppedModulesLoseResources) {
     CarouselFixture f;
-    const auto dii = MakeDii(1, 100, {Module(1, 300, 0), Module(2, 50, 0)});
-    const auto one = Pattern(300, 1);
-    const auto two = Pattern(50, 2);
+    const std::string_view list = "application/X-arib-resourceList";
+    const auto dii = MakeDii(
+        1, 100, {Module(1, 200, 0), Module(2, 150, 0), Module(3, 50, 4), Module(5, 50, 0, list)});
+    const auto one = Pattern(200, 1);
     const auto blocks_one = Sections(1, 1, 0, 100, one);
     EXPECT_TRUE(f.Dii(dii));
     f.DdbSection(blocks_one[0]);
-    f.DdbSection(blocks_one[2]);
-    f.AllBlocks(Sections(1, 2, 0, 100, two));
-    ASSERT_TRUE(f.Module(2).complete);
-
-    f.log.notices.clear();
-    EXPECT_TRUE(f.Dii(dii));
-    EXPECT_TRUE(f.log.notices.empty());
-    EXPECT_EQ(std::tuple(f.Module(1).blocks_received, f.Module(2).complete), std::tuple(2, true));
-    // Module 2 is not parsed again; module 1 completes with the blocks from before the repeat.
-    f.AllBlocks(Sections(1, 2, 0, 100, two));
-    f.DdbSection(blocks_one[1]);
-    EXPECT_EQ(f.log.Codes(), (Codes{kModuleCompleted, kCarouselCompleted}));
-    auto resources = StoredResources(f.store);
-    ASSERT_EQ(resources.size(), 2u);
-    EXPECT_EQ(std::tuple(resources[0].data, resources[1].data), std::tuple(one, two));
-
-    // A new block size: the half-collected module starts again, in blocks of the new size.
-    EXPECT_TRUE(f.Dii(MakeDii(2, 100, {Module(3, 300, 0)})));
-    f.DdbSection(Sections(2, 3, 0, 100, one)[0]);
-    EXPECT_TRUE(f.Dii(MakeDii(3, 150, {Module(3, 300, 0)})));
-    EXPECT_EQ(std::tuple(f.Module(3).blocks_received, f.Module(3).block_count), std::tuple(0, 2));
-    f.AllBlocks(Sections(3, 3, 0, 150, one));
-    resources = StoredResources(f.store);
-    ASSERT_EQ(resources.size(), 1u);
-    EXPECT_EQ(resources[0].data, one);
-}
-
-// A changed version restarts only that module (0x51), a dropped module loses its resources
-// (0x52) only when it had any, and a new one comes silently.
-TEST(DiiUpdate, VersionChangeRestartsOnlyThatModuleADroppedOneLosesItsResources) {
-    CarouselFixture f;
-    const std::string_view list = "application/X-arib-resourceList";
-    EXPECT_TRUE(f.Dii(MakeDii(
-        1, 100, {Module(1, 200, 0), Module(2, 150, 0), Module(3, 50, 4), Module(5, 50, 0, list)})));
-    f.DdbSection(Sections(1, 1, 0, 100, Pattern(200, 1))[0]);
     f.AllBlocks(Sections(1, 2, 0, 100, Pattern(150, 9)));
     f.AllBlocks(Sections(1, 3, 4, 100, Pattern(50, 2)));
     f.AllBlocks(Sections(1, 5, 0, 100, Pattern(50, 3)));  // a resource list: nothing stored
     ASSERT_EQ(StoredResources(f.store).size(), 2u);
 
+    // The same DII again: no notice, nothing restarted, the complete module not collected again.
     f.log.notices.clear();
+    EXPECT_TRUE(f.Dii(dii));
+    f.AllBlocks(Sections(1, 2, 0, 100, Pattern(150, 9)));
+    EXPECT_TRUE(f.log.notices.empty());
     // Module 2 changes version, module 3 is dropped, module 4 is new.
     EXPECT_TRUE(f.Dii(MakeDii(
         1, 100,
@@ -222,7 +194,6 @@ TEST(DiiUpdate, VersionChangeRestartsOnlyThatModuleADroppedOneLosesItsResources)
     EXPECT_EQ(std::tuple(a.module_id, a.module_version, a.module_size, d.module_id,
                          d.module_version, d.component_tag),
               std::tuple(2, 1, 120u, 3, 4, kTag));
-    EXPECT_EQ(f.Module(1).blocks_received, 1);
     EXPECT_EQ(std::tuple(f.Module(2).complete, f.Module(2).blocks_received), std::tuple(false, 0));
     // The old version's resource stays until the new one replaces it; module 3's is gone.
     auto resources = StoredResources(f.store);
@@ -230,16 +201,30 @@ TEST(DiiUpdate, VersionChangeRestartsOnlyThatModuleADroppedOneLosesItsResources)
     EXPECT_EQ(std::tuple(resources[0].module_id, resources[0].version), std::tuple(2, 0));
     const auto new_two = Pattern(120, 3);
     f.AllBlocks(Sections(1, 2, 1, 100, new_two));
+    // Module 1 completes with its block from before both DIIs.
+    f.DdbSection(blocks_one[1]);
     resources = StoredResources(f.store);
-    ASSERT_EQ(resources.size(), 1u);
-    EXPECT_EQ(std::tuple(resources[0].version, resources[0].data), std::tuple(1, new_two));
+    ASSERT_EQ(resources.size(), 2u);
+    EXPECT_EQ(std::tuple(resources[0].data, resources[1].version, resources[1].data),
+              std::tuple(one, 1, new_two));
 
     // Modules without resources go silently: half collected ones and a resource list.
     f.Ddb(testing::Block(1, 4, 0, 0, {1, 2}));
     ASSERT_TRUE(f.Module(4).collecting);
     f.log.notices.clear();
-    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(2, 120, 1)})));
+    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {Module(1, 200, 0), Module(2, 120, 1)})));
     EXPECT_TRUE(f.log.notices.empty());
+
+    // A new block size: the half-collected module starts again, in blocks of the new size.
+    const auto three = Pattern(300, 4);
+    EXPECT_TRUE(f.Dii(MakeDii(2, 100, {Module(3, 300, 0)})));
+    f.DdbSection(Sections(2, 3, 0, 100, three)[0]);
+    EXPECT_TRUE(f.Dii(MakeDii(3, 150, {Module(3, 300, 0)})));
+    EXPECT_EQ(std::tuple(f.Module(3).blocks_received, f.Module(3).block_count), std::tuple(0, 2));
+    f.AllBlocks(Sections(3, 3, 0, 150, three));
+    resources = StoredResources(f.store);
+    ASSERT_EQ(resources.size(), 1u);
+    EXPECT_EQ(resources[0].data, three);
 }
 
 TEST(DdbAssembly, StrayBlocksAreIgnoredOthersInAnyOrderWithRepeatsCompleteOncePerVersion) {
@@ -310,6 +295,8 @@ TEST(DdbCompressed, StreamsThatDoNotInflateIntoTheirRoomCompleteWithoutResources
         {"a shorter one gives what it holds", 0, 6000, SIZE_MAX, true},
         {"an exact one too", 0, 5000, SIZE_MAX, true},
         {"no buffer to inflate into", 0, 5000, 4999, false},
+        {"an original size up to the cap is taken", 0, kMaxInflatedModuleSize, SIZE_MAX, true},
+        {"one beyond it is not", 0, kMaxInflatedModuleSize + 1, SIZE_MAX, false},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.what);
@@ -331,21 +318,6 @@ TEST(DdbCompressed, StreamsThatDoNotInflateIntoTheirRoomCompleteWithoutResources
         f.AllBlocks(Sections(1, 5, 1, 4066, m.bytes));
         EXPECT_EQ(f.log.OfCode(kModuleCompleted).size(), 1u);
     }
-}
-
-TEST(DdbCompressed, OriginalSizeIsCappedAtSixteenMebibytes) {
-    CarouselFixture f;
-    const std::vector<uint8_t> zeros(kMaxInflatedModuleSize, 0);
-    auto over_cap = sim::CompressedModule(2, 0, std::span(zeros).first(1000), "image/jpeg");
-    const auto big = sim::CompressionTypeDescriptor(0, kMaxInflatedModuleSize + 1);
-    over_cap.entry.module_info = sim::TypeDescriptor("image/jpeg");
-    over_cap.entry.module_info.insert(over_cap.entry.module_info.end(), big.begin(), big.end());
-    f.Deliver({sim::CompressedModule(1, 0, zeros, "image/jpeg"), over_cap});
-    EXPECT_TRUE(f.store.Carousel(kPid)->complete);
-    const auto resources = StoredResources(f.store);
-    ASSERT_EQ(resources.size(), 1u);
-    EXPECT_EQ(std::tuple(resources[0].module_id, resources[0].data.size()),
-              std::tuple(1, kMaxInflatedModuleSize));
 }
 
 TEST(CarouselReset, WithoutRemovalEmptiesTheRecordWithItForgetsItClearAllDoesSoInPidOrder) {

@@ -92,26 +92,13 @@ std::string Multipart(const std::vector<sim::MimePart>& parts) {
     return AsString(sim::MultipartBody("b", parts));
 }
 
-TEST(ModuleContent, TypedOrPlainModulesAreOneResourceAnEmptyUntypedOneNone) {
-    const auto r = Parse("Content-Type: multipart/mixed; boundary=x\r\n", "image/X-arib-png", 9);
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(std::tuple(r[0].content_type, r[0].version, r[0].path, AsString(r[0].data)),
-              std::tuple("image/X-arib-png", 9, "40/0007",
-                         "Content-Type: multipart/mixed; boundary=x\r\n"));
-    // Untyped without a multipart header, or with a Content-Type of another kind: whole.
-    for (const std::string& module :
-         {"<?xml version=\"1.0\"?>\r\n<bml>\0</bml>"s, "Content-Type: text/plain\r\n\r\nhello"s}) {
-        EXPECT_EQ(Listing(Parse(module)), "=" + module);
-    }
-    EXPECT_TRUE(Parse("").empty());
-}
-
-TEST(Multipart, BoundariesContentLengthsLocationsAndTypesDecideWhatIsStored) {
+TEST(ModuleContent, TypesBoundariesContentLengthsAndLocationsDecideWhatIsStored) {
     const std::string head = "Content-Type: multipart/mixed; boundary=b\r\n\r\n";
+    const std::string xml = "<?xml version=\"1.0\"?>\r\n<bml>\0</bml>"s;
     const struct {
         const char* what;
         std::string module;
-        const char* stored;
+        std::string stored;
         const char* type = "";  // in the DII
     } kCases[] = {
         {"parts are kept in location order; the length, not the delimiter, ends a part",
@@ -159,6 +146,10 @@ TEST(Multipart, BoundariesContentLengthsLocationsAndTypesDecideWhatIsStored) {
          "--two words\r\nContent-Location: x\r\nContent-Length: 1\r\n\r\nX\r\n"
          "--two\r\nContent-Location: y\r\nContent-Length: 1\r\n\r\nY\r\n--two--\r\n",
          "y=Y"},
+        {"untyped without a multipart header: the whole module", xml, "=" + xml},
+        {"also with a Content-Type of another kind", "Content-Type: text/plain\r\n\r\nhello",
+         "=Content-Type: text/plain\r\n\r\nhello"},
+        {"an empty untyped module is nothing", "", ""},
         {"without a boundary nothing is stored",
          "Content-Type: multipart/mixed\r\n\r\n--\r\nContent-Length: 1\r\n\r\nA\r\n", ""},
     };
@@ -167,7 +158,16 @@ TEST(Multipart, BoundariesContentLengthsLocationsAndTypesDecideWhatIsStored) {
     }
 }
 
-TEST(Multipart, HeadersAreTakenAndCutThePartHasTheModulesVersion) {
+TEST(ModuleContent, RecordsOfATypedModuleAndOfAPartHeadersTakenAndCut) {
+    // A module typed in the DII is one resource, whatever its first line says.
+    const auto whole =
+        Parse("Content-Type: multipart/mixed; boundary=x\r\n", "image/X-arib-png", 9);
+    ASSERT_EQ(whole.size(), 1u);
+    EXPECT_EQ(
+        std::tuple(whole[0].content_type, whole[0].version, whole[0].path, AsString(whole[0].data)),
+        std::tuple("image/X-arib-png", 9, "40/0007",
+                   "Content-Type: multipart/mixed; boundary=x\r\n"));
+    // A part takes its headers, cut to their fields, and the module's version.
     const std::string long_location(100, 'L');
     const std::string module =
         "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"

@@ -126,6 +126,12 @@ TEST(WriteResources, FilesAreNamedByTagModuleLocationAndTypeAndStayInsideTheFold
                                         "", m.bytes);
              ASSERT_EQ(testing::StoredResources(f.store).size(), 2u);
          }},
+        {"a carousel without resources yet: no folder at all",
+         {},
+         {},
+         [](CarouselFixture& f, const std::string&) {
+             EXPECT_TRUE(f.Dii(MakeDii(1, 100, {{9, 10, 0, {}}})));
+         }},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.what);
@@ -138,28 +144,13 @@ TEST(WriteResources, FilesAreNamedByTagModuleLocationAndTypeAndStayInsideTheFold
         }
         EXPECT_EQ(f.store.WriteResources(out, kPid), 1);
         EXPECT_EQ(ReadTree(out), c.tree);
+        EXPECT_EQ(std::filesystem::exists(out), !c.tree.empty());
+        // Writing again replaces the files with the same tree.
+        EXPECT_EQ(f.store.WriteResources(out, kPid), 1);
+        EXPECT_EQ(ReadTree(out), c.tree);
         EXPECT_EQ(ReadTree(dir.Path()).size(), c.tree.size()) << "nothing outside the folder";
+        EXPECT_EQ(f.store.WriteResources(out, 0x0141), 0);  // no carousel there
     }
-}
-
-TEST(WriteResources, EveryWriteGivesTheSameTreeNoCarouselOrResourceNoFolder) {
-    CarouselFixture f;
-    f.Deliver({Located({"startup.bml", "img/a.png", "b.txt"})});
-    const test_support::TempDir dir;
-    EXPECT_EQ(f.store.WriteResources(dir.File("first"), kPid), 1);
-    const Tree first = ReadTree(dir.File("first"));
-    EXPECT_EQ(first.size(), 3u);
-    // Again into another folder, and over the same tree: the files are replaced.
-    EXPECT_EQ(f.store.WriteResources(dir.File("second"), kPid), 1);
-    EXPECT_EQ(f.store.WriteResources(dir.File("first"), kPid), 1);
-    EXPECT_EQ(ReadTree(dir.File("second")), first);
-    EXPECT_EQ(ReadTree(dir.File("first")), first);
-    // A PID without a carousel, or a carousel without resources yet: no folder at all.
-    const std::string out = dir.File("out");
-    EXPECT_EQ(f.store.WriteResources(out, 0x0141), 0);
-    EXPECT_TRUE(f.Dii(MakeDii(1, 100, {{9, 10, 0, {}}}), 0x0141, 0x0400, 0x41));
-    EXPECT_EQ(f.store.WriteResources(out, 0x0141), 1);
-    EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 }  // namespace

@@ -37,16 +37,9 @@ struct FakeSubmit {
 
 // A board as the descriptors of `board` describe it, at bus 1, port `port`.
 inline FakeBoard MakeFakeBoard(sim::SimBoard board, uint8_t port, uint8_t address) {
-    FakeBoard b{.device = {.bus = 1,
-                           .ports = {port},
-                           .address = address,
-                           .vendor_id = board.vendor_id,
-                           .product_id = board.product_id,
-                           .manufacturer_index = 1,
-                           .product_index = 2,
-                           .speed = board.speed,
-                           .endpoints = {}},
-                .board = std::move(board)};
+    // Bus 1; no device class; strings 1 and 2 name the maker and the product.
+    FakeBoard b{{1, {port}, address, board.vendor_id, board.product_id, 0, 1, 2, board.speed, {}},
+                std::move(board)};
     for (const auto& itf : b.board.interfaces) {
         for (const auto& ep : itf.endpoints) {
             b.device.endpoints.push_back({ep.address, ep.attributes, ep.max_packet, itf.number});
@@ -150,11 +143,8 @@ private:
         }
         std::string StringDescriptor(uint8_t index) override {
             std::lock_guard lock(host_.mutex_);
-            const sim::SimBoard& b = host_.boards_[board_].fake.board;
-            return index == 1   ? b.manufacturer
-                   : index == 2 ? b.product
-                   : index == 3 ? b.serial
-                                : "";
+            const std::string* text = Text(host_.boards_[board_].fake.board, index);
+            return text ? *text : "";
         }
         HostError Submit(HostTransfer transfer, uint64_t& token) override {
             HostError error = HostError::kNoDevice;
@@ -242,6 +232,11 @@ private:
         }
         return done;
     }
+    // String descriptor 1 to 3; nothing for another index.
+    static const std::string* Text(const sim::SimBoard& b, uint8_t index) {
+        const std::string* texts[] = {nullptr, &b.manufacturer, &b.product, &b.serial};
+        return index <= 3 ? texts[index] : nullptr;
+    }
     // What a board answers to the standard request in `setup`; empty: a stall.
     static std::vector<uint8_t> ControlAnswer(const sim::SimBoard& b,
                                               std::span<const uint8_t> setup) {
@@ -262,9 +257,8 @@ private:
         if (kind == 3 && index == 0) {
             return {4, 3, 0x09, 0x04};
         }
-        const std::string* texts[] = {&b.manufacturer, &b.product, &b.serial};
-        return kind == 3 && index <= 3 ? sim::Utf16Descriptor(*texts[index - 1])
-                                       : std::vector<uint8_t>{};
+        const std::string* text = kind == 3 ? Text(b, index) : nullptr;
+        return text ? sim::Utf16Descriptor(*text) : std::vector<uint8_t>{};
     }
     // Under the lock: how the transfer ends now, nothing when it stays pending.
     Outcome Answer(Transfer& t, bool blocked) {

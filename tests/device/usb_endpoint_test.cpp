@@ -5,9 +5,12 @@
 
 #include "device/driver_requests.h"
 #include "device/usb_device.h"
+#include "support/hex.h"
 
 namespace tavrel {
 namespace {
+
+using testing::Hex;
 
 // Remembers what the endpoint sent and leaves every request pending.
 class RecordingHandle : public UsbDriverHandle {
@@ -63,24 +66,20 @@ TEST(UsbEndpoint, RequestHeadersAreByteExact) {
         size_t block_size;  // bytes sent with the header
         size_t out_size;
     };
+    const std::vector<uint8_t> kControl;  // no descriptor
+    // The header's first 14 bytes: the setup packet, the direction byte, the endpoint address.
     const std::vector<Case> cases = {
-        {"control: vendor request 0xB5, value 0x1234, index 0x0002, in, 1.5 s",
-         {},
-         0x01050500,
-         16,
-         0x220020,
-         Header({0xC0, 0xB5, 0x34, 0x12, 0x02, 0x00, 0x10, 0x00, 0x01, 0, 0, 0, 0, 0x00}, 0, 0, 38,
-                16),
-         38 + 16,
-         38 + 16},
+        {"control: vendor request 0xB5, value 0x1234, index 0x0002, in, 1.5 s", kControl,
+         0x01050500, 16, 0x220020, Header(Hex("C0B53412 02001000 01000000 0000"), 0, 0, 38, 16),
+         38 + 16, 38 + 16},
         {"direct bulk IN 0x81", Descriptor(0x81, 2, 512), 0x01050500, 0x8000, 0x22004B,
-         Header({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x81}, 0, 0, 0, 0), 38, 0x8000},
+         Header(Hex("00000000 00000000 00000000 0081"), 0, 0, 0, 0), 38, 0x8000},
         {"buffered bulk IN 0x82 on an old driver", Descriptor(0x82, 2, 512), 0x01050400, 512,
-         0x220024, Header({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x82}, 0, 0, 38, 512), 38 + 512,
+         0x220024, Header(Hex("00000000 00000000 00000000 0082"), 0, 0, 38, 512), 38 + 512,
          38 + 512},
         {"direct isochronous IN 0x83, 3 x 1024 bytes per microframe",
          Descriptor(0x83, 1, 0x1400, 1), 0x01050500, 6144, 0x22004B,
-         Header({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x83}, 38, 16, 0, 0), 38 + 16, 6144},
+         Header(Hex("00000000 00000000 00000000 0083"), 38, 16, 0, 0), 38 + 16, 6144},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -31,11 +31,9 @@ TEST(ProfileFile, ValuesAreTrimmedAndUnquotedAndWhatIsMissingOrEmptyGivesTheDefa
         EXPECT_EQ(got, want);
     }
     EXPECT_EQ(profile.Find("S", "N"), std::string());
-    TempDir dir;
-    EXPECT_FALSE(ProfileFile::Load(dir.File("none.ini")).Find("S", "K").has_value());
 }
 
-TEST(ProfileFile, WritingAKeyKeepsEverythingElse) {
+TEST(ProfileFile, WritingAKeyKeepsEverythingElseAndSaveReplacesTheFile) {
     const std::string original =
         "; settings of a test\n"
         "[Other]\n"
@@ -48,31 +46,26 @@ TEST(ProfileFile, WritingAKeyKeepsEverythingElse) {
         "\n"
         "[Last]\n"
         "z=9\n";
-    ProfileFile profile = ProfileFile::Parse(original);
+    const TempDir dir;
+    const std::string path = dir.File("x.ini");
+    EXPECT_FALSE(ProfileFile::Load(path).Find("Other", "Keep").has_value());
+    WriteText(path, original);
+    ProfileFile profile = ProfileFile::Load(path);
     profile.SetString("s", "B", "20");     // replaces, in any letter case
     profile.SetString("S", "c", "3");      // joins its section before the blank line
     profile.SetString("New", "k", " v ");  // new section at the end; value as given
     std::string expected = original;
     expected.replace(expected.find("b=2\n"), 4, "B=20\nc=3\n");
     EXPECT_EQ(profile.Text(), expected + "[New]\nk= v \n");
+    ASSERT_TRUE(profile.Save(path));
+    EXPECT_EQ(ReadText(path), profile.Text());
+    EXPECT_EQ(ProfileFile::Load(path).GetString("S", "C", ""), "3");
+    EXPECT_FALSE(profile.Save(dir.File("missing/x.ini")));
     // New lines take the file's line breaks.
     ProfileFile crlf = ProfileFile::Parse("[S]\r\na=1\r\n");
     crlf.SetString("S", "b", "2");
     crlf.SetString("T", "c", "3");
     EXPECT_EQ(crlf.Text(), "[S]\r\na=1\r\nb=2\r\n[T]\r\nc=3\r\n");
-}
-
-TEST(ProfileFile, SaveReplacesTheFileAndLoadReadsItBack) {
-    TempDir dir;
-    const std::string path = dir.File("x.ini");
-    WriteText(path, "[S]\nold=1\n");
-    ProfileFile profile = ProfileFile::Load(path);
-    profile.SetString("S", "new", "2");
-    ASSERT_TRUE(profile.Save(path));
-    EXPECT_EQ(ReadText(path), "[S]\nold=1\nnew=2\n");
-    EXPECT_EQ(ProfileFile::Load(path).GetString("S", "NEW", ""), "2");
-
-    EXPECT_FALSE(profile.Save(dir.File("missing/x.ini")));
 }
 
 }  // namespace

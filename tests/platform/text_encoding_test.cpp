@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <string>
 
 namespace tavrel {
@@ -10,7 +9,7 @@ namespace {
 
 const std::string kBad = "\xEF\xBF\xBD";  // U+FFFD
 
-TEST(TextEncoding, ShiftJisIsTheWindowsCodePageAndInvalidBytesBecomeReplacements) {
+TEST(TextEncoding, ShiftJisIsTheWindowsCodePageInvalidBytesBecomeReplacementsFieldsEndAtNul) {
     const std::pair<std::string, std::string> kCases[] = {
         {"\x88\x9F\x82\xA0\x83\x41", "亜あア"},
         {"NHK\x91\x8D\x8D\x87", "NHK総合"},
@@ -32,6 +31,10 @@ TEST(TextEncoding, ShiftJisIsTheWindowsCodePageAndInvalidBytesBecomeReplacements
     };
     for (const auto& [sjis, utf8] : kCases) {
         EXPECT_EQ(ShiftJisToUtf8(sjis), utf8);
+        // A fixed buffer (a record's text field) ends at its first NUL or at its end.
+        const std::string field = sjis + '\0' + "\x88junk";
+        EXPECT_EQ(ShiftJisBufferToUtf8(std::span(sjis)), utf8.substr(0, utf8.find('\0')));
+        EXPECT_EQ(ShiftJisBufferToUtf8(std::span(field)), utf8.substr(0, utf8.find('\0')));
     }
 }
 
@@ -58,16 +61,6 @@ TEST(TextEncoding, Utf8ConvertsToShiftJisWithOneMarkPerBadCharacter) {
     }
     EXPECT_EQ(ShiftJisToUtf8(sjis), utf8);
     EXPECT_EQ(Utf8ToShiftJis(utf8), sjis);
-}
-
-TEST(TextEncoding, FixedBufferStopsAtTheNulOrTheEnd) {
-    const std::array<char, 8> with_nul = {'\x88', '\x9F', 'A', '\0', 'x', 'y', 'z', 'w'};
-    EXPECT_EQ(ShiftJisBufferToUtf8(with_nul), "亜A");
-    const std::array<char, 4> full = {'\x88', '\x9F', '\x82', '\xA0'};
-    EXPECT_EQ(ShiftJisBufferToUtf8(full), "亜あ");
-    const std::array<char, 3> cut = {'\x88', '\x9F', '\x82'};  // truncated mid-character
-    EXPECT_EQ(ShiftJisBufferToUtf8(cut), "亜" + kBad);
-    EXPECT_EQ(ShiftJisBufferToUtf8({}), "");
 }
 
 }  // namespace
