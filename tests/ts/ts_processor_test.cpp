@@ -283,7 +283,8 @@ Packets Pats(const Packets& units) {
 // header, an adaptation field, the pointer_field and the bytes beyond 188 of a longer unit), and
 // stuffs the rest of the packet behind the shorter section.
 TEST(PatRewrite, EveryCopyIsRewrittenInPlaceForTheFilteredOutputOnly) {
-    const Programs drop = {{0x0400, 0x01F0}}, keep = {{0x0401, 0x01F1}};
+    const Programs drop = {{0x0400, 0x01F0}}, keep = {{0x0401, 0x01F1}}, none;
+    const Bytes one = testing::StreamBuilder().Section(0, kPat).Bytes();
     Bytes bad(184, 0xFF), adapted = {0x00};
     bad[0] = 180;  // pointer_field 180: the section would start at byte 185 and cannot fit
     adapted.insert(adapted.end(), kPat.begin(), kPat.end());
@@ -299,14 +300,8 @@ TEST(PatRewrite, EveryCopyIsRewrittenInPlaceForTheFilteredOutputOnly) {
     } kCases[] = {
         {"dropping, every copy (the first completes before the output stage)", 1, 1,
          testing::StreamBuilder().Section(0, kPat).Section(0, kPat).Bytes(), 5, 2, drop},
-        {"keeping", 0, 1, testing::StreamBuilder().Section(0, kPat).Bytes(), 5, 1, keep},
-        {"before any PAT is decoded the list is empty",
-         1,
-         0,
-         testing::StreamBuilder().Section(0, kPat).Bytes(),
-         5,
-         1,
-         {}},
+        {"keeping", 0, 1, one, 5, 1, keep},
+        {"before any PAT is decoded the list is empty", 1, 0, one, 5, 1, none},
         {"behind an adaptation field", 0, 1,
          testing::StreamBuilder()
              .Packet(sim::MakePacket({.payload_unit_start = true, .adaptation_length = 7}, adapted))
