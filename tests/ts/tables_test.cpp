@@ -423,6 +423,9 @@ TEST(EitHandler, EventsAreStoredWithEveryFieldAndPresentFollowingOverSchedule) {
         EXPECT_TRUE(g->log.entries.empty());
         EXPECT_EQ(g->processor.EventStore().ServiceCount(), 0u);
     }
+    // The broadcast time follows each TOT with the tables off too.
+    no_tables.Feed({{0x0014, kTot}, {0x0014, kTot3}});
+    EXPECT_EQ(no_tables.processor.BroadcastNow().Moment(), (MjdTime{58945, 86399}));
 }
 
 // Multiplexers pack the sections of several services back to back, the same way at every
@@ -434,6 +437,7 @@ TEST(EitHandler, SectionsPackedBackToBackAllReachTheStore) {
     f.Feed(StreamBuilder().Sections(0x0012,
                                     {kEitPresent, kEitFollowingOther, kEitPresentV1, kEitPresent}));
     EXPECT_EQ(f.log.Lines(), (Lines{News(0), kLateNight[0], kLateNight[1], News(1), News(0)}));
+    EXPECT_NE(f.Stored(0x0401, 0x2001), nullptr);
 }
 
 TEST(EventParse, KindFollowsTheTableId) {
