@@ -205,30 +205,23 @@ TEST(OutputStage, FiltersDropListedPidsAndNewOrClearedOutputsGetEverything) {
 // A change made while one packet is being delivered must not split that packet's outputs:
 // it takes effect from the next packet on.
 TEST(OutputStage, FilterChangedInsideDeliveryAppliesFromTheNextPacket) {
-    struct State {
-        CTsProcessor processor;
-        std::vector<std::pair<uint32_t, uint16_t>> seen;
-    } state;
-    state.processor.AddOutput(1);
-    state.processor.SetOutputCallback(
-        [](uint32_t type, uint32_t a, const void* data, uint32_t, void* user) {
-            auto* s = static_cast<State*>(user);
-            if (type != kEventPacket) {
-                return;
-            }
-            const auto* unit = static_cast<const uint8_t*>(data);
-            s->seen.emplace_back(a, static_cast<uint16_t>(((unit[1] & 0x1F) << 8) | unit[2]));
-            if (a == 0 && s->seen.size() == 1) {
+    Engine e;
+    e.processor.AddOutput(1);
+    e.processor.SetOutputCallback(
+        [](uint32_t type, uint32_t a, const void* data, uint32_t length, void* user) {
+            auto* run = static_cast<Engine*>(user);
+            testing::EventLog::Callback(type, a, data, length, &run->log);
+            if (type == kEventPacket && a == 0 && run->log.entries.size() == 1) {
                 const uint16_t drop[] = {0x100};
-                s->processor.SetOutputFilter(1, 1, nullptr, 0, drop, 1);
+                run->processor.SetOutputFilter(1, 1, nullptr, 0, drop, 1);
             }
         },
-        &state);
-    StreamStats stats;
-    state.processor.Input(Stream(PidRun(0x100, 4)), stats);
-    const std::vector<std::pair<uint32_t, uint16_t>> expected = {
-        {0, 0x100}, {1, 0x100}, {0, 0x100}, {0, 0x100}, {0, 0x100}};
-    EXPECT_EQ(state.seen, expected);
+        &e);
+    const Packets packets = PidRun(0x100, 4);
+    e.Feed(Stream(packets));
+    EXPECT_EQ(e.log.Packets(0), packets);
+    EXPECT_EQ(e.log.Packets(1), Packets{packets[0]});
+    EXPECT_EQ(e.log.entries[1].a, 1u);  // the first packet reached both outputs before the next
 }
 
 TEST(OutputStage, FilterChangesFromAnotherThreadAreRaceFree) {
