@@ -38,10 +38,14 @@ MultiplexConfig Config(double seconds, uint64_t bitrate = 16'000'000) {
     return c;
 }
 
-TEST(Multiplex, SameSeedSameBytesHandedOutInWholeUnitsOnTheGrid) {
-    for (const uint32_t size : {188u, 192u, 204u}) {
+// Each packet size at a bitrate of its own: the same seed gives the same bytes, handed out in
+// whole units on the grid at the bitrate, and every PCR tells the time of its own packet (27 MHz
+// ticks per 1504 bits), none more than 100 ms after the last of its PID.
+TEST(Multiplex, SameSeedSameBytesOnTheGridAtTheBitrateWithPcrsOnTheSameClock) {
+    for (const auto& [size, bitrate] :
+         {std::pair<uint32_t, uint64_t>{188, 4'000'000}, {192, 16'000'000}, {204, 32'000'000}}) {
         SCOPED_TRACE(size);
-        MultiplexConfig c = Config(1);
+        MultiplexConfig c = Config(1, bitrate);
         c.packet_size = size;
         c.seed = 7;
         c.scrambled_packets = 2;
@@ -55,39 +59,16 @@ TEST(Multiplex, SameSeedSameBytesHandedOutInWholeUnitsOnTheGrid) {
         }
         EXPECT_TRUE(g.Done());
         EXPECT_EQ(bytes, Generate(c));
-        ASSERT_EQ(bytes.size(), g.Manifest().total_units * size);
-        const size_t sync = size == 192 ? 4 : 0;
-        for (size_t pos = 0; pos < bytes.size(); pos += size) {
-            ASSERT_EQ(bytes[pos + sync], 0x47) << "unit " << pos / size;
-        }
-        if (size == 192) {
-            // The 30-bit arrival stamps in front of the packets count 27 MHz ticks.
-            auto stamp = [&](size_t unit) {
-                const uint8_t* p = &bytes[unit * 192];
-                return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-            };
-            EXPECT_NEAR(static_cast<double>(stamp(1000) - stamp(0)),
-                        1000 * 1504 * 27e6 / static_cast<double>(c.bitrate), 512);
-        }
-        c.seed = 8;
-        const auto other = Generate(c);
-        EXPECT_EQ(other.size(), bytes.size());
-        EXPECT_NE(other, bytes);
-    }
-}
-
-TEST(Multiplex, ReachesTheBitrateWithPcrsOnTheSameClock) {
-    for (const uint64_t bitrate : {4'000'000ull, 60'000'000ull}) {
-        const MultiplexConfig c = Config(2, bitrate);
-        const auto bytes = Generate(c);
-        const double units = static_cast<double>(bytes.size() / 188);
-        EXPECT_NEAR(units * 1504 / c.seconds, static_cast<double>(bitrate), bitrate * 0.001);
-        // Every PCR tells the time of its own packet: 27 MHz ticks per 1504 bits, and none
-        // is more than 100 ms after the last of its PID.
+        const size_t units = bytes.size() / size, sync = size == 192 ? 4 : 0;
+        ASSERT_EQ(units * size, bytes.size());
+        EXPECT_EQ(units, g.Manifest().total_units);
+        EXPECT_NEAR(static_cast<double>(units) * 1504, static_cast<double>(bitrate),
+                    bitrate * 0.001);
         std::map<uint16_t, std::pair<size_t, uint64_t>> first;
         std::map<uint16_t, uint64_t> last;
-        for (size_t unit = 0; unit < bytes.size() / 188; ++unit) {
-            const uint8_t* p = &bytes[unit * 188];
+        for (size_t unit = 0; unit < units; ++unit) {
+            const uint8_t* p = &bytes[unit * size + sync];
+            ASSERT_EQ(p[0], 0x47) << "unit " << unit;
             const uint16_t pid = static_cast<uint16_t>((p[1] & 0x1F) << 8 | p[2]);
             if ((p[3] & 0x20) == 0 || p[4] < 7 || (p[5] & 0x10) == 0) {
                 continue;
@@ -103,6 +84,19 @@ TEST(Multiplex, ReachesTheBitrateWithPcrsOnTheSameClock) {
             last[pid] = pcr;
         }
         EXPECT_EQ(first.size(), 3u) << "a PCR PID per service";
+        if (size == 192) {
+            // The 30-bit arrival stamps in front of the packets count 27 MHz ticks.
+            auto stamp = [&](size_t unit) {
+                const uint8_t* p = &bytes[unit * 192];
+                return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+            };
+            EXPECT_NEAR(static_cast<double>(stamp(1000) - stamp(0)),
+                        1000 * 1504 * 27e6 / static_cast<double>(c.bitrate), 512);
+        }
+        c.seed = 8;
+        const auto other = Generate(c);
+        EXPECT_EQ(other.size(), bytes.size());
+        EXPECT_NE(other, bytes);
     }
 }
 

@@ -14,6 +14,7 @@
 #include "sim/pat_writer.h"
 #include "sim/pmt_writer.h"
 #include "sim/section_writer.h"
+#include "support/event_log.h"
 #include "support/samples.h"
 #include "support/stream_builder.h"
 #include "ts/ts_processor.h"
@@ -38,10 +39,9 @@ std::vector<uint8_t> Pmt(uint8_t version, bool with_b) {
     std::vector<sim::PmtStream> streams = {
         {0x02, 0x0111, sim::StreamIdentifierDescriptor(0x00)},
         {0x0D, kCarouselA, sim::StreamIdentifierDescriptor(0x40)},
+        {0x0D, kCarouselB, sim::StreamIdentifierDescriptor(0x41)},
     };
-    if (with_b) {
-        streams.push_back({0x0D, kCarouselB, sim::StreamIdentifierDescriptor(0x41)});
-    }
+    streams.resize(with_b ? 3 : 2);
     return sim::PmtSection(kProgram, version, 0x0111, {}, streams);
 }
 
@@ -53,18 +53,18 @@ StreamBuilder LiteralCarousel(StreamBuilder b, uint16_t pid = kCarouselA) {
         .Section(pid, testing::kLiteralDdb1);
 }
 
-struct Fixture {
+// The notices outlive the processor, whose destruction still notifies: a base before it.
+struct OwnNotices {
     NoticeLog own;
-    NoticeLog& notices;  // outlives the processor, whose destruction still notifies
-    CTsProcessor processor;
-    StreamStats stats;
+};
+struct Fixture : OwnNotices, testing::ProcessorRun {
+    NoticeLog& notices;
 
-    explicit Fixture(NoticeLog* log = nullptr) : notices(log != nullptr ? *log : own) {
-        processor.decode_tables = 1;
+    explicit Fixture(NoticeLog* shared = nullptr) : notices(shared != nullptr ? *shared : own) {
         processor.data_broadcast = 1;
         processor.SetCarouselCallback(&NoticeLog::Hook, &notices);
     }
-    void Feed(const StreamBuilder& b) { processor.Input(b.Bytes(), stats); }
+    void Feed(const StreamBuilder& b) { ProcessorRun::Feed(b.Bytes()); }
     CCarouselStore& Store() { return processor.CarouselStore(); }
 };
 
@@ -197,10 +197,7 @@ TEST(CarouselHandler, RealCaptureModulesComplete) {
     stream.insert(stream.end(), sample->begin(), sample->end());
 
     Fixture f;
-    for (size_t pos = 0; pos < stream.size(); pos += 0x8000) {
-        const size_t n = std::min<size_t>(0x8000, stream.size() - pos);
-        f.processor.Input(static_cast<uint32_t>(n), f.stats, stream.data() + pos);
-    }
+    f.ProcessorRun::Feed(stream);
 
     const auto carousel = f.Store().Carousel(kSamplePid);
     ASSERT_TRUE(carousel);

@@ -33,16 +33,10 @@ struct SampleRun : testing::ProcessorRun {
         });
         return {last.base(), log.entries.end()};
     }
-    std::vector<Entry> Of(uint32_t type) const {
-        std::vector<Entry> out;
-        std::ranges::copy_if(Since(), std::back_inserter(out),
-                             [&](auto& e) { return e.type == type; });
-        return out;
-    }
+    std::vector<Entry> Of(uint32_t type) const { return testing::EventLog{Since()}.OfType(type); }
     std::vector<uint32_t> NewStreams() const {
-        const auto streams = log.OfType(kEventStream);
-        std::vector<uint32_t> out(streams.size());
-        std::transform(streams.begin(), streams.end(), out.begin(), [](auto& e) { return e.a; });
+        std::vector<uint32_t> out;
+        std::ranges::transform(log.OfType(kEventStream), std::back_inserter(out), &Entry::a);
         return out;
     }
     // The last stream list of each programme, with how many streams have the given type.

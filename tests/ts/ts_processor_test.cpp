@@ -7,13 +7,16 @@
 #include <thread>
 
 #include "sim/packetizer.h"
+#include "sim/pat_writer.h"
 #include "support/event_log.h"
+#include "support/stream_builder.h"
 
 namespace tavrel {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Packets = std::vector<Bytes>;
+using Programs = std::vector<ProgramEntry>;
 
 Bytes Packet(uint16_t pid, uint8_t cc, bool start = false, uint8_t scrambling = 0) {
     const uint8_t body[4] = {static_cast<uint8_t>(pid), cc, 0xAB, 0xCD};
@@ -202,30 +205,23 @@ TEST(OutputStage, FiltersDropListedPidsAndNewOrClearedOutputsGetEverything) {
 // A change made while one packet is being delivered must not split that packet's outputs:
 // it takes effect from the next packet on.
 TEST(OutputStage, FilterChangedInsideDeliveryAppliesFromTheNextPacket) {
-    struct State {
-        CTsProcessor processor;
-        std::vector<std::pair<uint32_t, uint16_t>> seen;
-    } state;
-    state.processor.AddOutput(1);
-    state.processor.SetOutputCallback(
-        [](uint32_t type, uint32_t a, const void* data, uint32_t, void* user) {
-            auto* s = static_cast<State*>(user);
-            if (type != kEventPacket) {
-                return;
-            }
-            const auto* unit = static_cast<const uint8_t*>(data);
-            s->seen.emplace_back(a, static_cast<uint16_t>(((unit[1] & 0x1F) << 8) | unit[2]));
-            if (a == 0 && s->seen.size() == 1) {
+    Engine e;
+    e.processor.AddOutput(1);
+    e.processor.SetOutputCallback(
+        [](uint32_t type, uint32_t a, const void* data, uint32_t length, void* user) {
+            auto* run = static_cast<Engine*>(user);
+            testing::EventLog::Callback(type, a, data, length, &run->log);
+            if (type == kEventPacket && a == 0 && run->log.entries.size() == 1) {
                 const uint16_t drop[] = {0x100};
-                s->processor.SetOutputFilter(1, 1, nullptr, 0, drop, 1);
+                run->processor.SetOutputFilter(1, 1, nullptr, 0, drop, 1);
             }
         },
-        &state);
-    StreamStats stats;
-    state.processor.Input(Stream(PidRun(0x100, 4)), stats);
-    const std::vector<std::pair<uint32_t, uint16_t>> expected = {
-        {0, 0x100}, {1, 0x100}, {0, 0x100}, {0, 0x100}, {0, 0x100}};
-    EXPECT_EQ(state.seen, expected);
+        &e);
+    const Packets packets = PidRun(0x100, 4);
+    e.Feed(Stream(packets));
+    EXPECT_EQ(e.log.Packets(0), packets);
+    EXPECT_EQ(e.log.Packets(1), Packets{packets[0]});
+    EXPECT_EQ(e.log.entries[1].a, 1u);  // the first packet reached both outputs before the next
 }
 
 TEST(OutputStage, FilterChangesFromAnotherThreadAreRaceFree) {
@@ -263,6 +259,77 @@ TEST(OutputStage, FilterChangesFromAnotherThreadAreRaceFree) {
     flipper.join();
     EXPECT_EQ(counts[1].load(), 40u * 512u);  // output 1 was never filtered
     EXPECT_LE(counts[0].load(), 40u * 512u);
+}
+
+const Bytes kPat = sim::PatSection(0x7FE3, 0, {{0, 0x0010}, {0x0400, 0x01F0}, {0x0401, 0x01F1}});
+
+// The PID 0 units among `units`.
+Packets Pats(const Packets& units) {
+    Packets out;
+    std::ranges::copy_if(units, std::back_inserter(out),
+                         [](auto& u) { return ((u[1] & 0x1F) << 8 | u[2]) == 0; });
+    return out;
+}
+
+// Output 0 drops programme 0x0401 (mode 1) or passes only it (mode 0); output 1 has no filter
+// and gets every PAT as received. The filtered copy keeps everything outside the section (the
+// header, an adaptation field, the pointer_field and the bytes beyond 188 of a longer unit), and
+// stuffs the rest of the packet behind the shorter section.
+TEST(PatRewrite, EveryCopyIsRewrittenInPlaceForTheFilteredOutputOnly) {
+    const Programs drop = {{0x0400, 0x01F0}}, keep = {{0x0401, 0x01F1}}, none;
+    const Bytes one = testing::StreamBuilder().Section(0, kPat).Bytes();
+    Bytes bad(184, 0xFF), adapted = {0x00};
+    bad[0] = 180;  // pointer_field 180: the section would start at byte 185 and cannot fit
+    adapted.insert(adapted.end(), kPat.begin(), kPat.end());
+    auto long_units = Stream(testing::StreamBuilder().Section(0, kPat).Packets(), 204);
+    std::fill_n(long_units.begin() + 204 * 3 + 188, 16, 0xA5);  // the PAT unit's parity bytes
+    const struct {
+        const char* name;
+        uint32_t mode, decode_tables = 1;
+        std::vector<uint8_t> bytes;
+        size_t start, sent;
+        Programs programs;
+        uint32_t unit = 188;
+    } kCases[] = {
+        {"dropping, every copy (the first completes before the output stage)", 1, 1,
+         testing::StreamBuilder().Section(0, kPat).Section(0, kPat).Bytes(), 5, 2, drop},
+        {"keeping", 0, 1, one, 5, 1, keep},
+        {"before any PAT is decoded the list is empty", 1, 0, one, 5, 1, none},
+        {"behind an adaptation field", 0, 1,
+         testing::StreamBuilder()
+             .Packet(sim::MakePacket({.payload_unit_start = true, .adaptation_length = 7}, adapted))
+             .Bytes(),
+         13, 1, keep},
+        {"a unit whose section cannot fit is not sent", 1, 1,
+         testing::StreamBuilder().Section(0, kPat).RawPayload(0, true, bad).Bytes(), 5, 1, drop},
+        {"204-byte units", 1, 1, long_units, 5, 1, drop, 204},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        testing::ProcessorRun f(true);
+        f.processor.decode_tables = c.decode_tables;
+        f.processor.AddOutput(1);
+        const uint16_t programs[] = {0x0401};
+        f.processor.SetOutputFilter(0, c.mode, programs, 1, nullptr, 0);
+        f.Feed(c.bytes);
+        Packets received;
+        for (size_t at = 0; at < c.bytes.size(); at += c.unit) {
+            received.emplace_back(c.bytes.begin() + at, c.bytes.begin() + at + c.unit);
+        }
+        const Packets in = Pats(received), out = Pats(f.log.Packets(0));
+        EXPECT_EQ(Pats(f.log.Packets(1)), in);
+        ASSERT_EQ(out.size(), c.sent);
+        const auto pat = sim::PatSection(0x7FE3, 0, c.programs);
+        for (size_t i = 0; i < out.size(); ++i) {
+            auto expected = in[i];
+            std::fill(expected.begin() + c.start, expected.begin() + 188, 0xFF);
+            std::ranges::copy(pat, expected.begin() + c.start);
+            EXPECT_EQ(out[i], expected) << i;
+        }
+    }
+    // The first case's section from the standard: the CRC of the rewrite, checked independently.
+    EXPECT_EQ(sim::PatSection(0x7FE3, 0, drop),
+              testing::Hex("00B00D7F E3C10000 0400E1F0 23A77548"));
 }
 
 }  // namespace
