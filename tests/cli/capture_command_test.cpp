@@ -81,15 +81,16 @@ TEST(CaptureCommand, RecordsAReservationLimitedToOneService) {
     ASSERT_EQ(services.size(), 3u);
     const sim::PlannedService kept = services[1];
     const std::string schedule = dir.File("schedule.ini");
-    // Prepared at once, recorded from 20:00:05 (5 s ahead) and stopped at 20:00:13. The
-    // limitation knows a service's PIDs once its PMT has passed: a recording that began with
-    // the capture could keep the first packets of the others, and so could one that began
-    // while a loaded machine's processing still lags seconds behind the tuner.
+    // Prepared at once, recorded from 20:00:05 (5 s ahead) and stopped at 20:00:13 by the
+    // broadcast time. The limitation knows a service's PIDs once its PMT has passed: a
+    // recording that began with the capture could keep the first packets of the others. The
+    // capture runs 7 s past the end, as the broadcast time trails the wall clock by as much as
+    // a loaded machine's processing lags behind the tuner.
     const Outcome added =
         Schedule({"add", schedule, "--date", "2024-04-01 20:00:10", "--length", "1", "--service",
                   std::to_string(kept.service_id), "--dir", dir.Path()});
     ASSERT_EQ(added.status, kExitOk) << added.err;
-    const Outcome r = RunCli({"capture", "--start", "2024-04-01 20:00:00", "--seconds", "15",
+    const Outcome r = RunCli({"capture", "--start", "2024-04-01 20:00:00", "--seconds", "20",
                               "--schedule", schedule, "--settings-dir", dir.Path()});
     ASSERT_EQ(r.status, kExitOk) << r.err;
     EXPECT_EQ(r.err, "");
